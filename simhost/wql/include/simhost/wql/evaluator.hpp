@@ -1,0 +1,37 @@
+// Runs parsed queries against a repository.
+#pragma once
+
+#include "simhost/cim/repository.hpp"
+#include "simhost/wql/ast.hpp"
+#include "simhost/wql/error.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace simhost::wql {
+
+struct Result {
+    // SELECT: matching instances (subclasses included) in creation order.
+    // ASSOCIATORS OF: the associated objects; REFERENCES OF: the association instances; both in
+    // the order the repository gives (creation order of the associations), each once.
+    std::vector<cim::InstanceId> instances;
+    // SELECT p1, p2: the properties asked for, spelled as the class declares them. Empty for *
+    // and for ASSOCIATORS/REFERENCES. The facade hides the other properties.
+    std::vector<std::wstring> properties;
+    bool keys_only = false; // the facade shows key properties only
+};
+
+// Errors: invalid_query for a malformed query, a property the class lacks, a literal that does
+// not fit the property's type, a LIKE pattern with an open '[', or a comparison on an array;
+// invalid_class for SELECT from an unknown class; not_found when the {path} of ASSOCIATORS or
+// REFERENCES names no instance (including a path whose class is unknown). Unknown classes in
+// AssocClass/ResultClass just match nothing.
+Expected<Result> execute(const cim::Repository& repo, const Query& query);
+Expected<Result> execute(const cim::Repository& repo, std::wstring_view text);
+
+// WQL LIKE: % any run, _ any one character, [abc] [a-z] [^abc] sets; case-insensitive.
+// Returns nullopt for a pattern with an unterminated '['.
+std::optional<bool> like(std::wstring_view text, std::wstring_view pattern);
+
+} // namespace simhost::wql
