@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <comdef.h>
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/bstr.h"
+#include "core/com_ptr.h"
+#include "platform/log.h"
+#include "test_access.h"
+#include "wintvlogger.h"
+
+namespace {
+
+using hvc::AnsiToBstr;
+using hvc::BstrToAnsi;
+using hvc::SharedBstr;
+
+TEST(AnsiToBstr, ConvertsNullEmptyAndText) {
+  EXPECT_EQ(AnsiToBstr(nullptr), nullptr);
+
+  hvc::BstrPtr empty(AnsiToBstr(""));
+  ASSERT_NE(empty.Get(), nullptr);
+  EXPECT_EQ(SysStringLen(empty.Get()), 0u);
+
+  hvc::BstrPtr text(AnsiToBstr("ROOT\\VIRTUALIZATION"));
+  EXPECT_EQ(SysStringLen(text.Get()), 19u);
+  EXPECT_STREQ(text.Get(), L"ROOT\\VIRTUALIZATION");
+}
+
+TEST(AnsiToBstr, UsesTheAnsiCodePageBothWays) {
+  hvc::BstrPtr wide(AnsiToBstr("Caf\xC3\xA9"));  // the ANSI code page is UTF-8 here
+  EXPECT_STREQ(wide.Get(), L"Caf\u00E9");
+  char* narrow = BstrToAnsi(wide.Get());
+  EXPECT_STREQ(narrow, "Caf\xC3\xA9");
+  delete[] narrow;
+  EXPECT_EQ(BstrToAnsi(nullptr), nullptr);
+}
+
+TEST(RaiseComError, ThrowsTheHresultWithoutErrorInfo) {
+  struct Case {
+    unsigned long win32;
+    HRESULT expected;
+  } cases[] = {{ERROR_NO_UNICODE_TRANSLATION, static_cast<HRESULT>(0x80070459)},
+               {ERROR_INSUFFICIENT_BUFFER, static_cast<HRESULT>(0x8007007A)},
+               {0, 0},
+               {0x8004100E, static_cast<HRESULT>(0x8004100E)}};
+  for (const Case& c : cases) {
+    try {
+      hvc::RaiseComError(HRESULT_FROM_WIN32(c.win32));
+      ADD_FAILURE() << "nothing raised";
+    } catch (const _com_error& e) {
+      EXPECT_EQ(e.Error(), c.expected) << c.win32;
+      EXPECT_EQ(e.ErrorInfo(), nullptr);
+    }
+  }
+}
+
+TEST(CopyToNarrow, CutsToTheFieldAndLeavesEmptyTextWhenItCannot) {
+  struct Case {
+    const wchar_t* text;
+    std::string expected;
+  } cases[] = {
+      {L"Intel(R) Ethernet", "Intel(R) Ethernet"},
+      {L"", ""},
+      {nullptr, ""},
+      {std::wstring(63, L'a').c_str(), std::string(63, 'a')},
+      {std::wstring(70, L'b').c_str(), std::string(63, 'b')},
+      {L"\u4E2D\u6587", ""},  // not representable in the "C" locale
+  };
+  for (const Case& c : cases) {
+    char field[64];
+    std::memset(field, 'Z', sizeof field);
+    hvc::CopyToNarrow(field, sizeof field, c.text);
+    EXPECT_EQ(std::string(field), c.expected);
+  }
+}
+
+TEST(CopyToNarrow, TakesTheBstrOfAVariantOnly) {
+  char field[16] = "stale";
+  hvc::VariantHolder value;
+  hvc::CopyToField(field, value.Get());  // VT_EMPTY
+  EXPECT_STREQ(field, "");
+
+  value.Put()->vt = VT_BSTR;
+  value.Get().bstrVal = SysAllocString(L"Virtual Machine");
+  hvc::CopyToField(field, value.Get());
+  EXPECT_STREQ(field, "Virtual Machine");
+
+  value.Put()->vt = VT_I4;
+  value.Get().lVal = 2;
+  hvc::CopyToField(field, value.Get());
+  EXPECT_STREQ(field, "");
+}
+
+TEST(SharedBstr, CopiesShareOneRecord) {
+  SharedBstr a("Select * from Msvm_VirtualSwitch");
+  SharedBstr b = a;
+  EXPECT_EQ(a.Bstr(), b.Bstr());
+  EXPECT_STREQ(a.Bstr(), L"Select * from Msvm_VirtualSwitch");
+  const char* narrow = a.Narrow();
+  EXPECT_STREQ(narrow, "Select * from Msvm_VirtualSwitch");
+  EXPECT_EQ(b.Narrow(), narrow);  // made once, kept in the shared record
+
+  b = "Name";
+  EXPECT_STREQ(b.Bstr(), L"Name");
+  EXPECT_STREQ(a.Narrow(), "Select * from Msvm_VirtualSwitch");
+}
+
+TEST(SharedBstr, AssigningItsOwnNarrowCopyChangesNothing) {
+  SharedBstr a("InstanceID");
+  const BSTR wide = a.Bstr();
+  a = a.Narrow();
+  EXPECT_EQ(a.Bstr(), wide);
+  EXPECT_STREQ(a.Narrow(), "InstanceID");
+}
+
+TEST(SharedBstr, NullTextHoldsNothing) {
+  SharedBstr fromNarrow(static_cast<const char*>(nullptr));
+  SharedBstr fromWide(static_cast<const wchar_t*>(nullptr));
+  for (const SharedBstr* s : {&fromNarrow, &fromWide}) {
+    EXPECT_TRUE(s->IsNull());
+    EXPECT_EQ(s->Bstr(), nullptr);
+    EXPECT_EQ(s->Narrow(), nullptr);
+  }
+  SharedBstr text(L"ROOT\\VIRTUALIZATION");
+  text = static_cast<const char*>(nullptr);
+  EXPECT_TRUE(text.IsNull());
+}
+
+TEST(StrToLower, LowersEveryCharacterAndEndsTheText) {
+  HypervConfig config;
+  struct Case {
+    const char* source;
+    const char* expected;
+  } cases[] = {{"", ""}, {"0F5E5DA3-ABCD-4E2B", "0f5e5da3-abcd-4e2b"}, {"bcde", "bcde"}, {"BCDE", "bcde"}};
+  for (const Case& c : cases) {
+    char destination[32];
+    std::memset(destination, 'E', sizeof destination);  // what it held before does not matter
+    std::vector<char> source(c.source, c.source + std::strlen(c.source) + 1);
+    HypervConfigTestAccess::StrToLower(config, source.data(), destination);
+    EXPECT_STREQ(destination, c.expected);
+    EXPECT_EQ(destination[std::strlen(c.expected) + 1], 'E') << "wrote past the terminating zero";
+  }
+}
+
+TEST(HypervConfigObject, ErrorTextIsEmptyAndInsideTheObject) {
+  HypervConfig config;
+  const unsigned char* bytes = HypervConfigTestAccess::Bytes(config);
+  for (int argument : {0, 1, -1, 42}) {
+    char* text = config.GetErrStr(argument);
+    EXPECT_EQ(reinterpret_cast<unsigned char*>(text), bytes + 1);
+    EXPECT_STREQ(text, "");
+  }
+  for (std::size_t i = 1; i < sizeof(HypervConfig); ++i) EXPECT_EQ(bytes[i], 0) << i;
+}
+
+TEST(HypervConfigObject, AssignmentCopiesEveryByteAndReturnsTheLeftSide) {
+  HypervConfig a;
+  HypervConfig b;
+  std::strcpy(a.GetErrStr(0), "text the library never writes");
+  HypervConfig& result = (b = a);
+  EXPECT_EQ(&result, &b);
+  EXPECT_EQ(std::memcmp(HypervConfigTestAccess::Bytes(a) + 1, HypervConfigTestAccess::Bytes(b) + 1, 1024), 0);
+}
+
+void CaptureLog(int module, int type, const char* text, void* context) {
+  *static_cast<std::string*>(context) += std::to_string(module) + "/" + std::to_string(type) + " " + text + "|";
+}
+
+TEST(Diagnostics, LogLinesUseModule15AndType2) {
+  std::string log;
+  TvLoggerSetSink(CaptureLog, &log);
+  hvc::LogMsg("Virtual Network not found %s", "lab");
+  hvc::LogMsg("Return value of RequestStateChange method %d", hvc::AsSigned16(32775));
+  hvc::LogMsg("Adding resources failed");
+  TvLoggerSetSink(nullptr, nullptr);
+  EXPECT_EQ(log,
+            "15/2 Virtual Network not found lab|15/2 Return value of RequestStateChange method -32761|"
+            "15/2 Adding resources failed|");
+}
+
+TEST(Diagnostics, HresultLinesLeaveTheStreamInHexadecimal) {
+  testing::internal::CaptureStdout();
+  hvc::ReportHresult("Could not connect. Error code = 0x", static_cast<HRESULT>(0x8004100E));
+  SetLastError(0x57);
+  hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", static_cast<HRESULT>(0x80041008));
+  std::cout << "Return value of request state change " << 255 << std::endl;
+  const std::string out = testing::internal::GetCapturedStdout();
+  std::cout << std::dec;
+  EXPECT_EQ(out,
+            "Could not connect. Error code = 0x8004100e\n"
+            "Could not execute method. Error code = 0x80041008--->57\n"
+            "Return value of request state change ff\n");
+}
+
+}  // namespace

@@ -1,0 +1,3 @@
+// Stands in for the Windows SDK header of this name on other systems.
+#pragma once
+#include "winapi/oleauto.h"

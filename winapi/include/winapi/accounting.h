@@ -1,0 +1,22 @@
+// Accounting of live COM resources, read by tests: every public call of the library must leave
+// these where it found them.
+#pragma once
+
+#include "winapi/base.h"
+
+namespace winapi {
+
+struct LiveCounts {
+  long bstrs;        // BSTRs allocated and not yet freed
+  long safearrays;   // SAFEARRAYs created and not yet destroyed
+  long comObjects;   // COM objects (of any implementation that reports itself) alive
+  long comInits;     // successful CoInitialize(Ex) calls not yet balanced, this thread
+};
+
+WINAPI_LAYER_API LiveCounts CurrentCounts();
+
+// COM object implementations call these from their constructor and destructor.
+WINAPI_LAYER_API void ComObjectCreated();
+WINAPI_LAYER_API void ComObjectDestroyed();
+
+}  // namespace winapi
