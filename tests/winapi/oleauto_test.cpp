@@ -1,0 +1,460 @@
+// BSTR, VARIANT and SAFEARRAY behaviour that the library relies on. Written against the Windows
+// API only, so that the same file also runs against the system's oleaut32.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Text(BSTR b) { return b == nullptr ? std::wstring() : std::wstring(b, SysStringLen(b)); }
+
+uint32_t LengthPrefix(BSTR b) {
+  uint32_t bytes = 0;
+  std::memcpy(&bytes, reinterpret_cast<const char*>(b) - sizeof bytes, sizeof bytes);
+  return bytes;
+}
+
+// An interface whose references the tests count; it lives on the stack and is never deleted.
+struct Counted : IUnknown {
+  ULONG refs = 1;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+};
+
+VARIANT Bstr(const wchar_t* s) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(s);
+  return v;
+}
+
+// ---- BSTR ----
+
+TEST(Bstr, PrefixHoldsByteLengthAndStringIsTerminated) {
+  BSTR b = SysAllocString(L"abc");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(LengthPrefix(b), 3 * sizeof(OLECHAR));
+  EXPECT_EQ(SysStringLen(b), 3u);
+  EXPECT_EQ(SysStringByteLen(b), 3 * sizeof(OLECHAR));
+  EXPECT_EQ(b[3], 0);
+  SysFreeString(b);
+
+  BSTR blank = SysAllocStringLen(nullptr, 4);
+  ASSERT_NE(blank, nullptr);
+  EXPECT_EQ(SysStringLen(blank), 4u);
+  EXPECT_EQ(blank[4], 0);
+  SysFreeString(blank);
+}
+
+TEST(Bstr, NullIsTheEmptyString) {
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST(Bstr, EmbeddedZerosSurviveAllocationAndCopy) {
+  BSTR b = SysAllocStringLen(L"a\0b", 3);
+  EXPECT_EQ(SysStringLen(b), 3u);
+  EXPECT_EQ(Text(b), std::wstring(L"a\0b", 3));
+
+  VARIANT src, dst;
+  VariantInit(&src);
+  VariantInit(&dst);
+  src.vt = VT_BSTR;
+  src.bstrVal = b;
+  ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+  EXPECT_EQ(Text(dst.bstrVal), std::wstring(L"a\0b", 3));
+  VariantClear(&src);
+  VariantClear(&dst);
+}
+
+TEST(Bstr, ByteLengthStringsKeepOddByteCounts) {
+  BSTR b = SysAllocStringByteLen("abcde", 5);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringByteLen(b), 5u);
+  EXPECT_EQ(SysStringLen(b), 5 / sizeof(OLECHAR));
+  EXPECT_EQ(std::memcmp(b, "abcde", 5), 0);
+  EXPECT_EQ(reinterpret_cast<const char*>(b)[5], 0);
+  SysFreeString(b);
+}
+
+TEST(Bstr, ReAllocReplacesTheString) {
+  BSTR b = SysAllocString(L"short");
+  ASSERT_TRUE(SysReAllocString(&b, L"a longer string"));
+  EXPECT_EQ(Text(b), L"a longer string");
+  SysFreeString(b);
+}
+
+// ---- VARIANT ----
+
+TEST(Variant, ClearReleasesOwnedValuesOnly) {
+  VARIANT v = Bstr(L"owned");
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+
+  v.vt = VT_ARRAY | VT_BSTR;
+  v.parray = SafeArrayCreateVector(VT_BSTR, 0, 2);
+  EXPECT_EQ(VariantClear(&v), S_OK);  // the leak check sees the array and its strings gone
+
+  BSTR target = SysAllocString(L"borrowed");
+  v.vt = VT_BYREF | VT_BSTR;
+  v.pbstrVal = &target;
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(Text(target), L"borrowed");
+  SysFreeString(target);
+
+  Counted object;
+  v.vt = VT_UNKNOWN;
+  v.punkVal = &object;
+  object.AddRef();
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(object.refs, 1u);
+}
+
+TEST(Variant, ClearRefusesBadInput) {
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = 15;  // no such type
+  EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
+
+  v.vt = VT_ARRAY | VT_I4;
+  v.parray = SafeArrayCreateVector(VT_I4, 0, 1);
+  ASSERT_EQ(SafeArrayLock(v.parray), S_OK);
+  EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
+  SafeArrayUnlock(v.parray);
+  EXPECT_EQ(VariantClear(&v), S_OK);
+}
+
+TEST(Variant, CopyIsDeep) {
+  VARIANT src = Bstr(L"text"), dst;
+  VariantInit(&dst);
+  ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+  EXPECT_NE(dst.bstrVal, src.bstrVal);
+  EXPECT_EQ(Text(dst.bstrVal), L"text");
+  VariantClear(&src);
+
+  // The destination's string is released before the array goes in.
+  src.vt = VT_ARRAY | VT_I4;
+  src.parray = SafeArrayCreateVector(VT_I4, 0, 1);
+  LONG index = 0, value = 7;
+  SafeArrayPutElement(src.parray, &index, &value);
+  ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+  ASSERT_NE(dst.parray, src.parray);
+  value = 8;
+  SafeArrayPutElement(src.parray, &index, &value);
+  SafeArrayGetElement(dst.parray, &index, &value);
+  EXPECT_EQ(value, 7);
+  VariantClear(&src);
+  VariantClear(&dst);
+
+  Counted object;
+  src.vt = VT_UNKNOWN;
+  src.punkVal = &object;
+  ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+  EXPECT_EQ(object.refs, 2u);
+  VariantClear(&dst);
+  EXPECT_EQ(object.refs, 1u);
+}
+
+TEST(Variant, CopyToItselfAndFromBadTypes) {
+  VARIANT v = Bstr(L"same");
+  BSTR before = v.bstrVal;
+  EXPECT_EQ(VariantCopy(&v, &v), S_OK);
+  EXPECT_EQ(v.bstrVal, before);
+
+  VARIANT bad;
+  VariantInit(&bad);
+  bad.vt = 15;
+  EXPECT_EQ(VariantCopy(&v, &bad), DISP_E_BADVARTYPE);
+  EXPECT_EQ(v.bstrVal, before);
+  VariantClear(&v);
+}
+
+// ---- VariantChangeType ----
+
+struct Conversion {
+  VARTYPE from;
+  const wchar_t* text;  // for VT_BSTR sources
+  double number;        // for the others
+  USHORT flags;
+  VARTYPE to;
+  HRESULT hr;
+  const wchar_t* expectedText;  // for VT_BSTR results
+  double expected;              // for the others
+};
+
+VARIANT Source(const Conversion& c) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = c.from;
+  switch (c.from) {
+    case VT_BSTR: v.bstrVal = SysAllocString(c.text); break;
+    case VT_I2: v.iVal = static_cast<SHORT>(c.number); break;
+    case VT_I4: v.lVal = static_cast<LONG>(c.number); break;
+    case VT_UI4: v.ulVal = static_cast<ULONG>(c.number); break;
+    case VT_R8: v.dblVal = c.number; break;
+    case VT_BOOL: v.boolVal = c.number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
+    default: break;
+  }
+  return v;
+}
+
+double Number(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_I1: return v.cVal;
+    case VT_UI1: return v.bVal;
+    case VT_I2: return v.iVal;
+    case VT_UI2: return v.uiVal;
+    case VT_I4: return v.lVal;
+    case VT_UI4: return v.ulVal;
+    case VT_I8: return static_cast<double>(v.llVal);
+    case VT_UI8: return static_cast<double>(v.ullVal);
+    case VT_R8: return v.dblVal;
+    case VT_BOOL: return v.boolVal;
+    default: return -12345;
+  }
+}
+
+TEST(VariantChangeType, ConvertsAsWindowsDoes) {
+  constexpr HRESULT kOk = S_OK, kMismatch = DISP_E_TYPEMISMATCH, kOverflow = DISP_E_OVERFLOW;
+  const Conversion cases[] = {
+      {VT_BSTR, L"2", 0, 0, VT_UI2, kOk, nullptr, 2},
+      {VT_BSTR, L"2", 0, 0, VT_I4, kOk, nullptr, 2},
+      {VT_BSTR, L"  -17 ", 0, 0, VT_I4, kOk, nullptr, -17},
+      {VT_BSTR, L"+5", 0, 0, VT_I1, kOk, nullptr, 5},
+      {VT_BSTR, L"18446744073709551615", 0, 0, VT_UI8, kOk, nullptr, 18446744073709551615.0},
+      {VT_BSTR, L"1.5", 0, 0, VT_R8, kOk, nullptr, 1.5},
+      {VT_BSTR, L"2.5", 0, 0, VT_I4, kOk, nullptr, 2},
+      {VT_BSTR, L"abc", 0, 0, VT_I4, kMismatch, nullptr, 0},
+      {VT_BSTR, L"12abc", 0, 0, VT_I4, kMismatch, nullptr, 0},
+      {VT_BSTR, L"", 0, 0, VT_I4, kMismatch, nullptr, 0},
+      {VT_BSTR, L"70000", 0, 0, VT_I2, kOverflow, nullptr, 0},
+      {VT_BSTR, L"-1", 0, 0, VT_UI4, kOverflow, nullptr, 0},
+      {VT_BSTR, L"True", 0, 0, VT_BOOL, kOk, nullptr, VARIANT_TRUE},
+      {VT_BSTR, L"false", 0, 0, VT_BOOL, kOk, nullptr, VARIANT_FALSE},
+      {VT_BSTR, L"-1", 0, 0, VT_BOOL, kOk, nullptr, VARIANT_TRUE},
+      {VT_I2, nullptr, 123, 0, VT_UI4, kOk, nullptr, 123},
+      {VT_I2, nullptr, -5, 0, VT_UI4, kOverflow, nullptr, 0},
+      {VT_I4, nullptr, 70000, 0, VT_I2, kOverflow, nullptr, 0},
+      {VT_UI4, nullptr, 4294967295.0, 0, VT_I4, kOverflow, nullptr, 0},
+      {VT_I4, nullptr, 5, 0, VT_BOOL, kOk, nullptr, VARIANT_TRUE},
+      {VT_BOOL, nullptr, 1, 0, VT_I4, kOk, nullptr, -1},
+      {VT_R8, nullptr, 2.5, 0, VT_I4, kOk, nullptr, 2},
+      {VT_R8, nullptr, 3.5, 0, VT_I4, kOk, nullptr, 4},
+      {VT_R8, nullptr, -2.5, 0, VT_I4, kOk, nullptr, -2},
+      {VT_R8, nullptr, -1.5, 0, VT_I2, kOk, nullptr, -2},
+      {VT_R8, nullptr, 2.6, 0, VT_UI1, kOk, nullptr, 3},
+      {VT_R8, nullptr, 1e10, 0, VT_I4, kOverflow, nullptr, 0},
+      {VT_R8, nullptr, 2.5, 0, VT_BSTR, kOk, L"2.5", 0},
+      {VT_I4, nullptr, -42, 0, VT_BSTR, kOk, L"-42", 0},
+      {VT_BOOL, nullptr, 1, 0, VT_BSTR, kOk, L"-1", 0},
+      {VT_BOOL, nullptr, 0, 0, VT_BSTR, kOk, L"0", 0},
+      {VT_BOOL, nullptr, 1, VARIANT_ALPHABOOL, VT_BSTR, kOk, L"True", 0},
+      {VT_BOOL, nullptr, 0, VARIANT_ALPHABOOL, VT_BSTR, kOk, L"False", 0},
+      {VT_EMPTY, nullptr, 0, 0, VT_I4, kOk, nullptr, 0},
+      {VT_EMPTY, nullptr, 0, 0, VT_BSTR, kOk, L"", 0},
+      {VT_NULL, nullptr, 0, 0, VT_I4, kMismatch, nullptr, 0},
+      {VT_NULL, nullptr, 0, 0, VT_BSTR, kMismatch, nullptr, 0},
+      {VT_I4, nullptr, 1, 0, VT_UNKNOWN, kMismatch, nullptr, 0},
+      {VT_I4, nullptr, 1, 0, 15, DISP_E_BADVARTYPE, nullptr, 0},
+  };
+  for (const Conversion& c : cases) {
+    SCOPED_TRACE(testing::Message() << "from vt " << c.from << " (" << (c.text ? c.text : L"") << ", "
+                                    << c.number << ") to vt " << c.to);
+    VARIANT src = Source(c), dst;
+    VariantInit(&dst);
+    EXPECT_EQ(VariantChangeType(&dst, &src, c.flags, c.to), c.hr);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(dst.vt, c.to);
+      if (c.to == VT_BSTR) {
+        EXPECT_EQ(Text(dst.bstrVal), c.expectedText);
+      } else {
+        EXPECT_EQ(Number(dst), c.expected);
+      }
+    } else {
+      EXPECT_EQ(dst.vt, VT_EMPTY);
+    }
+    VariantClear(&src);
+    VariantClear(&dst);
+  }
+}
+
+TEST(VariantChangeType, InPlaceReleasesTheSourceAndFailureKeepsTheDestination) {
+  VARIANT v = Bstr(L"12");
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
+  EXPECT_EQ(v.vt, VT_I4);
+  EXPECT_EQ(v.lVal, 12);
+
+  VARIANT text = Bstr(L"not a number"), dst = Bstr(L"keep");
+  EXPECT_EQ(VariantChangeType(&dst, &text, 0, VT_I4), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Text(dst.bstrVal), L"keep");
+  EXPECT_EQ(VariantChangeType(&text, &text, 0, VT_I4), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Text(text.bstrVal), L"not a number");
+  VariantClear(&text);
+  VariantClear(&dst);
+}
+
+// ---- SAFEARRAY ----
+
+TEST(SafeArray, BoundsAndShape) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, -2, 5);
+  ASSERT_NE(psa, nullptr);
+  LONG bound = 0;
+  EXPECT_EQ(SafeArrayGetLBound(psa, 1, &bound), S_OK);
+  EXPECT_EQ(bound, -2);
+  EXPECT_EQ(SafeArrayGetUBound(psa, 1, &bound), S_OK);
+  EXPECT_EQ(bound, 2);
+  EXPECT_EQ(SafeArrayGetLBound(psa, 0, &bound), DISP_E_BADINDEX);
+  EXPECT_EQ(SafeArrayGetUBound(psa, 2, &bound), DISP_E_BADINDEX);
+  EXPECT_EQ(SafeArrayGetLBound(nullptr, 1, &bound), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayGetDim(psa), 1u);
+  EXPECT_EQ(SafeArrayGetElemsize(psa), 4u);
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+
+  psa = SafeArrayCreateVector(VT_I4, 3, 0);
+  ASSERT_NE(psa, nullptr);
+  EXPECT_EQ(SafeArrayGetUBound(psa, 1, &bound), S_OK);
+  EXPECT_EQ(bound, 2);
+  SafeArrayDestroy(psa);
+
+  SAFEARRAYBOUND one{1, 0};
+  EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &one), nullptr);
+  EXPECT_EQ(SafeArrayCreate(VT_EMPTY, 1, &one), nullptr);
+  EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
+}
+
+TEST(SafeArray, KeepsTheElementType) {
+  // Interface arrays are left out: Windows may not report VT_UNKNOWN for them.
+  for (VARTYPE vt : {VT_I4, VT_UI1, VT_R8, VT_BSTR, VT_VARIANT}) {
+    SAFEARRAY* psa = SafeArrayCreateVector(vt, 0, 1);
+    VARTYPE stored = VT_EMPTY;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &stored), S_OK);
+    EXPECT_EQ(stored, vt);
+    SafeArrayDestroy(psa);
+  }
+}
+
+TEST(SafeArray, FirstIndexIsFirstDimensionAndVariesFastest) {
+  SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};
+  SAFEARRAY* psa = SafeArrayCreate(VT_I4, 2, bounds);
+  ASSERT_NE(psa, nullptr);
+  EXPECT_EQ(psa->rgsabound[0].cElements, 3u);  // kept in reverse order
+  LONG lower = 0, upper = 0;
+  SafeArrayGetLBound(psa, 2, &lower);
+  SafeArrayGetUBound(psa, 2, &upper);
+  EXPECT_EQ(lower, 10);
+  EXPECT_EQ(upper, 12);
+
+  for (LONG j = 10; j <= 12; ++j)
+    for (LONG i = 1; i <= 2; ++i) {
+      LONG index[2] = {i, j}, value = i * 100 + j;
+      ASSERT_EQ(SafeArrayPutElement(psa, index, &value), S_OK);
+    }
+  LONG* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(psa, reinterpret_cast<void**>(&data)), S_OK);
+  EXPECT_EQ(std::vector<LONG>(data, data + 6), (std::vector<LONG>{110, 210, 111, 211, 112, 212}));
+  LONG at[2] = {2, 11};
+  void* cell = nullptr;
+  EXPECT_EQ(SafeArrayPtrOfIndex(psa, at, &cell), S_OK);
+  EXPECT_EQ(cell, data + 3);
+  SafeArrayUnaccessData(psa);
+
+  LONG value = 0;
+  for (auto bad : {std::vector<LONG>{3, 10}, {0, 10}, {1, 13}, {1, 9}}) {
+    EXPECT_EQ(SafeArrayPutElement(psa, bad.data(), &value), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetElement(psa, bad.data(), &value), DISP_E_BADINDEX);
+  }
+  SafeArrayDestroy(psa);
+}
+
+TEST(SafeArray, ElementsAreCopiedInAndOut) {
+  SAFEARRAY* strings = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  LONG index = 0;
+  BSTR mine = SysAllocString(L"value");
+  ASSERT_EQ(SafeArrayPutElement(strings, &index, mine), S_OK);
+  SysFreeString(mine);
+  BSTR out = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(strings, &index, &out), S_OK);
+  EXPECT_EQ(Text(out), L"value");
+  BSTR* data = nullptr;
+  SafeArrayAccessData(strings, reinterpret_cast<void**>(&data));
+  EXPECT_NE(data[0], out);
+  SafeArrayUnaccessData(strings);
+  SysFreeString(out);
+
+  SAFEARRAY* copy = nullptr;
+  ASSERT_EQ(SafeArrayCopy(strings, &copy), S_OK);
+  ASSERT_EQ(SafeArrayGetElement(copy, &index, &out), S_OK);
+  EXPECT_EQ(Text(out), L"value");
+  SysFreeString(out);
+  SafeArrayDestroy(copy);
+  SafeArrayDestroy(strings);
+
+  SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  VARIANT in = Bstr(L"inside"), got;
+  ASSERT_EQ(SafeArrayPutElement(variants, &index, &in), S_OK);
+  VariantClear(&in);
+  ASSERT_EQ(SafeArrayGetElement(variants, &index, &got), S_OK);
+  EXPECT_EQ(got.vt, VT_BSTR);
+  EXPECT_EQ(Text(got.bstrVal), L"inside");
+  VariantClear(&got);
+  SafeArrayDestroy(variants);
+
+  Counted object;
+  SAFEARRAY* objects = SafeArrayCreateVector(VT_UNKNOWN, 0, 2);
+  ASSERT_EQ(SafeArrayPutElement(objects, &index, static_cast<IUnknown*>(&object)), S_OK);
+  EXPECT_EQ(object.refs, 2u);
+  IUnknown* fetched = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(objects, &index, &fetched), S_OK);
+  EXPECT_EQ(object.refs, 3u);
+  fetched->Release();
+  SafeArrayDestroy(objects);
+  EXPECT_EQ(object.refs, 1u);
+}
+
+TEST(SafeArray, LockingRules) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  void* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(psa, &data), S_OK);
+  EXPECT_EQ(SafeArrayDestroy(psa), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(SafeArrayUnaccessData(psa), S_OK);
+  EXPECT_EQ(SafeArrayUnaccessData(psa), E_UNEXPECTED);
+  EXPECT_EQ(SafeArrayUnlock(psa), E_UNEXPECTED);
+
+  ULONG locks = 0;
+  HRESULT hr = S_OK;
+  while (locks < 70000 && (hr = SafeArrayLock(psa)) == S_OK) ++locks;
+  EXPECT_EQ(hr, E_UNEXPECTED);
+  while (locks-- > 0) SafeArrayUnlock(psa);
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+}
+
+TEST(SafeArray, RefusesNullArguments) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, 0, 1);
+  LONG index = 0, value = 1;
+  void* data = nullptr;
+  EXPECT_EQ(SafeArrayPutElement(nullptr, &index, &value), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayPutElement(psa, nullptr, &value), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayPutElement(psa, &index, nullptr), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayGetElement(nullptr, &index, &value), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayGetElement(psa, &index, nullptr), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayAccessData(psa, nullptr), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayGetVartype(nullptr, nullptr), E_INVALIDARG);
+  SafeArrayDestroy(psa);
+}
+
+}  // namespace
