@@ -12,7 +12,7 @@ namespace {
 // A BSTR points just past a 4-byte prefix holding its length in bytes. A zero OLECHAR follows the
 // characters so that the string also reads as a C string; the prefix does not count it.
 constexpr size_t kLengthPrefix = sizeof(uint32_t);
-// Windows refuses lengths whose byte count would not leave room for prefix and terminator.
+// The byte length, with prefix and terminator, must stay a positive 32-bit count.
 constexpr size_t kMaxBytes = 0x7FFFFFFFu - kLengthPrefix - sizeof(OLECHAR);
 
 unsigned char* BlockOf(BSTR bstr) { return reinterpret_cast<unsigned char*>(bstr) - kLengthPrefix; }
