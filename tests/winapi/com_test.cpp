@@ -1,0 +1,187 @@
+// The COM runtime as the library relies on it: apartments, process security, the class table and
+// GUID text. Apartment state is per thread, so each test runs its COM work on a thread of its own.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+template <typename Body>
+void OnThread(Body body) {
+  std::thread(body).join();
+}
+
+const CLSID kWidgetClsid = {0x1B6F4C2E, 0x8D3A, 0x4E55, {0x9A, 0x10, 0x3C, 0x7E, 0x21, 0x5B, 0x44, 0x90}};
+
+struct Widget : IUnknown {
+  static inline std::atomic<int> live{0};
+  std::atomic<ULONG> refs{1};
+  Widget() { ++live; }
+  virtual ~Widget() { --live; }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+    if (*ppv == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs;
+    if (left == 0) delete this;
+    return left;
+  }
+};
+
+// Lives on the stack: its count returns to 1 once COM has let go of it.
+struct WidgetFactory : IClassFactory {
+  std::atomic<ULONG> refs{1};
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory);
+    *ppv = known ? static_cast<IClassFactory*>(this) : nullptr;
+    if (!known) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    Widget* widget = new Widget;
+    const HRESULT hr = widget->QueryInterface(riid, ppv);
+    widget->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+HRESULT InitSecurity() {
+  return CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                              nullptr, EOAC_NONE, nullptr);
+}
+
+TEST(ComApartments, NestingModelChangesAndBalance) {
+  OnThread([] {
+    CoUninitialize();  // on a thread that never initialised: harmless
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE), S_FALSE);
+    EXPECT_EQ(CoInitialize(nullptr), RPC_E_CHANGED_MODE);  // not counted
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);  // one still open
+    CoUninitialize();
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);  // fully balanced: the thread may pick a new model
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+  });
+}
+
+TEST(ComSecurity, OncePerProcessUntilComIsTornDown) {
+  OnThread([] {
+    EXPECT_EQ(InitSecurity(), CO_E_NOTINITIALIZED);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(InitSecurity(), S_OK);
+    EXPECT_EQ(InitSecurity(), RPC_E_TOO_LATE);
+    OnThread([] {  // another apartment of the same process sees the same settings
+      ASSERT_EQ(CoInitialize(nullptr), S_OK);
+      EXPECT_EQ(InitSecurity(), RPC_E_TOO_LATE);
+      CoUninitialize();
+    });
+    CoUninitialize();
+  });
+  OnThread([] {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_EQ(InitSecurity(), S_OK);  // the last uninitialisation forgot the settings
+    CoUninitialize();
+  });
+}
+
+TEST(ComClassTable, RegisterCreateRevoke) {
+  OnThread([] {
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(CoCreateInstance(kWidgetClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&object),
+              CO_E_NOTINITIALIZED);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(CoCreateInstance(kWidgetClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(CoCreateInstance(kWidgetClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+
+    WidgetFactory factory;
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(kWidgetClsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+    EXPECT_NE(cookie, 0u);
+    for (int i = 0; i < 2; ++i) {  // a multiple-use registration serves every request
+      ASSERT_EQ(CoCreateInstance(kWidgetClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&object), S_OK);
+      EXPECT_EQ(Widget::live.load(), 1);
+      EXPECT_EQ(object->Release(), 0u);
+    }
+    IUnknown* outer = &factory;
+    EXPECT_EQ(CoCreateInstance(kWidgetClsid, outer, CLSCTX_INPROC_SERVER, IID_IClassFactory, (void**)&object),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(CoCreateInstance(kWidgetClsid, outer, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&object),
+              CLASS_E_NOAGGREGATION);  // the factory's own answer
+
+    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+    EXPECT_EQ(factory.refs.load(), 1u);
+    EXPECT_EQ(CoRevokeClassObject(cookie), CO_E_OBJNOTREG);
+    EXPECT_EQ(CoCreateInstance(kWidgetClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&object),
+              REGDB_E_CLASSNOTREG);
+    CoUninitialize();
+  });
+  EXPECT_EQ(Widget::live.load(), 0);
+}
+
+TEST(ComGuids, TextFormRoundTrips) {
+  const struct {
+    GUID guid;
+    const wchar_t* text;
+  } cases[] = {
+      {IID_IUnknown, L"{00000000-0000-0000-C000-000000000046}"},
+      {{0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}},
+       L"{4590F811-1D3A-11D0-891F-00AA004B2E24}"},
+  };
+  for (const auto& c : cases) {
+    wchar_t text[64];
+    EXPECT_EQ(StringFromGUID2(c.guid, text, 39), 39);
+    EXPECT_STREQ(text, c.text);
+    CLSID parsed{};
+    EXPECT_EQ(CLSIDFromString(c.text, &parsed), S_OK);
+    EXPECT_TRUE(IsEqualGUID(parsed, c.guid));
+  }
+  wchar_t small[38];
+  std::fill(std::begin(small), std::end(small), L'#');
+  EXPECT_EQ(StringFromGUID2(IID_IUnknown, small, 38), 0);
+  EXPECT_EQ(small[0], L'#');
+
+  CLSID parsed{};
+  EXPECT_EQ(CLSIDFromString(L"{4590f811-1d3a-11d0-891f-00aa004b2e24}", &parsed), S_OK);  // any case
+  EXPECT_EQ(parsed.Data1, 0x4590F811u);
+  for (const wchar_t* bad : {L"{4590F811-1D3A-11D0-891F-00AA004B2E2G}", L"{4590F811-1D3A-11D0-891F-00AA004B2E2}",
+                             L"{4590F811+1D3A-11D0-891F-00AA004B2E24}"})
+    EXPECT_EQ(CLSIDFromString(bad, &parsed), CO_E_CLASSSTRING) << bad;
+}
+
+TEST(ComGuids, CreatedGuidsAreRandomVersion4) {
+  std::set<std::wstring> seen;
+  for (int i = 0; i < 1000; ++i) {
+    GUID guid;
+    ASSERT_EQ(CoCreateGuid(&guid), S_OK);
+    EXPECT_EQ(guid.Data3 >> 12, 4);
+    EXPECT_EQ(guid.Data4[0] & 0xC0, 0x80);
+    wchar_t text[39];
+    ASSERT_EQ(StringFromGUID2(guid, text, 39), 39);
+    seen.insert(text);
+  }
+  EXPECT_EQ(seen.size(), 1000u);
+}
+
+}  // namespace
