@@ -1,0 +1,696 @@
+// Win32 base services: code-page conversion, last error, system messages, the local heap, Sleep,
+// and the C runtime's wcstombs_s.
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "winapi/base.h"
+
+namespace {
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+constexpr DWORD kErrorMoreData = 234;
+constexpr DWORD kErrorResourceTypeNotFound = 1813;
+constexpr DWORD kErrorResourceLangNotFound = 1815;
+constexpr char32_t kReplacement = 0xFFFD;
+
+int Fail(DWORD error) {
+  t_lastError = error;
+  return 0;
+}
+
+// ---- Unicode -------------------------------------------------------------------------------------
+
+bool IsScalar(char32_t c) { return c < 0x110000 && (c < 0xD800 || c > 0xDFFF); }
+
+// Decodes one UTF-8 sequence at s[i] (i < n) and advances i. An ill-formed sequence yields
+// nothing and consumes its maximal well-formed prefix (at least one byte), so each one becomes
+// exactly one replacement character.
+bool DecodeUtf8(const unsigned char* s, size_t n, size_t& i, char32_t& out) {
+  const unsigned char b = s[i];
+  if (b < 0x80) {
+    out = b;
+    ++i;
+    return true;
+  }
+  int trail;
+  unsigned char lo = 0x80, hi = 0xBF;  // the range of the first trail byte
+  if (b >= 0xC2 && b <= 0xDF) trail = 1;
+  else if (b == 0xE0) trail = 2, lo = 0xA0;
+  else if (b == 0xED) trail = 2, hi = 0x9F;  // no encoded surrogates
+  else if (b >= 0xE1 && b <= 0xEF) trail = 2;
+  else if (b == 0xF0) trail = 3, lo = 0x90;
+  else if (b == 0xF4) trail = 3, hi = 0x8F;  // nothing above U+10FFFF
+  else if (b >= 0xF1 && b <= 0xF3) trail = 3;
+  else {
+    ++i;
+    return false;
+  }
+  char32_t c = b & (0x3F >> trail);
+  for (int k = 1; k <= trail; ++k) {
+    if (i + k >= n || s[i + k] < lo || s[i + k] > hi) {
+      i += k;
+      return false;
+    }
+    c = c << 6 | (s[i + k] & 0x3F);
+    lo = 0x80, hi = 0xBF;
+  }
+  i += trail + 1;
+  out = c;
+  return true;
+}
+
+int EncodeUtf8(char32_t c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | c >> 6);
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | c >> 12);
+    out[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | c >> 18);
+  out[1] = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+  out[2] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+// wchar_t is UTF-32 where it is four bytes wide and UTF-16 where it is two.
+int EncodeWide(char32_t c, wchar_t* out) {
+  if constexpr (sizeof(wchar_t) == 2) {
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out[0] = static_cast<wchar_t>(0xD800 | c >> 10);
+      out[1] = static_cast<wchar_t>(0xDC00 | (c & 0x3FF));
+      return 2;
+    }
+  }
+  out[0] = static_cast<wchar_t>(c);
+  return 1;
+}
+
+// Decodes one character at s[i] (i < n) and advances i; false for an unpaired surrogate or a value
+// outside Unicode.
+bool DecodeWide(const wchar_t* s, size_t n, size_t& i, char32_t& out) {
+  if constexpr (sizeof(wchar_t) == 2) {
+    const char32_t first = static_cast<char16_t>(s[i++]);
+    if (first >= 0xD800 && first <= 0xDBFF && i < n) {
+      const char32_t second = static_cast<char16_t>(s[i]);
+      if (second >= 0xDC00 && second <= 0xDFFF) {
+        ++i;
+        out = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+        return true;
+      }
+    }
+    out = first;
+  } else {
+    out = static_cast<char32_t>(s[i++]);
+  }
+  return IsScalar(out);
+}
+
+enum class Page { Invalid, Ansi, Utf8 };
+
+// The ANSI, OEM and thread code pages are all UTF-8 on this system.
+Page Classify(UINT codePage) {
+  switch (codePage) {
+    case CP_ACP:
+    case CP_OEMCP:
+    case CP_THREAD_ACP:
+      return Page::Ansi;
+    case CP_UTF8:
+      return Page::Utf8;
+    default:
+      return Page::Invalid;
+  }
+}
+
+// Collects converted units, counting them all but storing only while they fit.
+template <typename Unit>
+struct Sink {
+  Unit* buffer;
+  size_t capacity;  // 0: measure only
+  size_t count = 0;
+  bool overflow = false;
+  void Put(const Unit* units, int n) {
+    if (capacity != 0) {
+      if (count + n > capacity) {
+        overflow = true;
+      } else {
+        for (int k = 0; k < n; ++k) buffer[count + k] = units[k];
+      }
+    }
+    count += n;
+  }
+};
+
+// ---- System messages -----------------------------------------------------------------------------
+
+struct Message {
+  DWORD id;
+  const char* text;
+};
+
+// Win32 error codes; HRESULTs of FACILITY_WIN32 share these texts.
+constexpr Message kWin32Messages[] = {
+    {0, "The operation completed successfully.\r\n"},
+    {1, "Incorrect function.\r\n"},
+    {2, "The system cannot find the file specified.\r\n"},
+    {3, "The system cannot find the path specified.\r\n"},
+    {4, "The system cannot open the file.\r\n"},
+    {5, "Access is denied.\r\n"},
+    {6, "The handle is invalid.\r\n"},
+    {8, "Not enough memory resources are available to process this command.\r\n"},
+    {13, "The data is invalid.\r\n"},
+    {14, "Not enough memory resources are available to complete this operation.\r\n"},
+    {32, "The process cannot access the file because it is being used by another process.\r\n"},
+    {50, "The request is not supported.\r\n"},
+    {87, "The parameter is incorrect.\r\n"},
+    {120, "This function is not supported on this system.\r\n"},
+    {122, "The data area passed to a system call is too small.\r\n"},
+    {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {126, "The specified module could not be found.\r\n"},
+    {127, "The specified procedure could not be found.\r\n"},
+    {183, "Cannot create a file when that file already exists.\r\n"},
+    {234, "More data is available.\r\n"},
+    {258, "The wait operation timed out.\r\n"},
+    {259, "No more data is available.\r\n"},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
+    {1004, "Invalid flags.\r\n"},
+    {1113, "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
+    {1168, "Element not found.\r\n"},
+    {1223, "The operation was canceled by the user.\r\n"},
+    {1460, "This operation returned because the timeout period expired.\r\n"},
+    {1722, "The RPC server is unavailable.\r\n"},
+    {1813, "The specified resource type cannot be found in the image file.\r\n"},
+    {1815, "The specified resource language ID cannot be found in the image file.\r\n"},
+};
+
+// COM and Automation HRESULTs of the system message table. WMI's own codes are not in it: their
+// texts belong to WMI's modules, as on Windows.
+constexpr Message kHresultMessages[] = {
+    {0x8000FFFF, "Catastrophic failure\r\n"},
+    {0x80004001, "Not implemented\r\n"},
+    {0x80004002, "No such interface supported\r\n"},
+    {0x80004003, "Invalid pointer\r\n"},
+    {0x80004004, "Operation aborted\r\n"},
+    {0x80004005, "Unspecified error\r\n"},
+    {0x80010106, "Cannot change thread mode after it is set.\r\n"},
+    {0x80010119,
+     "Security must be initialized before any interfaces are marshalled or unmarshalled. It cannot be changed once "
+     "initialized.\r\n"},
+    {0x80020001, "Unknown interface.\r\n"},
+    {0x80020003, "Member not found.\r\n"},
+    {0x80020004, "Parameter not found.\r\n"},
+    {0x80020005, "Type mismatch.\r\n"},
+    {0x80020006, "Unknown name.\r\n"},
+    {0x80020008, "Bad variable type.\r\n"},
+    {0x80020009, "Exception occurred.\r\n"},
+    {0x8002000A, "Out of present range.\r\n"},
+    {0x8002000B, "Invalid index.\r\n"},
+    {0x8002000D, "Memory is locked.\r\n"},
+    {0x8002000E, "Invalid number of parameters.\r\n"},
+    {0x80028CA0, "Type mismatch.\r\n"},
+    {0x80040110, "Class does not support aggregation (or class object is remote)\r\n"},
+    {0x80040111, "ClassFactory cannot supply requested class\r\n"},
+    {0x80040154, "Class not registered\r\n"},
+    {0x800401F0, "CoInitialize has not been called.\r\n"},
+    {0x800401F1, "CoInitialize has already been called.\r\n"},
+    {0x800401F3, "Invalid class string\r\n"},
+    {0x800401FB, "Object is not registered\r\n"},
+};
+
+const char* FindSystemMessage(DWORD id) {
+  if ((id & 0xFFFF0000) == 0x80070000) id &= 0xFFFF;  // a Win32 error wrapped in an HRESULT
+  if (id <= 0xFFFF) {
+    for (const Message& m : kWin32Messages)
+      if (m.id == id) return m.text;
+    return nullptr;
+  }
+  for (const Message& m : kHresultMessages)
+    if (m.id == id) return m.text;
+  return nullptr;
+}
+
+// The table is US English; neutral requests fall back to it, other languages have no text.
+bool HaveLanguage(DWORD lang) {
+  const DWORD primary = lang & 0x3FF, sub = lang >> 10;
+  if (primary == LANG_NEUTRAL) return true;
+  return primary == LANG_ENGLISH && (sub == SUBLANG_NEUTRAL || sub == SUBLANG_ENGLISH_US);
+}
+
+// The arguments of a message: an array of DWORD_PTR, or a va_list read slot by slot on demand.
+class ArgumentList {
+ public:
+  ArgumentList(va_list* list, bool isArray) : array_(isArray ? reinterpret_cast<const DWORD_PTR*>(list) : nullptr) {
+    if (!isArray && list != nullptr) {
+      va_copy(list_, *list);
+      haveList_ = true;
+    }
+  }
+  ~ArgumentList() {
+    if (haveList_) va_end(list_);
+  }
+  ArgumentList(const ArgumentList&) = delete;
+  ArgumentList& operator=(const ArgumentList&) = delete;
+
+  bool Present() const { return array_ != nullptr || haveList_; }
+  DWORD_PTR At(size_t slot) {
+    if (array_ != nullptr) return array_[slot];
+    // Every argument occupies one pointer-sized slot, as the Windows calling convention has it.
+    while (fetched_.size() <= slot) fetched_.push_back(va_arg(list_, DWORD_PTR));
+    return fetched_[slot];
+  }
+
+ private:
+  const DWORD_PTR* array_;
+  va_list list_;
+  bool haveList_ = false;
+  std::vector<DWORD_PTR> fetched_;
+};
+
+std::string Narrow(const wchar_t* s, int precision) {
+  std::string out;
+  if (s == nullptr) return "(null)";
+  const size_t n = std::wcslen(s);
+  for (size_t i = 0; i < n && (precision < 0 || static_cast<int>(i) < precision);) {
+    char32_t c;
+    if (!DecodeWide(s, n, i, c)) c = kReplacement;
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(c, bytes));
+  }
+  return out;
+}
+
+// Formats insert `number` with the printf-like specification between the exclamation marks.
+bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentList& args) {
+  size_t slot = static_cast<size_t>(number - 1);
+  std::string flags, conversion;
+  size_t at = 0;
+  while (at < spec.size() && std::strchr("-+ #0", spec[at]) != nullptr) flags += spec[at++];
+  int width = -1, precision = -1;
+  auto number_at = [&](int& value) {
+    if (at < spec.size() && spec[at] == '*') {
+      value = static_cast<int>(args.At(slot++));
+      ++at;
+      return;
+    }
+    if (at < spec.size() && spec[at] >= '0' && spec[at] <= '9') {
+      value = 0;
+      while (at < spec.size() && spec[at] >= '0' && spec[at] <= '9') value = value * 10 + (spec[at++] - '0');
+    }
+  };
+  number_at(width);
+  if (at < spec.size() && spec[at] == '.') {
+    ++at;
+    precision = 0;
+    number_at(precision);
+  }
+  // Size prefixes: h, l, ll, w, I, I32, I64.
+  enum { Default, Short, Long, Wide, Ptr, Bits32, Bits64 } size = Default;
+  const std::string_view rest = spec.substr(at);
+  if (rest.starts_with("I64") || rest.starts_with("ll")) size = Bits64, at += rest[0] == 'I' ? 3 : 2;
+  else if (rest.starts_with("I32")) size = Bits32, at += 3;
+  else if (rest.starts_with("I")) size = Ptr, at += 1;
+  else if (rest.starts_with("h")) size = Short, at += 1;
+  else if (rest.starts_with("l")) size = Long, at += 1;
+  else if (rest.starts_with("w")) size = Wide, at += 1;
+  if (at + 1 != spec.size()) return false;
+  const char type = spec[at];
+  const DWORD_PTR value = args.At(slot);
+
+  std::string format = "%" + flags;
+  if (width >= 0) format += std::to_string(width);
+  if (precision >= 0) format += "." + std::to_string(precision);
+  char buffer[128];
+  switch (type) {
+    case 's':
+    case 'S': {
+      // This is the ANSI function: s is narrow unless widened by l or w, S is wide unless narrowed by h.
+      const bool wide = type == 'S' ? size != Short : (size == Long || size == Wide);
+      std::string text;
+      if (wide) {
+        text = Narrow(reinterpret_cast<const wchar_t*>(value), precision);
+      } else {
+        const char* s = reinterpret_cast<const char*>(value);
+        text = s == nullptr ? "(null)" : std::string(s, precision < 0 ? std::strlen(s) : strnlen(s, precision));
+      }
+      if (width > static_cast<int>(text.size())) {
+        const std::string pad(width - text.size(), ' ');
+        text = flags.find('-') != std::string::npos ? text + pad : pad + text;
+      }
+      out += text;
+      return true;
+    }
+    case 'c':
+    case 'C': {
+      const bool wide = type == 'C' ? size != Short : (size == Long || size == Wide);
+      char bytes[4];
+      const std::string text =
+          wide ? std::string(bytes, EncodeUtf8(IsScalar(static_cast<char32_t>(value & 0xFFFF))
+                                                   ? static_cast<char32_t>(value & 0xFFFF)
+                                                   : kReplacement,
+                                               bytes))
+               : std::string(1, static_cast<char>(value));
+      std::snprintf(buffer, sizeof buffer, (format + "s").c_str(), text.c_str());
+      out += buffer;
+      return true;
+    }
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o': {
+      const bool isSigned = type == 'd' || type == 'i';
+      long long v;
+      if (size == Bits64 || (size == Ptr && sizeof(DWORD_PTR) == 8))
+        v = static_cast<long long>(value);
+      else if (size == Short)
+        v = isSigned ? static_cast<int16_t>(value) : static_cast<long long>(static_cast<uint16_t>(value));
+      else
+        v = isSigned ? static_cast<int32_t>(value) : static_cast<long long>(static_cast<uint32_t>(value));
+      std::snprintf(buffer, sizeof buffer, (format + "ll" + type).c_str(), v);
+      out += buffer;
+      return true;
+    }
+    case 'p':
+      std::snprintf(buffer, sizeof buffer, "%0*llX", static_cast<int>(2 * sizeof(void*)),
+                    static_cast<unsigned long long>(value));
+      out += buffer;
+      return true;
+    default:
+      return false;  // floating point and anything unknown
+  }
+}
+
+// Expands escapes and inserts of a message definition; false with the last error set on failure.
+bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string& out) {
+  const unsigned maxWidth = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  const bool ignoreInserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      const bool pair = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+      // With a width limit, the definition's own line breaks are just white space.
+      if (maxWidth != 0) out += ' ';
+      else if (pair) out += "\r\n";
+      else out += c;
+      if (pair) ++i;
+      continue;
+    }
+    if (c != '%') {
+      out += c;
+      continue;
+    }
+    if (++i == text.size()) break;
+    const char e = text[i];
+    if (e == '0') return true;  // the message ends here, without a line break
+    if (e >= '1' && e <= '9') {
+      const size_t start = i - 1;
+      int number = e - '0';
+      if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') number = number * 10 + (text[++i] - '0');
+      std::string_view spec = "s";
+      if (i + 1 < text.size() && text[i + 1] == '!') {
+        const size_t close = text.find('!', i + 2);
+        if (close == std::string_view::npos) {
+          t_lastError = ERROR_INVALID_PARAMETER;
+          return false;
+        }
+        spec = text.substr(i + 2, close - i - 2);
+        i = close;
+      }
+      if (ignoreInserts) {
+        out.append(text.substr(start, i + 1 - start));
+      } else if (!args.Present() || !FormatInsert(out, number, spec, args)) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return false;
+      }
+      continue;
+    }
+    switch (e) {
+      case 'n': out += "\r\n"; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      default: out += e; break;  // %%, "% ", %., %! and any other character stand for themselves
+    }
+  }
+  if (maxWidth != 0 && maxWidth != FORMAT_MESSAGE_MAX_WIDTH_MASK) {
+    // Break lines at white space so that none exceeds the width; words are never split.
+    std::string wrapped;
+    size_t lineStart = 0, lastSpace = std::string::npos;
+    for (size_t k = 0; k < out.size(); ++k) {
+      const char ch = out[k];
+      wrapped += ch;
+      if (ch == '\n') {
+        lineStart = wrapped.size();
+        lastSpace = std::string::npos;
+        continue;
+      }
+      if (ch == ' ') lastSpace = wrapped.size() - 1;
+      if (wrapped.size() - lineStart > maxWidth && lastSpace != std::string::npos) {
+        wrapped.replace(lastSpace, 1, "\r\n");
+        lineStart = lastSpace + 2;
+        lastSpace = std::string::npos;
+      }
+    }
+    out = std::move(wrapped);
+  }
+  return true;
+}
+
+// ---- C runtime -----------------------------------------------------------------------------------
+
+bool PlainCLocale() {
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+
+// Converts one wide character in the current locale; the byte count, or -1 if it has no encoding.
+int WideToLocale(wchar_t c, bool plainC, std::mbstate_t& state, char* out) {
+  if (plainC) {
+    // Microsoft's "C" locale passes the Latin-1 range through byte for byte.
+    if (static_cast<std::make_unsigned_t<wchar_t>>(c) > 0xFF) return -1;
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  const size_t n = std::wcrtomb(out, c, &state);
+  return n == static_cast<size_t>(-1) ? -1 : static_cast<int>(n);
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD GetLastError(void) { return t_lastError; }
+void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+
+int lstrlenA(LPCSTR lpString) { return lpString == nullptr ? 0 : static_cast<int>(std::strlen(lpString)); }
+int lstrlenW(LPCWSTR lpString) { return lpString == nullptr ? 0 : static_cast<int>(std::wcslen(lpString)); }
+
+void Sleep(DWORD dwMilliseconds) {
+  if (dwMilliseconds == 0) std::this_thread::yield();  // gives up the rest of the time slice only
+  else std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+// Flags accepted: CP_UTF8 takes MB_ERR_INVALID_CHARS only. The ANSI code pages also take
+// MB_PRECOMPOSED (text is passed on as composed as it comes) and MB_USEGLYPHCHARS (UTF-8 has no
+// glyph variants of control characters); MB_COMPOSITE is refused since no decomposition is done.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar) {
+  if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+      (cchWideChar > 0 && lpWideCharStr == nullptr) ||
+      static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr))
+    return Fail(ERROR_INVALID_PARAMETER);
+  const Page page = Classify(CodePage);
+  if (page == Page::Invalid) return Fail(ERROR_INVALID_PARAMETER);
+  const DWORD allowed =
+      page == Page::Utf8 ? MB_ERR_INVALID_CHARS : MB_PRECOMPOSED | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
+  if ((dwFlags & ~allowed) != 0) return Fail(ERROR_INVALID_FLAGS);
+
+  const auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+  const size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+  Sink<wchar_t> sink{lpWideCharStr, static_cast<size_t>(cchWideChar)};
+  for (size_t i = 0; i < n;) {
+    char32_t c;
+    if (!DecodeUtf8(s, n, i, c)) {
+      if ((dwFlags & MB_ERR_INVALID_CHARS) != 0) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      c = kReplacement;
+    }
+    wchar_t units[2];
+    sink.Put(units, EncodeWide(c, units));
+  }
+  if (sink.overflow) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (sink.count > INT_MAX) return Fail(ERROR_INVALID_PARAMETER);
+  return static_cast<int>(sink.count);
+}
+
+// Flags accepted: CP_UTF8 takes WC_ERR_INVALID_CHARS only and no default character. The ANSI code
+// pages take WC_NO_BEST_FIT_CHARS (every character has an exact UTF-8 form, so no best fit is ever
+// made) and a default character, a single byte that replaces what cannot be encoded (unpaired
+// surrogates); without one, U+FFFD is used. WC_COMPOSITECHECK and its modifiers are refused since
+// no composition is done.
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                        int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+  if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
+      (cbMultiByte > 0 && lpMultiByteStr == nullptr) ||
+      static_cast<const void*>(lpWideCharStr) == static_cast<const void*>(lpMultiByteStr))
+    return Fail(ERROR_INVALID_PARAMETER);
+  const Page page = Classify(CodePage);
+  if (page == Page::Invalid) return Fail(ERROR_INVALID_PARAMETER);
+  if (page == Page::Utf8 && (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr))
+    return Fail(ERROR_INVALID_PARAMETER);
+  const DWORD allowed = page == Page::Utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  if ((dwFlags & ~allowed) != 0) return Fail(ERROR_INVALID_FLAGS);
+
+  const size_t n = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+  Sink<char> sink{lpMultiByteStr, static_cast<size_t>(cbMultiByte)};
+  bool usedDefault = false;
+  for (size_t i = 0; i < n;) {
+    char32_t c;
+    char bytes[4];
+    if (!DecodeWide(lpWideCharStr, n, i, c)) {
+      if ((dwFlags & WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      if (page == Page::Ansi) usedDefault = true;
+      if (lpDefaultChar != nullptr) {
+        sink.Put(lpDefaultChar, 1);
+        continue;
+      }
+      c = kReplacement;
+    }
+    sink.Put(bytes, EncodeUtf8(c, bytes));
+  }
+  if (sink.overflow) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (sink.count > INT_MAX) return Fail(ERROR_INVALID_PARAMETER);
+  if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+  return static_cast<int>(sink.count);
+}
+
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+  // Only fixed memory exists here: the handle is the address.
+  if ((uFlags & ~static_cast<UINT>(LMEM_ZEROINIT)) != 0) {
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  void* p = (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(uBytes == 0 ? 1 : uBytes, 1)
+                                          : std::malloc(uBytes == 0 ? 1 : uBytes);
+  if (p == nullptr) t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+  return p;
+}
+
+HLOCAL LocalFree(HLOCAL hMem) {
+  std::free(hMem);
+  return nullptr;
+}
+
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                     DWORD nSize, va_list* arguments) {
+  const bool allocate = (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
+  const bool fromString = (dwFlags & FORMAT_MESSAGE_FROM_STRING) != 0;
+  const bool fromModule = (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) != 0;
+  const bool fromSystem = (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) != 0;
+  if (lpBuffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (allocate) *reinterpret_cast<char**>(lpBuffer) = nullptr;
+  if (fromString && (fromModule || fromSystem)) return Fail(ERROR_INVALID_PARAMETER);
+
+  const char* definition = nullptr;
+  if (fromString) {
+    definition = static_cast<const char*>(lpSource);
+    if (definition == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  } else if (fromSystem) {
+    // Modules carry no message tables here, so a module search always falls through to the system.
+    if (!HaveLanguage(dwLanguageId)) return Fail(kErrorResourceLangNotFound);
+    definition = FindSystemMessage(dwMessageId);
+    if (definition == nullptr) return Fail(ERROR_MR_MID_NOT_FOUND);
+  } else if (fromModule) {
+    return Fail(kErrorResourceTypeNotFound);
+  } else {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+
+  std::string text;
+  {
+    // With inserts ignored, the arguments are not looked at at all.
+    const bool ignore = (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
+    ArgumentList args(ignore ? nullptr : arguments, (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY) != 0);
+    if (!Expand(definition, dwFlags, args, text)) return 0;
+  }
+  // Windows caps a formatted message at 64K characters.
+  if (text.size() >= 0x10000) return Fail(kErrorMoreData);
+
+  const size_t needed = text.size() + 1;
+  char* out = lpBuffer;
+  if (allocate) {
+    out = static_cast<char*>(LocalAlloc(LMEM_FIXED, needed > nSize ? needed : nSize));
+    if (out == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    *reinterpret_cast<char**>(lpBuffer) = out;
+  } else if (needed > nSize) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  std::memcpy(out, text.c_str(), needed);
+  return static_cast<DWORD>(text.size());
+}
+
+errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const wchar_t* wcstr, size_t count) {
+  if (pReturnValue != nullptr) *pReturnValue = 0;
+  auto fail = [&](errno_t code) {
+    if (mbstr != nullptr && sizeInBytes > 0) mbstr[0] = '\0';
+    errno = code;
+    return code;
+  };
+  // The buffer and its size must agree: both absent (a size query) or both present.
+  if ((mbstr == nullptr) != (sizeInBytes == 0)) return fail(EINVAL);
+  if (wcstr == nullptr) return fail(EINVAL);
+
+  const bool plainC = PlainCLocale();
+  std::mbstate_t state{};
+  const bool query = mbstr == nullptr;
+  const bool truncate = count == _TRUNCATE;
+  // Bytes that may be stored before the terminating zero.
+  const size_t limit = query ? SIZE_MAX : truncate ? sizeInBytes - 1 : count;
+  size_t used = 0;
+  bool cut = false;
+  for (const wchar_t* p = wcstr; *p != L'\0'; ++p) {
+    char bytes[MB_LEN_MAX];
+    const int n = WideToLocale(*p, plainC, state, bytes);
+    if (n < 0) {
+      if (pReturnValue != nullptr) *pReturnValue = 0;
+      return fail(EILSEQ);
+    }
+    if (used + n > limit) {  // never split a character
+      cut = true;
+      break;
+    }
+    if (!query) {
+      if (used + n >= sizeInBytes) return fail(ERANGE);  // no room for it and the terminator
+      std::memcpy(mbstr + used, bytes, n);
+    }
+    used += n;
+  }
+  if (!query) {
+    if (used >= sizeInBytes) return fail(ERANGE);
+    mbstr[used] = '\0';
+  }
+  if (pReturnValue != nullptr) *pReturnValue = used + 1;
+  return truncate && cut ? STRUNCATE : 0;
+}
+
+}  // extern "C"
