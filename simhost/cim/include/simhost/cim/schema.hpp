@@ -46,7 +46,7 @@ struct ParameterDecl {
 struct MethodDecl {
     std::wstring name;
     std::vector<ParameterDecl> in;
-    std::vector<ParameterDecl> out; // ReturnValue (uint32) is implicit, see MethodDef
+    std::vector<ParameterDecl> out; // every method also returns ReturnValue (uint32), not listed here
 };
 
 struct ClassDecl {

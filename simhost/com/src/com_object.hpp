@@ -1,0 +1,54 @@
+// Reference counting and QueryInterface for the simulated host's COM objects, and the count of
+// live objects that tests read.
+#pragma once
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include <atomic>
+
+namespace simhost::com {
+
+// Tells the live-object accounting that an object was made or destroyed.
+void count_object(long delta) noexcept;
+
+// IUnknown for an object implementing interface I, known by `iid`. Starts with one reference,
+// which the creator hands out; the last Release deletes it.
+template <class I>
+class ComObject : public I {
+public:
+    explicit ComObject(const IID& iid) noexcept : iid_(&iid) { count_object(+1); }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+    virtual ~ComObject() { count_object(-1); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, *iid_)) {
+            *ppv = static_cast<I*>(this);
+        } else if (!query_extra(riid, ppv)) {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    // For objects that answer to a further interface identifier; sets *ppv without AddRef.
+    virtual bool query_extra(REFIID, void**) { return false; }
+
+private:
+    const IID* iid_;
+    std::atomic<ULONG> refs_{1};
+};
+
+} // namespace simhost::com
