@@ -28,7 +28,6 @@ struct Process {
     DWORD flags;
     Apartment apartment;
     std::thread::id owner;  // the registering thread, for single-threaded apartments
-    bool handedOut;         // a single-use registration is hidden once handed out
   };
   std::vector<Registration> classes;
   DWORD nextCookie = 1;
@@ -83,8 +82,9 @@ IUnknown* FindClassObject(REFCLSID clsid, DWORD context) {
   std::lock_guard lock(p.mutex);
   for (Process::Registration& r : p.classes) {
     if (r.clsid != clsid || (r.context & context) == 0) continue;
-    if ((r.flags & REGCLS_SUSPENDED) != 0 || r.handedOut) continue;
-    if ((r.flags & (REGCLS_MULTIPLEUSE | REGCLS_MULTI_SEPARATE)) == 0) r.handedOut = true;
+    // Single use limits other processes to one connection; requests from within the process are
+    // all served. A suspended registration stays hidden.
+    if ((r.flags & REGCLS_SUSPENDED) != 0) continue;
     r.object->AddRef();
     return r.object;
   }
@@ -156,13 +156,15 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContex
   constexpr DWORD knownFlags = REGCLS_MULTIPLEUSE | REGCLS_MULTI_SEPARATE | REGCLS_SUSPENDED | REGCLS_SURROGATE;
   if ((flags & ~knownFlags) != 0 || dwClsContext == 0) return E_INVALIDARG;
   if (!ComUp()) return CO_E_NOTINITIALIZED;
+  // A multiple-use local server also serves in-process requests; a separate one must say so itself.
+  if ((flags & REGCLS_MULTIPLEUSE) != 0 && (dwClsContext & CLSCTX_LOCAL_SERVER) != 0)
+    dwClsContext |= CLSCTX_INPROC_SERVER;
   pUnk->AddRef();
   Process& p = TheProcess();
   std::lock_guard lock(p.mutex);
   DWORD cookie = p.nextCookie++;
   if (cookie == 0) cookie = p.nextCookie++;  // zero never names a registration
-  p.classes.push_back({cookie, rclsid, pUnk, dwClsContext, flags, t_apartment.model, std::this_thread::get_id(),
-                       false});
+  p.classes.push_back({cookie, rclsid, pUnk, dwClsContext, flags, t_apartment.model, std::this_thread::get_id()});
   *lpdwRegister = cookie;
   return S_OK;
 }
