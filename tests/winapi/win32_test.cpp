@@ -20,93 +20,88 @@ const wchar_t kLoneSurrogate = static_cast<wchar_t>(0xD800);
 std::wstring Z(std::wstring s) { return s.push_back(L'\0'), s; }
 std::string Z(std::string s) { return s.push_back('\0'), s; }
 
+// Clears the last error, runs the call, expects it to fail and returns the error it reported.
+template <typename Call>
+DWORD FailureOf(Call call) {
+  SetLastError(0);
+  EXPECT_EQ(call(), 0);
+  return GetLastError();
+}
+
+template <typename In, typename Out>
 struct Case {
   const char* name;
   UINT codePage;
   DWORD flags;
-  int length;        // source length passed, -1 for zero-terminated
-  int capacity;      // destination size passed; the expected size when the call should succeed
-  DWORD error;       // 0 if the call should succeed
+  In in;
+  int length;    // source length passed, -1 for zero-terminated
+  int capacity;  // destination size passed for a failing call (0: a size query)
+  Out out;
+  DWORD error = 0;
 };
 
-TEST(CodePages, MultiByteToWideChar) {
-  const struct : Case {
-    std::string in;
-    std::wstring out;
-  } cases[] = {
-      {{"terminator counted", CP_UTF8, 0, -1, 0, 0}, "abc", Z(L"abc")},
-      {{"explicit length, none added", CP_UTF8, 0, 3, 0, 0}, "abc", L"abc"},
-      {{"multi-byte characters", CP_UTF8, 0, -1, 0, 0}, kUtf8, Z(kWide)},
-      {{"ANSI is UTF-8 for ASCII", CP_ACP, MB_PRECOMPOSED, 2, 0, 0}, "hi", L"hi"},
-      {{"invalid byte replaced", CP_UTF8, 0, 3, 0, 0}, "a\xFF" "b", L"a\uFFFD" "b"},
-      {{"invalid byte refused", CP_UTF8, MB_ERR_INVALID_CHARS, 3, 0, ERROR_NO_UNICODE_TRANSLATION}, "a\xFF" "b", L""},
-      {{"overlong form refused", CP_UTF8, MB_ERR_INVALID_CHARS, 2, 0, ERROR_NO_UNICODE_TRANSLATION}, "\xC0\xAF", L""},
-      {{"too small", CP_UTF8, 0, -1, 3, ERROR_INSUFFICIENT_BUFFER}, "abc", L""},
-      {{"zero length", CP_UTF8, 0, 0, 0, ERROR_INVALID_PARAMETER}, "abc", L""},
-      {{"flags UTF-8 refuses", CP_UTF8, MB_PRECOMPOSED, -1, 0, ERROR_INVALID_FLAGS}, "abc", L""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetLastError(0);
-    wchar_t buffer[32];
-    const int needed = MultiByteToWideChar(c.codePage, c.flags, c.in.data(), c.length, c.capacity ? buffer : nullptr,
-                                           c.capacity);
-    if (c.error != 0) {
-      EXPECT_EQ(needed, 0);
-      EXPECT_EQ(GetLastError(), c.error);
-      continue;
-    }
-    ASSERT_EQ(needed, static_cast<int>(c.out.size()));
-    ASSERT_EQ(MultiByteToWideChar(c.codePage, c.flags, c.in.data(), c.length, buffer, needed), needed);
-    EXPECT_EQ(std::wstring(buffer, needed), c.out);
+// Queries the size, then converts into a buffer of exactly that size, as callers do.
+template <typename In, typename Out, typename Convert>
+void Check(const Case<In, Out>& c, Convert convert) {
+  SCOPED_TRACE(c.name);
+  typename Out::value_type buffer[32];
+  if (c.error != 0) {
+    EXPECT_EQ(FailureOf([&] { return convert(c, c.capacity ? buffer : nullptr, c.capacity); }), c.error);
+    return;
   }
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, nullptr, 0), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  const int needed = convert(c, nullptr, 0);
+  ASSERT_EQ(needed, static_cast<int>(c.out.size()));
+  ASSERT_EQ(convert(c, buffer, needed), needed);
+  EXPECT_EQ(Out(buffer, needed), c.out);
+}
+
+TEST(CodePages, MultiByteToWideChar) {
+  const Case<std::string, std::wstring> cases[] = {
+      {"terminator counted", CP_UTF8, 0, "abc", -1, 0, Z(L"abc")},
+      {"explicit length, none added", CP_UTF8, 0, "abc", 3, 0, L"abc"},
+      {"multi-byte characters", CP_UTF8, 0, kUtf8, -1, 0, Z(kWide)},
+      {"ANSI is UTF-8 for ASCII", CP_ACP, MB_PRECOMPOSED, "hi", 2, 0, L"hi"},
+      {"invalid byte replaced", CP_UTF8, 0, "a\xFF" "b", 3, 0, L"a\uFFFD" "b"},
+      {"invalid byte refused", CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF" "b", 3, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
+      {"overlong form refused", CP_UTF8, MB_ERR_INVALID_CHARS, "\xC0\xAF", 2, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
+      {"too small", CP_UTF8, 0, "abc", -1, 3, L"", ERROR_INSUFFICIENT_BUFFER},
+      {"zero length", CP_UTF8, 0, "abc", 0, 0, L"", ERROR_INVALID_PARAMETER},
+      {"flags UTF-8 refuses", CP_UTF8, MB_PRECOMPOSED, "abc", -1, 0, L"", ERROR_INVALID_FLAGS},
+  };
+  for (const auto& c : cases)
+    Check(c, [](const auto& k, wchar_t* out, int size) {
+      return MultiByteToWideChar(k.codePage, k.flags, k.in.data(), k.length, out, size);
+    });
+  EXPECT_EQ(FailureOf([] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, nullptr, 0); }),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST(CodePages, WideCharToMultiByte) {
-  const struct : Case {
-    std::wstring in;
-    std::string out;
-  } cases[] = {
-      {{"terminator counted", CP_UTF8, 0, -1, 0, 0}, L"abc", Z(std::string("abc"))},
-      {{"explicit length, none added", CP_UTF8, 0, 3, 0, 0}, L"abc", "abc"},
-      {{"multi-byte characters", CP_UTF8, 0, -1, 0, 0}, kWide, Z(kUtf8)},
-      {{"lone surrogate replaced", CP_UTF8, 0, 3, 0, 0}, {L'a', kLoneSurrogate, L'b'}, "a\xEF\xBF\xBD" "b"},
-      {{"lone surrogate refused", CP_UTF8, WC_ERR_INVALID_CHARS, 3, 0, ERROR_NO_UNICODE_TRANSLATION},
-       {L'a', kLoneSurrogate, L'b'}, ""},
-      {{"too small", CP_UTF8, 0, -1, 3, ERROR_INSUFFICIENT_BUFFER}, L"abc", ""},
-      {{"zero length", CP_UTF8, 0, 0, 0, ERROR_INVALID_PARAMETER}, L"abc", ""},
-      {{"flags UTF-8 refuses", CP_UTF8, WC_NO_BEST_FIT_CHARS, -1, 0, ERROR_INVALID_FLAGS}, L"abc", ""},
+  const std::wstring lone = {L'a', kLoneSurrogate, L'b'};
+  const Case<std::wstring, std::string> cases[] = {
+      {"terminator counted", CP_UTF8, 0, L"abc", -1, 0, Z(std::string("abc"))},
+      {"explicit length, none added", CP_UTF8, 0, L"abc", 3, 0, "abc"},
+      {"multi-byte characters", CP_UTF8, 0, kWide, -1, 0, Z(kUtf8)},
+      {"lone surrogate replaced", CP_UTF8, 0, lone, 3, 0, "a\xEF\xBF\xBD" "b"},
+      {"lone surrogate refused", CP_UTF8, WC_ERR_INVALID_CHARS, lone, 3, 0, "", ERROR_NO_UNICODE_TRANSLATION},
+      {"too small", CP_UTF8, 0, L"abc", -1, 3, "", ERROR_INSUFFICIENT_BUFFER},
+      {"zero length", CP_UTF8, 0, L"abc", 0, 0, "", ERROR_INVALID_PARAMETER},
+      {"flags UTF-8 refuses", CP_UTF8, WC_NO_BEST_FIT_CHARS, L"abc", -1, 0, "", ERROR_INVALID_FLAGS},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetLastError(0);
-    char buffer[32];
-    const int needed = WideCharToMultiByte(c.codePage, c.flags, c.in.data(), c.length, c.capacity ? buffer : nullptr,
-                                           c.capacity, nullptr, nullptr);
-    if (c.error != 0) {
-      EXPECT_EQ(needed, 0);
-      EXPECT_EQ(GetLastError(), c.error);
-      continue;
-    }
-    ASSERT_EQ(needed, static_cast<int>(c.out.size()));
-    ASSERT_EQ(WideCharToMultiByte(c.codePage, c.flags, c.in.data(), c.length, buffer, needed, nullptr, nullptr), needed);
-    EXPECT_EQ(std::string(buffer, needed), c.out);
-  }
+  for (const auto& c : cases)
+    Check(c, [](const auto& k, char* out, int size) {
+      return WideCharToMultiByte(k.codePage, k.flags, k.in.data(), k.length, out, size, nullptr, nullptr);
+    });
 }
 
 TEST(CodePages, DefaultCharacterRules) {
   char buffer[16];
   BOOL used = TRUE;
   // UTF-8 takes neither a default character nor the flag that reports its use.
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, " ", nullptr), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, nullptr, &used), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(FailureOf([&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, " ", nullptr); }),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(FailureOf([&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, nullptr, &used); }),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   // The ANSI code page does, and substitutes it for what it cannot encode.
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"ab", -1, buffer, 16, " ", &used), 3);
   EXPECT_STREQ(buffer, "ab");
@@ -124,7 +119,6 @@ TEST(LastError, IsPerThread) {
     SetLastError(5);
   }).join();
   EXPECT_EQ(GetLastError(), 1234u);
-  EXPECT_EQ(lstrlenA(nullptr) + lstrlenW(nullptr), 0);
 }
 
 TEST(FormatMessage, SystemTextsInAllocatedBuffers) {
@@ -149,22 +143,14 @@ TEST(FormatMessage, SystemTextsInAllocatedBuffers) {
     EXPECT_EQ(LocalFree(text), nullptr);
   }
   char* text = nullptr;
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageA(0x1100, nullptr, 0x20001234, 0x400, reinterpret_cast<char*>(&text), 0, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-}
-
-TEST(FormatMessage, CallerBufferSize) {
+  EXPECT_EQ(FailureOf([&] { return FormatMessageA(0x1100, nullptr, 0x20001234, 0x400, (char*)&text, 0, nullptr); }),
+            static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+  // A caller's buffer must hold the text and its terminator.
   const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const std::string expected = "Access is denied.\r\n";
-  char buffer[64];
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 5, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, static_cast<DWORD>(expected.size() + 1),
-                           nullptr),
-            expected.size());
-  EXPECT_EQ(buffer, expected);
+  char buffer[20];  // "Access is denied.\r\n" and its zero
+  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 20, nullptr), 19u);
+  EXPECT_EQ(FailureOf([&] { return FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr); }),
+            static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 std::string FromString(DWORD flags, const char* definition, va_list* args) {
@@ -184,7 +170,8 @@ std::string FromStringVa(const char* definition, ...) {
 TEST(FormatMessage, InsertsAndEscapes) {
   DWORD_PTR array[] = {reinterpret_cast<DWORD_PTR>("one"), 42, reinterpret_cast<DWORD_PTR>("three")};
   auto* args = reinterpret_cast<va_list*>(array);
-  EXPECT_EQ(FromString(FORMAT_MESSAGE_ARGUMENT_ARRAY, "%3, %1 and %2!d!%% done%n", args), "three, one and 42% done\r\n");
+  EXPECT_EQ(FromString(FORMAT_MESSAGE_ARGUMENT_ARRAY, "%3, %1 and %2!d!%% done%n", args),
+            "three, one and 42% done\r\n");
   EXPECT_EQ(FromString(FORMAT_MESSAGE_ARGUMENT_ARRAY, "[%1!5s!|%2!-4x!]", args), "[  one|2a  ]");
   EXPECT_EQ(FromString(FORMAT_MESSAGE_IGNORE_INSERTS, "%1 stays%0 cut", nullptr), "%1 stays");
   EXPECT_EQ(FromStringVa("%2-%1", "x", "y"), "y-x");
@@ -204,38 +191,36 @@ class WcstombsS : public testing::Test {
 #endif
 };
 
-TEST_F(WcstombsS, ConvertsMeasuresAndRejects) {
-  char buffer[64];
-  size_t written = 99;
-  EXPECT_EQ(wcstombs_s(&written, buffer, sizeof buffer, L"hello", _TRUNCATE), 0);
-  EXPECT_EQ(written, 6u);
-  EXPECT_STREQ(buffer, "hello");
+TEST_F(WcstombsS, ConvertsTruncatesAndRejects) {
+  constexpr size_t kUnspecified = 12345;
+  const std::wstring longText(100, L'x');
+  const struct {
+    const wchar_t* in;
+    size_t size, count;
+    errno_t result;
+    size_t written;  // bytes including the terminator; kUnspecified where Windows does not say
+    std::string out;
+  } cases[] = {
+      {L"hello", 64, _TRUNCATE, 0, 6, "hello"},
+      {L"hello", 64, 3, 0, 4, "hel"},  // at most count bytes
+      {longText.c_str(), 64, _TRUNCATE, STRUNCATE, 64, std::string(63, 'x')},
+      {L"hello", 4, 10, ERANGE, kUnspecified, ""},
+      {nullptr, 64, 10, EINVAL, kUnspecified, ""},
+      {L"ok \x4E2D", 64, _TRUNCATE, EILSEQ, 0, ""},  // the "C" locale stops at U+00FF
+  };
+  for (const auto& c : cases) {
+    char buffer[64] = "old";
+    size_t written = 99;
+    EXPECT_EQ(wcstombs_s(&written, buffer, c.size, c.in, c.count), c.result) << c.out;
+    if (c.written != kUnspecified) {
+      EXPECT_EQ(written, c.written) << c.out;
+    }
+    EXPECT_EQ(buffer, c.out);
+  }
+  size_t written = 0;
   EXPECT_EQ(wcstombs_s(&written, nullptr, 0, L"hello", 0), 0);  // a size query
   EXPECT_EQ(written, 6u);
-  EXPECT_EQ(wcstombs_s(&written, buffer, sizeof buffer, L"hello", 3), 0);  // at most count bytes
-  EXPECT_STREQ(buffer, "hel");
-
-  std::strcpy(buffer, "old");
-  EXPECT_EQ(wcstombs_s(&written, buffer, 4, L"hello", 10), ERANGE);
-  EXPECT_EQ(buffer[0], '\0');
-  std::strcpy(buffer, "old");
-  EXPECT_EQ(wcstombs_s(&written, buffer, sizeof buffer, nullptr, 10), EINVAL);
-  EXPECT_EQ(buffer[0], '\0');
   EXPECT_EQ(wcstombs_s(&written, nullptr, 8, L"hello", 10), EINVAL);
-  // The "C" locale has no encoding for characters beyond U+00FF.
-  std::strcpy(buffer, "old");
-  EXPECT_EQ(wcstombs_s(&written, buffer, sizeof buffer, L"ok \x4E2D", _TRUNCATE), EILSEQ);
-  EXPECT_EQ(buffer[0], '\0');
-  EXPECT_EQ(written, 0u);
-}
-
-TEST_F(WcstombsS, TruncatesAtTheBufferEnd) {
-  const std::wstring longText(100, L'x');
-  char buffer[64];
-  size_t written = 0;
-  EXPECT_EQ(wcstombs_s(&written, buffer, sizeof buffer, longText.c_str(), _TRUNCATE), STRUNCATE);
-  EXPECT_EQ(written, 64u);
-  EXPECT_EQ(std::strlen(buffer), 63u);
 }
 
 TEST_F(WcstombsS, TruncationNeverSplitsACharacter) {
