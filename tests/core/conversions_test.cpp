@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,20 +62,20 @@ TEST(RaiseComError, ThrowsTheHresultWithoutErrorInfo) {
 
 TEST(CopyToNarrow, CutsToTheFieldAndLeavesEmptyTextWhenItCannot) {
   struct Case {
-    const wchar_t* text;
+    std::optional<std::wstring> text;
     std::string expected;
   } cases[] = {
       {L"Intel(R) Ethernet", "Intel(R) Ethernet"},
       {L"", ""},
-      {nullptr, ""},
-      {std::wstring(63, L'a').c_str(), std::string(63, 'a')},
-      {std::wstring(70, L'b').c_str(), std::string(63, 'b')},
+      {std::nullopt, ""},
+      {std::wstring(63, L'a'), std::string(63, 'a')},
+      {std::wstring(70, L'b'), std::string(63, 'b')},
       {L"\u4E2D\u6587", ""},  // not representable in the "C" locale
   };
   for (const Case& c : cases) {
     char field[64];
     std::memset(field, 'Z', sizeof field);
-    hvc::CopyToNarrow(field, sizeof field, c.text);
+    hvc::CopyToNarrow(field, sizeof field, c.text ? c.text->c_str() : nullptr);
     EXPECT_EQ(std::string(field), c.expected);
   }
 }

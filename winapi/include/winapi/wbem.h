@@ -4,7 +4,7 @@
 
 #include "winapi/oleauto.h"
 
-typedef long CIMTYPE;
+typedef LONG CIMTYPE;
 
 EXTERN_C WINAPI_LAYER_API const CLSID CLSID_WbemLocator;
 EXTERN_C WINAPI_LAYER_API const CLSID CLSID_WbemContext;
