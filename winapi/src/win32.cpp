@@ -300,7 +300,7 @@ std::string Narrow(const wchar_t* s, int precision) {
   return out;
 }
 
-// Formats insert `number` with the printf-like specification between the exclamation marks.
+// Formats insert `number` with the printf-like conversion between the exclamation marks.
 bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentList& args) {
   size_t slot = static_cast<size_t>(number - 1);
   std::string flags, conversion;
