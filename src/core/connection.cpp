@@ -19,6 +19,11 @@ ConnectionState& CurrentConnection() {
 int HypervConfig::OpenWMIReferences() {
   hvc::ConnectionState& state = hvc::CurrentConnection();
   state = hvc::ConnectionState{};
+  // An open while the caller holds the connection replaces it; the old references go.
+  if (g_pServices != nullptr) g_pServices->Release();
+  if (g_pLocator != nullptr) g_pLocator->Release();
+  g_pServices = nullptr;
+  g_pLocator = nullptr;
 
   HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(hr)) {

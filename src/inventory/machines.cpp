@@ -1,0 +1,219 @@
+// The host's virtual machines, each with the switches it is connected to and its adapters.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "core/bstr.h"
+#include "core/frame.h"
+#include "core/globals.h"
+#include "platform/log.h"
+#include "platform/wmi.h"
+#include "platform/wql.h"
+
+namespace {
+
+constexpr int kListRoom = 24;  // entries in each nested list of a vMachines record
+constexpr const char* kAdaptersLabel = "HypervConfig::GetVirtualNetworkAdapters";
+
+void ReportQueryFailure(HRESULT hr) {
+  std::cout << "Query for VMs list failed.";
+  hvc::ReportHresult(" Error code = 0x", hr);
+}
+
+// The value of a path's last key without its quotes: what follows two characters after the last
+// '=' up to the last '"'. Nothing when the text has no such shape.
+void LastKeyValue(const char* path, char* field, std::size_t width) {
+  const char* equals = std::strrchr(path, '=');
+  if (equals == nullptr || equals[1] == '\0') return;
+  const char* rest = equals + 2;
+  const char* quote = std::strrchr(rest, '"');
+  if (quote == nullptr) return;
+  std::size_t length = static_cast<std::size_t>(quote - rest);
+  if (length > width - 1) length = width - 1;
+  std::memcpy(field, rest, length);
+  field[length] = '\0';
+}
+
+// Element 0 of a string array, as narrow text; empty when there is none.
+void FirstElement(const VARIANT& value, char* buffer, std::size_t capacity) {
+  buffer[0] = '\0';
+  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr) return;
+  LONG lower = 0;
+  LONG upper = -1;
+  if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(value.parray, 1, &upper)) ||
+      upper < lower)
+    return;
+  BSTR first = nullptr;
+  if (FAILED(SafeArrayGetElement(value.parray, &lower, &first))) return;
+  hvc::CopyToNarrow(buffer, capacity, first);
+  SysFreeString(first);
+}
+
+}  // namespace
+
+int HypervConfig::GetVirtualMachines(void* buffer, unsigned long* size) {
+  return hvc::EnumeratingFrame(
+      [this] { return OpenWMIReferences(); }, [this](int* count) { return GetAllVMS(nullptr, count); }, g_vmList,
+      buffer, size);
+}
+
+int HypervConfig::GetAllVMS(vMachines*, int* count) {
+  g_vmList = nullptr;
+  int index = 0;
+
+  hvc::ComPtr<IEnumWbemClassObject> machines;
+  const HRESULT hr = hvc::ExecQuery(hvc::wql::kVirtualMachines, hvc::kForwardOnly, machines);
+  if (FAILED(hr)) {
+    ReportQueryFailure(hr);
+    hvc::LogMsg("Unable to fetch VM's info");
+    return 1;
+  }
+
+  for (;;) {
+    hvc::ComPtr<IWbemClassObject> machine;
+    ULONG returned = 0;
+    hvc::NextObject(machines.Get(), machine, returned);
+    if (returned == 0) break;
+    if (!machine) {
+      hvc::LogMsg("Unable to fetch VM's info");
+      return 1;
+    }
+    void* grown = std::realloc(g_vmList, static_cast<std::size_t>(index + 1) * sizeof(vMachines));
+    if (grown == nullptr) return 0;  // the frame then reports no records
+    g_vmList = static_cast<vMachines*>(grown);
+    vMachines& record = g_vmList[index];
+    std::memset(&record, 0, sizeof record);
+
+    hvc::VariantHolder value;
+    hvc::GetProperty(machine.Get(), L"Name", value);
+    hvc::CopyToField(record.Name, value.Get());
+    hvc::GetProperty(machine.Get(), L"ElementName", value);
+    hvc::CopyToField(record.ElementName, value.Get());
+    record.HealthState = hvc::GetUint16(machine.Get(), L"HealthState");
+    record.EnabledState = hvc::GetUint16(machine.Get(), L"EnabledState");
+
+    // The switch walk runs while the machine enumeration is still open.
+    GetVSwitchListForVM(index);
+    ++index;
+  }
+
+  for (int i = 0; i < index; ++i) GetVirtualNetworkAdapters(g_vmList[i].Name, &g_vmList[i]);
+  *count = index;
+  return 0;
+}
+
+int HypervConfig::GetVirtualNetworkAdapters(char* vmName, vMachines* vm) {
+  const std::string query = hvc::wql::AdaptersOfMachine(vmName);
+  std::printf("%s %s\n", kAdaptersLabel, query.c_str());
+  vm->AdapterCount = 0;
+
+  hvc::ComPtr<IEnumWbemClassObject> adapters;
+  if (hvc::ExecQuery(query, hvc::kImmediate, adapters) != 0) {
+    hvc::LogMsg("Unable to fetch Msvm_SyntheticEthernetPortSettingData instance %d",
+                static_cast<int>(GetLastError()));
+    return 1;
+  }
+
+  std::memset(&vm->Adapters[0], 0, sizeof(vAdapter));
+  hvc::ComPtr<IWbemClassObject> adapter;
+  ULONG returned = 0;
+  // Room for 24: further adapters are not listed.
+  while (vm->AdapterCount < kListRoom && hvc::NextObject(adapters.Get(), adapter, returned) == 0 && adapter) {
+    vAdapter& slot = vm->Adapters[vm->AdapterCount];
+    char text[1024];
+    hvc::GetText(adapter.Get(), L"InstanceID", text, sizeof text);
+    std::printf("%s %s\n", kAdaptersLabel, text);
+    hvc::CopyCut(slot.InstanceID, text);
+    hvc::GetText(adapter.Get(), L"Address", text, sizeof text);
+    std::printf("%s %s\n", kAdaptersLabel, text);
+    hvc::CopyCut(slot.Address, text);
+    hvc::GetText(adapter.Get(), L"ElementName", text, sizeof text);
+    std::printf("%s %s\n", kAdaptersLabel, text);
+    hvc::CopyCut(slot.ElementName, text);
+
+    hvc::VariantHolder connection;
+    if (SUCCEEDED(hvc::GetProperty(adapter.Get(), L"Connection", connection))) {
+      FirstElement(connection.Get(), text, sizeof text);
+      std::printf("%s %s\n", kAdaptersLabel, text);
+      if (text[0] != '\0') LastKeyValue(text, slot.Connection, sizeof slot.Connection);
+      ++vm->AdapterCount;
+    }
+    // Clears the next slot, or wipes this one when its adapter was not counted.
+    if (vm->AdapterCount < kListRoom) std::memset(&vm->Adapters[vm->AdapterCount], 0, sizeof(vAdapter));
+  }
+  return 0;
+}
+
+int HypervConfig::GetVSwitchListForVM(int vmIndex) {
+  hvc::ComPtr<IEnumWbemClassObject> machine;
+  HRESULT hr = hvc::ExecQuery(hvc::wql::Quoted(hvc::wql::kMachineByNameUpper, g_vmList[vmIndex].Name),
+                              hvc::kForwardOnly, machine);
+  if (FAILED(hr)) {
+    ReportQueryFailure(hr);
+    return 1;
+  }
+  hvc::ComPtr<IEnumWbemClassObject> switches;
+  hr = hvc::ExecQuery(hvc::wql::kVirtualSwitches, hvc::kForwardOnly, switches);
+  if (FAILED(hr)) {
+    ReportQueryFailure(hr);
+    return 1;
+  }
+
+  int matches = 0;
+  for (;;) {
+    hvc::ComPtr<IWbemClassObject> vswitch;
+    ULONG returned = 0;
+    if (hvc::NextObject(switches.Get(), vswitch, returned) == WBEM_S_FALSE || returned == 0 || !vswitch) break;
+    char name[128] = {};
+    char elementName[128] = {};
+    char switchPath[1024];
+    hvc::GetText(vswitch.Get(), L"Name", name, sizeof name);
+    hvc::GetText(vswitch.Get(), L"ElementName", elementName, sizeof elementName);
+    hvc::GetText(vswitch.Get(), L"__PATH", switchPath, sizeof switchPath);
+
+    hvc::ComPtr<IEnumWbemClassObject> ports;
+    hr = hvc::ExecQuery(hvc::wql::AssociatorsOf(switchPath, hvc::wql::kResultSwitchPort), hvc::kImmediate, ports);
+    if (FAILED(hr)) {
+      ReportQueryFailure(hr);
+      return 1;
+    }
+    // A port enumerator that fails without ending is asked again, a few times at most.
+    int retries = 3;
+    for (;;) {
+      hvc::ComPtr<IWbemClassObject> port;
+      const HRESULT next = hvc::NextObject(ports.Get(), port, returned);
+      if (next == WBEM_S_FALSE) break;
+      if (returned == 0 || !port) {
+        if (--retries < 0) break;
+        continue;
+      }
+      char portPath[1024];
+      hvc::GetText(port.Get(), L"__PATH", portPath, sizeof portPath);
+      hvc::ComPtr<IEnumWbemClassObject> connected;
+      hr = hvc::ExecQuery(hvc::wql::AssociatorsOf(portPath, hvc::wql::kAssocActiveConnection), hvc::kImmediate,
+                          connected);
+      if (FAILED(hr)) {
+        ReportQueryFailure(hr);
+        return 1;
+      }
+      hvc::ComPtr<IWbemClassObject> endpoint;
+      while (hvc::NextObject(connected.Get(), endpoint, returned) == 0 && returned != 0 && endpoint) {
+        char endpointPath[512];
+        hvc::GetText(endpoint.Get(), L"__PATH", endpointPath, sizeof endpointPath);
+        char lowerName[128] = {};
+        StrToLower(g_vmList[vmIndex].Name, lowerName);
+        if (std::strstr(endpointPath, lowerName) == nullptr) continue;
+        // Room for 24: further matches are not listed.
+        if (matches < kListRoom) {
+          vMachines& record = g_vmList[vmIndex];
+          hvc::CopyCut(record.SwitchName[matches], name);
+          hvc::CopyCut(record.SwitchElementName[matches], elementName);
+          ++matches;
+          record.SwitchCount = static_cast<unsigned short>(matches);
+        }
+      }
+    }
+  }
+  return 0;
+}

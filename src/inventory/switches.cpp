@@ -1,0 +1,95 @@
+// The host's virtual switches, with the Ethernet port each is bound to.
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "core/bstr.h"
+#include "core/frame.h"
+#include "core/globals.h"
+#include "platform/log.h"
+#include "platform/wmi.h"
+#include "platform/wql.h"
+
+namespace {
+
+// The first object of an association query, or nothing (a failed query counts as nothing).
+hvc::ComPtr<IWbemClassObject> FirstAssociated(const char* path, const char* clause) {
+  hvc::ComPtr<IEnumWbemClassObject> found;
+  hvc::ComPtr<IWbemClassObject> object;
+  if (FAILED(hvc::ExecQuery(hvc::wql::AssociatorsOf(path, clause), hvc::kImmediate, found))) return object;
+  ULONG returned = 0;
+  hvc::NextObject(found.Get(), object, returned);
+  if (returned == 0) object.Reset();
+  return object;
+}
+
+// Follows only the first object of each step: switch -> port -> LAN endpoint -> Ethernet port.
+void WalkToEthernetPort(const char* switchPath, vNetwork& record) {
+  char path[1024];
+  hvc::ComPtr<IWbemClassObject> port = FirstAssociated(switchPath, hvc::wql::kResultSwitchPort);
+  if (!port) return;
+  hvc::GetText(port.Get(), L"__PATH", path, sizeof path);
+  hvc::ComPtr<IWbemClassObject> endpoint = FirstAssociated(path, hvc::wql::kResultLanEndpoint);
+  if (!endpoint) return;
+  hvc::GetText(endpoint.Get(), L"__PATH", path, sizeof path);
+  hvc::ComPtr<IWbemClassObject> ethernet = FirstAssociated(path, hvc::wql::kAssocGlobalSap);
+  if (!ethernet) {
+    record.SwitchType = 0;
+    return;
+  }
+  hvc::GetText(ethernet.Get(), L"__PATH", path, sizeof path);
+  if (std::strstr(path, "Msvm_ExternalEthernetPort") != nullptr)
+    record.SwitchType = 1;
+  else if (std::strstr(path, "Msvm_InternalEthernetPort") != nullptr)
+    record.SwitchType = 2;
+  else
+    record.SwitchType = 0;
+  hvc::VariantHolder value;
+  hvc::GetProperty(ethernet.Get(), L"DeviceID", value);
+  hvc::CopyToField(record.PortDeviceID, value.Get());
+  hvc::GetProperty(ethernet.Get(), L"Name", value);
+  hvc::CopyToField(record.PortName, value.Get());
+}
+
+}  // namespace
+
+int HypervConfig::GetVirtualSwitches(void* buffer, unsigned long* size) {
+  return hvc::EnumeratingFrame(
+      [this] { return OpenWMIReferences(); }, [this](int* count) { return GetAllVswitches(nullptr, count); },
+      g_switchList, buffer, size);
+}
+
+int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
+  hvc::ComPtr<IEnumWbemClassObject> switches;
+  const HRESULT hr = hvc::ExecQuery(hvc::wql::kVirtualSwitches, hvc::kForwardOnly, switches);
+  if (FAILED(hr)) {
+    std::cout << "Query for VMs list failed.";
+    hvc::ReportHresult(" Error code = 0x", hr);
+    return -1;
+  }
+
+  int index = 0;
+  hvc::ComPtr<IWbemClassObject> vswitch;
+  ULONG returned = 0;
+  while (hvc::NextObject(switches.Get(), vswitch, returned), returned != 0 && vswitch) {
+    char path[1024];
+    hvc::GetText(vswitch.Get(), L"__PATH", path, sizeof path);
+    void* grown = std::realloc(g_switchList, static_cast<std::size_t>(index + 1) * sizeof(vNetwork));
+    if (grown == nullptr) return 0;  // the frame then reports no records
+    g_switchList = static_cast<vNetwork*>(grown);
+    vNetwork& record = g_switchList[index];
+    std::memset(&record, 0, sizeof record);
+
+    hvc::VariantHolder value;
+    hvc::GetProperty(vswitch.Get(), L"Name", value);
+    hvc::CopyToField(record.Name, value.Get());
+    hvc::GetProperty(vswitch.Get(), L"ElementName", value);
+    hvc::CopyToField(record.ElementName, value.Get());
+    record.HealthState = hvc::GetUint16(vswitch.Get(), L"HealthState");
+    record.EnabledState = hvc::GetUint16(vswitch.Get(), L"EnabledState");
+    WalkToEthernetPort(path, record);
+    ++index;
+  }
+  *count = index;
+  return 0;
+}

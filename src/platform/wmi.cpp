@@ -1,0 +1,64 @@
+#include "platform/wmi.h"
+
+#include <cstring>
+
+#include "core/bstr.h"
+#include "core/globals.h"
+
+namespace hvc {
+
+HRESULT ExecQuery(const std::string& text, long flags, ComPtr<IEnumWbemClassObject>& result) {
+  const SharedBstr language("WQL");
+  const SharedBstr query(text.c_str());
+  return g_pServices->ExecQuery(language.Bstr(), query.Bstr(), flags, nullptr, result.Put());
+}
+
+HRESULT NextObject(IEnumWbemClassObject* enumerator, ComPtr<IWbemClassObject>& object, ULONG& returned) {
+  returned = 0;
+  return enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, object.Put(), &returned);
+}
+
+HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, VariantHolder& value) {
+  return object->Get(name, 0, value.Put(), nullptr, nullptr);
+}
+
+void GetText(IWbemClassObject* object, const wchar_t* name, char* buffer, std::size_t capacity) {
+  VariantHolder value;
+  GetProperty(object, name, value);
+  CopyToNarrow(buffer, capacity, value.Get());
+}
+
+unsigned short Uint16Of(const VARIANT& value) {
+  switch (value.vt) {
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+      return static_cast<unsigned short>(value.lVal & 0xFFFF);
+    case VT_I2:
+    case VT_UI2:
+      return static_cast<unsigned short>(value.uiVal);
+    case VT_UI1:
+      return value.bVal;
+    case VT_BOOL:
+      return static_cast<unsigned short>(value.boolVal);
+    default:
+      return 0;
+  }
+}
+
+unsigned short GetUint16(IWbemClassObject* object, const wchar_t* name) {
+  VariantHolder value;
+  GetProperty(object, name, value);
+  return Uint16Of(value.Get());
+}
+
+void CopyCut(char* field, std::size_t width, const char* text) {
+  if (width == 0) return;
+  std::size_t length = text != nullptr ? std::strlen(text) : 0;
+  if (length > width - 1) length = width - 1;
+  if (length > 0) std::memcpy(field, text, length);
+  field[length] = '\0';
+}
+
+}  // namespace hvc

@@ -1,0 +1,41 @@
+// The WMI operations every worker uses, on the process-wide connection (g_pServices).
+#pragma once
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include <cstddef>
+#include <string>
+
+#include "core/com_ptr.h"
+
+namespace hvc {
+
+// ExecQuery flags: return immediately (16), and forward-only too (48).
+inline constexpr long kImmediate = WBEM_FLAG_RETURN_IMMEDIATELY;
+inline constexpr long kForwardOnly = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
+
+// ExecQuery("WQL", text, flags, no context) on g_pServices.
+HRESULT ExecQuery(const std::string& text, long flags, ComPtr<IEnumWbemClassObject>& result);
+
+// One object from an enumerator, waiting without a time-out. `returned` is what Next reports.
+HRESULT NextObject(IEnumWbemClassObject* enumerator, ComPtr<IWbemClassObject>& object, ULONG& returned);
+
+// Get(name, 0, value, no type, no flavour).
+HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, VariantHolder& value);
+
+// A property's text copied into a narrow buffer of `capacity` bytes (empty when it is no text).
+void GetText(IWbemClassObject* object, const wchar_t* name, char* buffer, std::size_t capacity);
+
+// The 16-bit value of an integer property (the low 16 bits of what WMI delivers); 0 otherwise.
+unsigned short Uint16Of(const VARIANT& value);
+unsigned short GetUint16(IWbemClassObject* object, const wchar_t* name);
+
+// Copies text into a fixed field, cut to its width less one byte and a zero.
+void CopyCut(char* field, std::size_t width, const char* text);
+template <std::size_t N>
+void CopyCut(char (&field)[N], const char* text) {
+  CopyCut(field, N, text);
+}
+
+}  // namespace hvc
