@@ -223,6 +223,17 @@ TEST_F(ProviderTest, StateChangeRunsAsJobByDefault)
     // InitiateShutdown: the guest goes off once its job completes.
     const auto sc = one(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kPrint) + L"'");
     EXPECT_EQ(rv(host->invoke(sc, L"InitiateShutDown", {{L"Force", Value::boolean(true)}, {L"Reason", Value::string(L"test")}})), 32775u); // paused
+    host = SimulatedHost::make_default();
+    const auto web_sc = one(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kWeb) + L"'");
+    const auto shutdown = host->invoke(web_sc, L"InitiateShutDown", {{L"Force", Value::boolean(false)}, {L"Reason", Value::string(L"test")}});
+    ASSERT_EQ(rv(shutdown), 4096u);
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_EQ(state(kWeb), 2u);
+        q(L"SELECT * FROM Msvm_ConcreteJob WHERE JobState=4");
+    }
+    EXPECT_EQ(job_state(shutdown), 7);
+    EXPECT_EQ(state(kWeb), 3u);
+    EXPECT_FALSE(host->repository().find(web_sc));
 }
 
 TEST_F(ProviderTest, FailingJobsLeaveTheModelAlone)
