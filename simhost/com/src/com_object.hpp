@@ -9,6 +9,9 @@
 
 namespace simhost::com {
 
+// WBEM status codes are unsigned enumerators; HRESULTs are signed.
+constexpr HRESULT wbem(WBEMSTATUS status) noexcept { return static_cast<HRESULT>(status); }
+
 // Tells the live-object accounting that an object was made or destroyed.
 void count_object(long delta) noexcept;
 

@@ -1,0 +1,381 @@
+// The simulated host through the WMI client interfaces, as a WMI client uses them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simhost/com/installation.hpp"
+#include "simhost/provider/simulated_host.hpp"
+
+namespace {
+
+using simhost::provider::Call;
+using simhost::provider::SimulatedHost;
+
+constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running, with a shutdown component
+
+template <class T>
+struct Ref {
+  T* p = nullptr;
+  Ref() = default;
+  Ref(const Ref&) = delete;
+  ~Ref() {
+    if (p != nullptr) p->Release();
+  }
+  T** operator&() { return &p; }
+  T* operator->() const { return p; }
+  operator T*() const { return p; }
+};
+
+struct Bstr {
+  BSTR b;
+  explicit Bstr(const wchar_t* text) : b(SysAllocString(text)) {}
+  Bstr(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(b); }
+  operator BSTR() const { return b; }
+};
+
+struct Var {
+  VARIANT v;
+  Var() { VariantInit(&v); }
+  Var(const Var&) = delete;
+  ~Var() { VariantClear(&v); }
+  VARIANT* operator&() { return &v; }
+};
+
+class Facade : public testing::Test {
+ protected:
+  void SetUp() override {
+    host_ = SimulatedHost::make_default();
+    install_ = std::make_unique<simhost::com::Installation>(host_);
+    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                               reinterpret_cast<void**>(&locator_)),
+              S_OK);
+    Bstr ns(L"root\\Virtualization");
+    ASSERT_EQ(locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_), S_OK);
+  }
+  void TearDown() override {
+    if (services_ != nullptr) services_->Release();
+    if (locator_ != nullptr) locator_->Release();
+    install_.reset();
+  }
+
+  HRESULT Query(const wchar_t* text, std::vector<IWbemClassObject*>& out, long flags = 48) {
+    Bstr wql(L"WQL");
+    Bstr query(text);
+    Ref<IEnumWbemClassObject> found;
+    const HRESULT hr = services_->ExecQuery(wql, query, flags, nullptr, &found);
+    if (FAILED(hr)) return hr;
+    for (;;) {
+      IWbemClassObject* object = nullptr;
+      ULONG returned = 0;
+      const HRESULT next = found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned);
+      if (returned == 0) {
+        EXPECT_EQ(next, WBEM_S_FALSE);
+        break;
+      }
+      EXPECT_EQ(next, WBEM_S_NO_ERROR);
+      out.push_back(object);
+    }
+    return hr;
+  }
+  // Runs a query and hands the first object's `property` to `check`; returns how many came back.
+  std::size_t Count(const wchar_t* text) {
+    std::vector<IWbemClassObject*> objects;
+    EXPECT_EQ(Query(text, objects), S_OK) << text;
+    for (IWbemClassObject* o : objects) o->Release();
+    return objects.size();
+  }
+  std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
+    Var value;
+    EXPECT_EQ(object->Get(property, 0, &value, nullptr, nullptr), S_OK) << property;
+    return value.v.vt == VT_BSTR ? std::wstring(value.v.bstrVal) : std::wstring();
+  }
+  std::wstring FirstPath(const wchar_t* query) {
+    std::vector<IWbemClassObject*> objects;
+    Query(query, objects);
+    std::wstring path = objects.empty() ? L"" : Text(objects[0], L"__PATH");
+    for (IWbemClassObject* o : objects) o->Release();
+    return path;
+  }
+
+  // Calls a method as a WMI client does: class object, GetMethod, SpawnInstance, Put, ExecMethod.
+  // Returns ReturnValue (or the failing HRESULT) and leaves the out-parameters in *out if asked.
+  long Invoke(const std::wstring& target, const wchar_t* cls, const wchar_t* method,
+              const std::function<void(IWbemClassObject*)>& put, IWbemClassObject** out = nullptr) {
+    Ref<IWbemClassObject> klass;
+    Bstr className(cls);
+    if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK) return hr;
+    Ref<IWbemClassObject> signature;
+    if (HRESULT hr = klass->GetMethod(method, 0, &signature, nullptr); hr != S_OK) return hr;
+    Ref<IWbemClassObject> in;
+    if (signature.p != nullptr) {
+      if (HRESULT hr = signature->SpawnInstance(0, &in); hr != S_OK) return hr;
+      put(in);
+    }
+    Ref<IWbemClassObject> outParams;
+    Bstr path(target.c_str());
+    Bstr name(method);
+    if (HRESULT hr = services_->ExecMethod(path, name, 0, nullptr, in, &outParams, nullptr); FAILED(hr)) return hr;
+    Var rv;
+    EXPECT_EQ(outParams->Get(L"ReturnValue", 0, &rv, nullptr, nullptr), S_OK);
+    EXPECT_EQ(rv.v.vt, VT_I4);
+    if (out != nullptr) {
+      *out = outParams.p;
+      outParams.p = nullptr;
+    }
+    return rv.v.lVal;
+  }
+  static void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text, CIMTYPE type) {
+    Var v;
+    v.v.vt = VT_BSTR;
+    v.v.bstrVal = SysAllocString(text.c_str());
+    EXPECT_EQ(o->Put(name, 0, &v, type), S_OK) << name;
+  }
+
+  std::shared_ptr<SimulatedHost> host_;
+  std::unique_ptr<simhost::com::Installation> install_;
+  IWbemLocator* locator_ = nullptr;
+  IWbemServices* services_ = nullptr;
+};
+
+TEST_F(Facade, ConnectServerKnowsOnlyTheVirtualizationNamespace) {
+  const struct {
+    const wchar_t* ns;
+    HRESULT expected;
+  } cases[] = {{L"ROOT\\VIRTUALIZATION", S_OK},
+               {L"\\\\.\\root\\virtualization", S_OK},
+               {L"root\\cimv2", static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)},
+               {L"root\\virtualization\\v2", static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)}};
+  for (const auto& c : cases) {
+    Ref<IWbemServices> services;
+    Bstr ns(c.ns);
+    EXPECT_EQ(locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), c.expected)
+        << c.ns;
+    EXPECT_EQ(services.p == nullptr, FAILED(c.expected));
+  }
+}
+
+TEST_F(Facade, ExecQueryRefusesWhatWmiRefuses) {
+  const struct {
+    const wchar_t* language;
+    const wchar_t* query;
+    HRESULT expected;
+  } cases[] = {
+      {L"WQL", L"SELECT * FROM Msvm_VirtualSwitch", S_OK},
+      {L"wql", L"select * from msvm_virtualswitch", S_OK},
+      {L"SQL", L"SELECT * FROM Msvm_VirtualSwitch", static_cast<HRESULT>(WBEM_E_INVALID_QUERY_TYPE)},
+      {L"WQL", L"", static_cast<HRESULT>(WBEM_E_INVALID_PARAMETER)},
+      {L"WQL", L"SELECT * FROM Msvm_NoSuchClass", static_cast<HRESULT>(WBEM_E_INVALID_CLASS)},
+      {L"WQL", L"SELECT * FROM Msvm_VirtualSwitch where Name='it's'", static_cast<HRESULT>(WBEM_E_INVALID_QUERY)},
+      {L"WQL", L"ASSOCIATORS OF {Msvm_VirtualSwitch.CreationClassName=\"Msvm_VirtualSwitch\",Name=\"none\"}",
+       static_cast<HRESULT>(WBEM_E_NOT_FOUND)},
+  };
+  for (const auto& c : cases) {
+    Ref<IEnumWbemClassObject> found;
+    Bstr language(c.language);
+    Bstr query(c.query);
+    EXPECT_EQ(services_->ExecQuery(language, query, 48, nullptr, &found), c.expected) << c.query;
+  }
+}
+
+TEST_F(Facade, GetUsesTheAutomationTypesOfWmi) {
+  std::vector<IWbemClassObject*> ports;
+  ASSERT_EQ(Query(L"SELECT * FROM Msvm_ExternalEthernetPort", ports), S_OK);
+  ASSERT_FALSE(ports.empty());
+  const struct {
+    const wchar_t* property;
+    VARTYPE vt;
+    CIMTYPE type;
+  } cases[] = {{L"ActiveMaximumTransmissionUnit", VT_BSTR, CIM_UINT64},
+               {L"HealthState", VT_I4, CIM_UINT16},
+               {L"IsBound", VT_BOOL, CIM_BOOLEAN},
+               {L"DeviceID", VT_BSTR, CIM_STRING},
+               {L"__PATH", VT_BSTR, CIM_STRING},
+               {L"__GENUS", VT_I4, CIM_SINT32},
+               {L"__DERIVATION", VT_ARRAY | VT_BSTR, CIM_STRING | CIM_FLAG_ARRAY}};
+  for (const auto& c : cases) {
+    Var value;
+    CIMTYPE type = -1;
+    ASSERT_EQ(ports[0]->Get(c.property, 0, &value, &type, nullptr), S_OK) << c.property;
+    EXPECT_EQ(value.v.vt, c.vt) << c.property;
+    EXPECT_EQ(type, c.type) << c.property;
+  }
+  Var missing;
+  EXPECT_EQ(ports[0]->Get(L"NoSuchProperty", 0, &missing, nullptr, nullptr), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(Text(ports[0], L"activemaximumtransmissionunit"), L"1500");  // names ignore case
+  for (IWbemClassObject* o : ports) o->Release();
+}
+
+TEST_F(Facade, PutConvertsToThePropertyType) {
+  Ref<IWbemClassObject> klass;
+  Bstr name(L"Msvm_ComputerSystem");
+  ASSERT_EQ(services_->GetObject(name, 0, nullptr, &klass, nullptr), S_OK);
+  Ref<IWbemClassObject> in;
+  Ref<IWbemClassObject> signature;
+  ASSERT_EQ(klass->GetMethod(L"RequestStateChange", 0, &signature, nullptr), S_OK);
+  ASSERT_EQ(signature->SpawnInstance(0, &in), S_OK);
+
+  Var two;
+  two.v.vt = VT_BSTR;
+  two.v.bstrVal = SysAllocString(L"2");
+  EXPECT_EQ(in->Put(L"RequestedState", 0, &two, CIM_UINT16), S_OK);
+  Var back;
+  ASSERT_EQ(in->Get(L"RequestedState", 0, &back, nullptr, nullptr), S_OK);
+  EXPECT_EQ(back.v.vt, VT_I4);
+  EXPECT_EQ(back.v.lVal, 2);
+
+  Var word;
+  word.v.vt = VT_BSTR;
+  word.v.bstrVal = SysAllocString(L"two");
+  EXPECT_EQ(in->Put(L"RequestedState", 0, &word, 0), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(in->Put(L"RequestedState", 0, &two, CIM_STRING), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(in->Put(L"NoSuchParameter", 0, &two, 0), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(in->Put(L"__CLASS", 0, &two, 0), WBEM_E_READ_ONLY);
+}
+
+TEST_F(Facade, MethodsRunThroughExecMethod) {
+  const std::wstring service = FirstPath(L"Select * from Msvm_VirtualSwitchManagementService");
+  // A switch with a port: CreateSwitch with NumLearnableAddresses as a 16-bit VARIANT.
+  long rv = Invoke(service, L"Msvm_VirtualSwitchManagementService", L"CreateSwitch", [](IWbemClassObject* in) {
+    PutText(in, L"Name", L"0F1E2D3C-4B5A-4968-8776-655443322110", CIM_STRING);
+    PutText(in, L"FriendlyName", L"Lab switch", CIM_STRING);
+    Var count;
+    count.v.vt = VT_I2;
+    count.v.iVal = 1234;
+    EXPECT_EQ(in->Put(L"NumLearnableAddresses", 0, &count, CIM_UINT32), S_OK);
+  });
+  EXPECT_EQ(rv, 0);
+  EXPECT_EQ(Count(L"Select * from Msvm_VirtualSwitch where ElementName='Lab switch'"), 1u);
+  const std::wstring vswitch = FirstPath(L"Select * from Msvm_VirtualSwitch where ElementName='Lab switch'");
+  rv = Invoke(service, L"Msvm_VirtualSwitchManagementService", L"CreateSwitchPort", [&](IWbemClassObject* in) {
+    PutText(in, L"VirtualSwitch", vswitch, CIM_REFERENCE);
+    PutText(in, L"FriendlyName", L"Torvane PX created", CIM_STRING);
+    PutText(in, L"Name", L"0F1E2D3C-4B5A-4968-8776-655443322111", CIM_STRING);
+    PutText(in, L"ScopeOfResidence", L"", CIM_STRING);
+  });
+  EXPECT_EQ(rv, 0);
+  EXPECT_EQ(Count((L"ASSOCIATORS OF {" + vswitch + L"} where ResultClass=Msvm_SwitchPort").c_str()), 1u);
+
+  // The same name again is refused, and nothing changes.
+  rv = Invoke(service, L"Msvm_VirtualSwitchManagementService", L"CreateSwitch", [](IWbemClassObject* in) {
+    PutText(in, L"Name", L"0F1E2D3C-4B5A-4968-8776-655443322110", CIM_STRING);
+    PutText(in, L"FriendlyName", L"Again", CIM_STRING);
+  });
+  EXPECT_EQ(rv, 32773);
+  EXPECT_EQ(Count(L"Select * from Msvm_VirtualSwitch where ElementName='Again'"), 0u);
+
+  rv = Invoke(service, L"Msvm_VirtualSwitchManagementService", L"DeleteSwitch",
+              [&](IWbemClassObject* in) { PutText(in, L"VirtualSwitch", vswitch, CIM_REFERENCE); });
+  EXPECT_EQ(rv, 0);
+  EXPECT_EQ(Count(L"Select * from Msvm_VirtualSwitch where ElementName='Lab switch'"), 0u);
+  EXPECT_EQ(Count(L"Select * from Msvm_SwitchPort where Name='0F1E2D3C-4B5A-4968-8776-655443322111'"), 0u);
+}
+
+TEST_F(Facade, AStateChangeRunsAsAJobThatAdvancesWithEachJobQuery) {
+  const std::wstring vm = FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
+  Ref<IWbemClassObject> out;
+  const long rv = Invoke(vm, L"Msvm_ComputerSystem", L"RequestStateChange",
+                         [](IWbemClassObject* in) { PutText(in, L"RequestedState", L"3", CIM_UINT16); }, &out);
+  ASSERT_EQ(rv, 4096);
+  const std::wstring job = Text(out, L"Job");
+  std::vector<int> states;
+  for (int pass = 0; pass < 4; ++pass) {
+    std::vector<IWbemClassObject*> jobs;
+    ASSERT_EQ(Query(L"Select * from Msvm_ConcreteJob", jobs, 16), S_OK);
+    for (IWbemClassObject* j : jobs) {
+      if (job.find(Text(j, L"InstanceId")) != std::wstring::npos) {
+        Var state;
+        j->Get(L"JobState", 0, &state, nullptr, nullptr);
+        states.push_back(state.v.lVal);
+      }
+      j->Release();
+    }
+  }
+  EXPECT_EQ(states, (std::vector<int>{4, 4, 7, 7}));
+  Ref<IWbemClassObject> machine;
+  Bstr path(vm.c_str());
+  ASSERT_EQ(services_->GetObject(path, 0, nullptr, &machine, nullptr), S_OK);
+  Var enabled;
+  machine->Get(L"EnabledState", 0, &enabled, nullptr, nullptr);
+  EXPECT_EQ(enabled.v.lVal, 3);
+}
+
+TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
+  std::vector<IWbemClassObject*> adapters;
+  ASSERT_EQ(Query(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:4A1D%'",
+                  adapters),
+            S_OK);
+  ASSERT_FALSE(adapters.empty());
+  Ref<IWbemContext> context;
+  ASSERT_EQ(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemContext,
+                             reinterpret_cast<void**>(&context)),
+            S_OK);
+  Var yes;
+  yes.v.vt = VT_BOOL;
+  yes.v.boolVal = VARIANT_TRUE;
+  context->SetValue(L"IncludeQualifiers", 0, &yes);
+  Ref<IWbemObjectTextSrc> source;
+  ASSERT_EQ(CoCreateInstance(CLSID_WbemObjectTextSrc, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemObjectTextSrc,
+                             reinterpret_cast<void**>(&source)),
+            S_OK);
+  BSTR text = nullptr;
+  ASSERT_EQ(source->GetText(0, adapters[0], WMI_OBJ_TEXT_CIM_DTD_2_0, context, &text), S_OK);
+  const std::wstring xml(text);
+  EXPECT_EQ(xml.rfind(L"<INSTANCE CLASSNAME=\"Msvm_SyntheticEthernetPortSettingData\"", 0), 0u);
+  EXPECT_NE(xml.find(L"CLASSORIGIN=\"___SYSTEM\""), std::wstring::npos);
+
+  Ref<IWbemClassObject> copy;
+  ASSERT_EQ(source->CreateFromText(0, text, WMI_OBJ_TEXT_CIM_DTD_2_0, nullptr, &copy), S_OK);
+  SysFreeString(text);
+  for (const wchar_t* property : {L"InstanceID", L"Address", L"ElementName"})
+    EXPECT_EQ(Text(copy, property), Text(adapters[0], property)) << property;
+  for (IWbemClassObject* o : adapters) o->Release();
+}
+
+TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
+  simhost::provider::FaultRule rule;
+  rule.call = Call::next;
+  rule.match = L"Msvm_VirtualSwitch";
+  rule.hresult = static_cast<HRESULT>(WBEM_E_FAILED);
+  host_->add_fault(rule);
+  Bstr wql(L"WQL");
+  Bstr query(L"SELECT * FROM Msvm_VirtualSwitch");
+  Ref<IEnumWbemClassObject> found;
+  ASSERT_EQ(services_->ExecQuery(wql, query, 48, nullptr, &found), S_OK);
+  IWbemClassObject* object = nullptr;
+  ULONG returned = 7;
+  EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), WBEM_E_FAILED);
+  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), S_OK);  // the rule fired once
+  object->Release();
+
+  const auto& transcript = host_->transcript();
+  ASSERT_GE(transcript.size(), 4u);
+  const auto& last = transcript[transcript.size() - 1];
+  EXPECT_EQ(last.call, L"Next");
+  EXPECT_EQ(last.subject, L"SELECT * FROM Msvm_VirtualSwitch");
+  EXPECT_EQ(transcript[transcript.size() - 2].result, static_cast<HRESULT>(WBEM_E_FAILED));
+  EXPECT_EQ(transcript[transcript.size() - 3].call, L"ExecQuery");
+}
+
+#if !defined(_WIN32)  // Windows and Wine have WMI's own locator registered behind ours
+TEST(Installation, UnregisteredClassesAreNotFoundOnceItIsGone) {
+  {
+    simhost::com::Installation install(SimulatedHost::make_default());
+  }
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IWbemLocator* locator = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                             reinterpret_cast<void**>(&locator)),
+            REGDB_E_CLASSNOTREG);
+  CoUninitialize();
+}
+#endif
+
+}  // namespace
