@@ -142,7 +142,7 @@ TEST(StrToLower, LowersEveryCharacterAndEndsTheText) {
     char destination[32];
     std::memset(destination, 'E', sizeof destination);  // what it held before does not matter
     std::vector<char> source(c.source, c.source + std::strlen(c.source) + 1);
-    HypervConfigTestAccess::StrToLower(config, source.data(), destination);
+    HypervConfigTestAccess::Call(config, HypervConfigTestAccess::StrToLower, source.data(), destination);
     EXPECT_STREQ(destination, c.expected);
     EXPECT_EQ(destination[std::strlen(c.expected) + 1], 'E') << "wrote past the terminating zero";
   }

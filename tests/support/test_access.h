@@ -1,14 +1,45 @@
-// The test suites' one way to the private members of HypervConfig.
+// The test suites' one way to the private members of HypervConfig:
+//   HypervConfigTestAccess::Call(config, &HypervConfigTestAccess::GetJobStatus, out, 1)
 #pragma once
+
+#include <utility>
 
 #include "hypervconfig.h"
 
 class HypervConfigTestAccess {
  public:
-  static void StrToLower(HypervConfig& config, char* source, char* destination) {
-    config.StrToLower(source, destination);
+  template <class Member, class... Args>
+  static decltype(auto) Call(HypervConfig& config, Member member, Args&&... args) {
+    return (config.*member)(std::forward<Args>(args)...);
   }
   static const unsigned char* Bytes(const HypervConfig& config) {
     return reinterpret_cast<const unsigned char*>(&config);
   }
+
+  static constexpr auto OpenWMIReferences = &HypervConfig::OpenWMIReferences;
+  static constexpr auto closeWMIReferences = &HypervConfig::closeWMIReferences;
+  static constexpr auto StrToLower = &HypervConfig::StrToLower;
+  static constexpr auto GetJobStatus = &HypervConfig::GetJobStatus;
+  static constexpr auto GetAllExtPorts = &HypervConfig::GetAllExtPorts;
+  static constexpr auto GetAllVMS = &HypervConfig::GetAllVMS;
+  static constexpr auto GetVSwitchListForVM = &HypervConfig::GetVSwitchListForVM;
+  static constexpr auto GetAllVswitches = &HypervConfig::GetAllVswitches;
+  static constexpr auto GetAssociatedAdapters = &HypervConfig::GetAssociatedAdapters;
+  static constexpr auto CreateVirtNetwork = &HypervConfig::CreateVirtNetwork;
+  static constexpr auto DeleteVirtNetwork = &HypervConfig::DeleteVirtNetwork;
+  static constexpr auto RemovePrivateSwitch = &HypervConfig::RemovePrivateSwitch;
+  static constexpr auto VMStateChange = &HypervConfig::VMStateChange;
+  static constexpr auto InitiateShutdownA = &HypervConfig::InitiateShutdownA;
+  static constexpr auto GetSwitchPortDetails = &HypervConfig::GetSwitchPortDetails;
+  static constexpr auto DeleteVirtualSwitchPort = &HypervConfig::DeleteVirtualSwitchPort;
+  static constexpr auto CreateVirtualSwitchPort = &HypervConfig::CreateVirtualSwitchPort;
+  static constexpr auto SetVNetAdapterToSwitchPortConnection = &HypervConfig::SetVNetAdapterToSwitchPortConnection;
+  static constexpr auto AttachSwitchPortToVirtualNetAdapter = &HypervConfig::AttachSwitchPortToVirtualNetAdapter;
+  static constexpr auto DetachSwitchPortFromVirtualNetAdapter = &HypervConfig::DetachSwitchPortFromVirtualNetAdapter;
+  static constexpr auto PlugUnplug = &HypervConfig::PlugUnplug;
+  static constexpr auto AttachVNTOVM = &HypervConfig::AttachVNTOVM;
+  static constexpr auto DetachVNFromVM = &HypervConfig::DetachVNFromVM;
+  static constexpr auto GetSyntheticPort = &HypervConfig::GetSyntheticPort;
+  static constexpr auto RemoveVNicFromVM = &HypervConfig::RemoveVNicFromVM;
+  static constexpr auto CreateNetworkAdapter = &HypervConfig::CreateNetworkAdapter;
 };

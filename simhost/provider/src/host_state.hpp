@@ -2,7 +2,7 @@
 #pragma once
 
 #include "simhost/cim/repository.hpp"
-#include "simhost/provider/host_spec.hpp"
+#include "simhost/provider/host_description.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -473,6 +473,18 @@ void HostState::build(const HostSpec& spec)
     std::map<std::wstring, std::wstring> new_ports; // "<VM>/<adapter>" -> path of its port
     for (const auto& s : spec.switches) {
         const auto sw = add_switch(s.name, s.element_name, 1024, L"");
+        // The uplink port comes first, as on a host where it was made with the switch.
+        std::optional<InstanceId> uplink_endpoint;
+        if (!s.external.empty()) {
+            uplink_endpoint = endpoint_of(*find_by(L"Msvm_ExternalEthernetPort", L"DeviceID", s.external));
+        } else if (s.internal) {
+            uplink_endpoint = endpoint_of(add_internal_port(derived_guid(s.name + L"/internal"), s.element_name));
+        }
+        if (uplink_endpoint) {
+            const auto port = add_switch_port(sw, derived_guid(s.name + L"/uplink"),
+                                              s.internal ? L"Internal Port" : L"External Port", L"");
+            connect(port, *uplink_endpoint);
+        }
         for (const auto& p : s.ports) {
             add_switch_port(sw, p.name, p.element_name, L"");
         }
@@ -486,17 +498,6 @@ void HostState::build(const HostSpec& spec)
                     new_ports[v.name + L"/" + a.instance_id] = path(port);
                 }
             }
-        }
-        std::optional<InstanceId> uplink_endpoint;
-        if (!s.external.empty()) {
-            uplink_endpoint = endpoint_of(*find_by(L"Msvm_ExternalEthernetPort", L"DeviceID", s.external));
-        } else if (s.internal) {
-            uplink_endpoint = endpoint_of(add_internal_port(derived_guid(s.name + L"/internal"), s.element_name));
-        }
-        if (uplink_endpoint) {
-            const auto port = add_switch_port(sw, derived_guid(s.name + L"/uplink"),
-                                              s.internal ? L"Internal Port" : L"External Port", L"");
-            connect(port, *uplink_endpoint);
         }
     }
     for (const auto& v : spec.vms) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "simhost/provider/host.hpp"
-#include "simhost/provider/host_spec.hpp"
+#include "simhost/provider/host_description.hpp"
 
 #include <cstdint>
 #include <memory>

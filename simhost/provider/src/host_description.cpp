@@ -1,5 +1,5 @@
 // Host files: JSON <-> HostSpec, with validation that names the field at fault.
-#include "simhost/provider/host_spec.hpp"
+#include "simhost/provider/host_description.hpp"
 
 #include "simhost/cim/schema.hpp"
 #include "simhost/cim/text.hpp"
