@@ -53,6 +53,47 @@ unsigned short GetUint16(IWbemClassObject* object, const wchar_t* name) {
   return Uint16Of(value.Get());
 }
 
+HRESULT PutText(IWbemClassObject* object, const wchar_t* name, const char* text, CIMTYPE type) {
+  VariantHolder value;
+  value.Get().vt = VT_BSTR;
+  value.Get().bstrVal = AnsiToBstr(text);
+  return object->Put(name, 0, &value.Get(), type);
+}
+
+HRESULT PutWideText(IWbemClassObject* object, const wchar_t* name, const wchar_t* text, CIMTYPE type) {
+  VariantHolder value;
+  value.Get().vt = VT_BSTR;
+  value.Get().bstrVal = SysAllocString(text);
+  if (text != nullptr && value.Get().bstrVal == nullptr) RaiseComError(E_OUTOFMEMORY);
+  return object->Put(name, 0, &value.Get(), type);
+}
+
+HRESULT MakeOneElementArray(const wchar_t* element, VariantHolder& array) {
+  SAFEARRAY* elements = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  if (elements == nullptr) RaiseComError(E_OUTOFMEMORY);
+  VARIANT& value = *array.Put();
+  value.vt = VT_ARRAY | VT_BSTR;
+  value.parray = elements;
+  BstrPtr copy(SysAllocString(element != nullptr ? element : L""));
+  LONG index = 0;
+  return SafeArrayPutElement(elements, &index, copy.Get());
+}
+
+unsigned short ReturnValueOf(IWbemClassObject* outParams) {
+  return outParams != nullptr ? GetUint16(outParams, L"ReturnValue") : 0;
+}
+
+GuidName NewGuidName() {
+  GuidName result{};
+  GUID guid{};
+  CoCreateGuid(&guid);
+  StringFromGUID2(guid, result.braced, 41);
+  char narrow[41] = {};
+  WideCharToMultiByte(CP_ACP, 0, result.braced, -1, narrow, 41, " ", nullptr);
+  std::memcpy(result.name, narrow + 1, 36);
+  return result;
+}
+
 void CopyCut(char* field, std::size_t width, const char* text) {
   if (width == 0) return;
   std::size_t length = text != nullptr ? std::strlen(text) : 0;

@@ -31,6 +31,26 @@ void GetText(IWbemClassObject* object, const wchar_t* name, char* buffer, std::s
 unsigned short Uint16Of(const VARIANT& value);
 unsigned short GetUint16(IWbemClassObject* object, const wchar_t* name);
 
+// Put(name, 0, value, type) of a VT_BSTR made from narrow text (ANSI code page) or wide text.
+HRESULT PutText(IWbemClassObject* object, const wchar_t* name, const char* text, CIMTYPE type);
+HRESULT PutWideText(IWbemClassObject* object, const wchar_t* name, const wchar_t* text, CIMTYPE type);
+
+// A one-dimensional, zero-based SAFEARRAY of one BSTR (a copy of `element`) in a VARIANT of type
+// VT_ARRAY | VT_BSTR. Returns the result of putting the element.
+HRESULT MakeOneElementArray(const wchar_t* element, VariantHolder& array);
+
+// ReturnValue of a method's out-parameters, as the 16-bit value the workers judge it by.
+unsigned short ReturnValueOf(IWbemClassObject* outParams);
+
+// A new object name: CoCreateGuid, StringFromGUID2 into 41 wide characters ("{...}", 38), then
+// the 36 characters between the braces as narrow text (WideCharToMultiByte, ANSI code page,
+// default character a blank) in a zero-filled 41-byte buffer.
+struct GuidName {
+  wchar_t braced[41];  // as StringFromGUID2 wrote it
+  char name[41];       // 36 characters, no braces
+};
+GuidName NewGuidName();
+
 // Copies text into a fixed field, cut to its width less one byte and a zero.
 void CopyCut(char* field, std::size_t width, const char* text);
 template <std::size_t N>
