@@ -1,0 +1,112 @@
+// Runs the library against a simulated host installed for the test, and captures what it writes
+// to standard output and to the log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/com_ptr.h"
+#include "core/globals.h"
+#include "platform/wmi.h"
+#include "hypervconfig.h"
+#include "simhost/com/installation.hpp"
+#include "simhost/provider/simulated_host.hpp"
+#include "test_access.h"
+#include "winapi/accounting.h"
+#include "wintvlogger.h"
+
+namespace hvctest {
+
+using simhost::provider::Call;
+using simhost::provider::CallRecord;
+using simhost::provider::FaultRule;
+using simhost::provider::HostSpec;
+using simhost::provider::SimulatedHost;
+
+// What one call left behind: its result, standard output and log lines.
+struct Outcome {
+  int result = -1;
+  std::string out;
+  std::vector<std::string> log;
+};
+
+inline void CaptureLog(int, int, const char* text, void* context) {
+  static_cast<std::vector<std::string>*>(context)->push_back(text);
+}
+
+class HostTest : public testing::Test {
+ protected:
+  // Installs `spec` (the built-in default host when none is given).
+  void Install(const HostSpec& spec) {
+    install_.reset();
+    host_ = std::make_shared<SimulatedHost>(spec);
+    install_ = std::make_unique<simhost::com::Installation>(host_);
+  }
+  void SetUp() override {
+    std::cout << std::dec;
+    Install(simhost::provider::default_host_spec());
+  }
+  void TearDown() override {
+    install_.reset();
+    std::cout << std::dec;
+  }
+
+  SimulatedHost& host() { return *host_; }
+
+  // Runs `call` and checks that it leaves nothing alive and the connection closed.
+  Outcome Run(const std::function<int()>& call, bool connectionClosed = true) {
+    Outcome outcome;
+    TvLoggerSetSink(CaptureLog, &outcome.log);
+    const winapi::LiveCounts before = winapi::CurrentCounts();
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    outcome.result = call();
+    std::fflush(stdout);
+    outcome.out = testing::internal::GetCapturedStdout();
+    TvLoggerSetSink(nullptr, nullptr);
+    if (connectionClosed) {
+      const winapi::LiveCounts after = winapi::CurrentCounts();
+      EXPECT_EQ(after.bstrs, before.bstrs) << "BSTRs left alive";
+      EXPECT_EQ(after.safearrays, before.safearrays) << "SAFEARRAYs left alive";
+      EXPECT_EQ(after.comObjects, before.comObjects) << "COM objects left alive";
+      EXPECT_EQ(after.comInits, before.comInits) << "COM initialisations not balanced";
+      EXPECT_EQ(g_pLocator, nullptr);
+      EXPECT_EQ(g_pServices, nullptr);
+      EXPECT_EQ(g_extPortList, nullptr);
+      EXPECT_EQ(g_vmList, nullptr);
+      EXPECT_EQ(g_switchList, nullptr);
+      EXPECT_EQ(g_adapterList, nullptr);
+    }
+    return outcome;
+  }
+
+  void Fail(Call call, const std::wstring& match, HRESULT hr) {
+    FaultRule rule;
+    rule.call = call;
+    rule.match = match;
+    rule.hresult = hr;
+    host().add_fault(rule);
+  }
+
+  // The subjects of the transcript entries of one kind of call, in order.
+  std::vector<std::wstring> Calls(const wchar_t* call) const {
+    std::vector<std::wstring> subjects;
+    for (const CallRecord& entry : host_->transcript())
+      if (entry.call == call) subjects.push_back(entry.subject);
+    return subjects;
+  }
+
+  HypervConfig config_;
+
+ private:
+  std::shared_ptr<SimulatedHost> host_;
+  std::unique_ptr<simhost::com::Installation> install_;
+};
+
+}  // namespace hvctest

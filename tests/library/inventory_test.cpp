@@ -1,0 +1,393 @@
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_fixture.h"
+
+namespace hvctest {
+namespace {
+
+using simhost::provider::AdapterSpec;
+using simhost::provider::ExternalPortSpec;
+using simhost::provider::SwitchSpec;
+using simhost::provider::VmSpec;
+
+constexpr wchar_t kExtSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E01";
+constexpr wchar_t kIntSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E02";
+constexpr wchar_t kPrivSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E03";
+constexpr wchar_t kWeb[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C01";
+constexpr wchar_t kDb[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C02";
+constexpr wchar_t kOff[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C03";
+
+std::string Narrow(const wchar_t* text) {
+  std::string result;
+  for (const wchar_t* p = text; *p != 0; ++p) result += static_cast<char>(*p);
+  return result;
+}
+
+AdapterSpec Adapter(const wchar_t* guid, const wchar_t* name, const wchar_t* mac, const wchar_t* switchName) {
+  AdapterSpec adapter;
+  adapter.instance_id = guid;
+  adapter.element_name = name;
+  adapter.address = mac;
+  adapter.switch_name = switchName;
+  return adapter;
+}
+
+// Two running machines and one that is off; an external, an internal and a private switch.
+HostSpec Lab() {
+  HostSpec spec;
+  spec.computer_name = L"HVHOST01";
+  ExternalPortSpec intel;
+  intel.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}";
+  intel.element_name = L"Intel(R) 82574L Gigabit Network Connection";
+  intel.bound = true;
+  ExternalPortSpec disabled;
+  disabled.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A62}";
+  disabled.element_name = L"Disconnected adapter";
+  disabled.mtu = 0;
+  ExternalPortSpec jumbo;
+  jumbo.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A63}";
+  jumbo.element_name = std::wstring(70, L'J');
+  jumbo.mtu = 9000;
+  jumbo.health_state = 20;
+  spec.external_ports = {intel, disabled, jumbo};
+
+  SwitchSpec external{kExtSwitch, L"External LAN", intel.device_id, false, {}};
+  SwitchSpec internal{kIntSwitch, L"Host only", L"", true, {}};
+  SwitchSpec isolated{kPrivSwitch, L"Isolated", L"", false, {}};
+  spec.switches = {external, internal, isolated};
+
+  VmSpec web;
+  web.name = kWeb;
+  web.element_name = L"web-01";
+  web.enabled_state = 2;
+  web.adapters = {Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
+                  Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")};
+  VmSpec db;
+  db.name = kDb;
+  db.element_name = L"db-01";
+  db.enabled_state = 2;
+  db.adapters = {Adapter(L"11111111-2222-4333-8444-555555555503", L"Network Adapter", L"00155D010103", L"External LAN"),
+                 Adapter(L"11111111-2222-4333-8444-555555555504", L"Spare", L"00155D010104", L"")};
+  VmSpec off;
+  off.name = kOff;
+  off.element_name = L"build-agent";
+  off.enabled_state = 3;
+  off.health_state = 25;
+  off.adapters = {Adapter(L"11111111-2222-4333-8444-555555555505", L"Network Adapter", L"00155D010105", L"Host only")};
+  spec.vms = {web, db, off};
+  return spec;
+}
+
+class Inventory : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    Install(Lab());
+  }
+  template <class Record>
+  std::vector<Record> List(int (HypervConfig::*operation)(void*, unsigned long*), Outcome& outcome) {
+    std::vector<Record> records(8);
+    unsigned long size = 0xDEAD;
+    outcome = Run([&] { return (config_.*operation)(records.data(), &size); });
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(size % sizeof(Record), 0u);
+    records.resize(size / sizeof(Record));
+    return records;
+  }
+};
+
+TEST_F(Inventory, ExternalPortsWithAnMtuAreListedInOrder) {
+  Outcome outcome;
+  const auto ports = List<vExtPort>(&HypervConfig::GetExternalPorts, outcome);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_STREQ(ports[0].ElementName, "Intel(R) 82574L Gigabit Network Connection");
+  EXPECT_STREQ(ports[0].DeviceID, "{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}");
+  EXPECT_EQ(ports[0].HealthState, 5);
+  EXPECT_EQ(std::string(ports[1].ElementName), std::string(63, 'J'));
+  EXPECT_EQ(ports[1].HealthState, 20);
+  for (const vExtPort& port : ports) {  // bytes after each text are zero
+    const char* name = port.ElementName;
+    for (std::size_t i = std::strlen(name); i < sizeof port.ElementName; ++i) EXPECT_EQ(name[i], 0);
+  }
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_TRUE(outcome.log.empty());
+}
+
+TEST_F(Inventory, MachinesCarryTheirSwitchesAndAdapters) {
+  Outcome outcome;
+  const auto vms = List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
+  ASSERT_EQ(vms.size(), 3u);
+
+  const vMachines& web = vms[0];
+  EXPECT_EQ(web.Name, Narrow(kWeb));
+  EXPECT_STREQ(web.ElementName, "web-01");
+  EXPECT_EQ(web.EnabledState, 2);
+  EXPECT_EQ(web.HealthState, 5);
+  ASSERT_EQ(web.SwitchCount, 2);
+  EXPECT_EQ(web.SwitchName[0], Narrow(kExtSwitch));
+  EXPECT_STREQ(web.SwitchElementName[0], "External LAN");
+  EXPECT_EQ(web.SwitchName[1], Narrow(kIntSwitch));
+  EXPECT_STREQ(web.SwitchElementName[1], "Host only");
+  ASSERT_EQ(web.AdapterCount, 2);
+  EXPECT_EQ(std::string(web.Adapters[0].InstanceID),
+            "Microsoft:" + Narrow(kWeb) + "\\11111111-2222-4333-8444-555555555501");
+  EXPECT_STREQ(web.Adapters[0].ElementName, "Network Adapter");
+  EXPECT_STREQ(web.Adapters[0].Address, "00155D010101");
+  // The last key of a switch port's path is the switch's Name.
+  EXPECT_EQ(web.Adapters[0].Connection, Narrow(kExtSwitch));
+  EXPECT_EQ(web.Adapters[1].Connection, Narrow(kIntSwitch));
+
+  const vMachines& db = vms[1];
+  EXPECT_EQ(db.SwitchCount, 1);
+  ASSERT_EQ(db.AdapterCount, 2);
+  EXPECT_STREQ(db.Adapters[1].Connection, "");  // not connected: counted with an empty Connection
+
+  const vMachines& off = vms[2];
+  EXPECT_EQ(off.EnabledState, 3);
+  EXPECT_EQ(off.HealthState, 25);
+  EXPECT_EQ(off.SwitchCount, 0);  // no runtime endpoint while it is off
+  EXPECT_EQ(off.AdapterCount, 1);
+  EXPECT_EQ(off.Adapters[0].Connection, Narrow(kIntSwitch));
+
+  for (const vMachines& vm : vms) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&vm);
+    for (std::size_t i = 6272; i < 6464; ++i) ASSERT_EQ(bytes[i], 0) << "reserved byte " << i;
+    const auto* unused = reinterpret_cast<const unsigned char*>(&vm.Adapters[vm.AdapterCount]);
+    for (std::size_t i = 0; i < (24 - vm.AdapterCount) * sizeof(vAdapter); ++i) ASSERT_EQ(unused[i], 0);
+    for (int s = vm.SwitchCount; s < 24; ++s) ASSERT_EQ(vm.SwitchName[s][0], 0);
+  }
+}
+
+TEST_F(Inventory, AdapterListsArePrintedAfterTheWholeMachineEnumeration) {
+  Outcome outcome;
+  List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
+  const std::string web = Narrow(kWeb);
+  const std::string label = "HypervConfig::GetVirtualNetworkAdapters ";
+  const std::string expectedStart =
+      label + "SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:" + web + "%'\n" +
+      label + "Microsoft:" + web + "\\11111111-2222-4333-8444-555555555501\n" + label + "00155D010101\n" + label +
+      "Network Adapter\n" + label + "\\\\HVHOST01\\root\\virtualization:Msvm_SwitchPort.CreationClassName=";
+  EXPECT_EQ(outcome.out.substr(0, expectedStart.size()), expectedStart);
+
+  // Each machine's switch walk runs between reading it and reading the next one; the adapter
+  // queries come only after the enumeration has ended.
+  std::vector<std::wstring> queries = Calls(L"ExecQuery");
+  std::vector<std::wstring> machineQueries;
+  std::size_t lastWalk = 0;
+  std::size_t firstAdapters = queries.size();
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    if (queries[i].rfind(L"SELECT * FROM Msvm_ComputerSystem where Name='", 0) == 0) {
+      machineQueries.push_back(queries[i]);
+      lastWalk = i;
+    }
+    if (queries[i].find(L"InstanceID like 'Microsoft:") != std::wstring::npos && firstAdapters == queries.size())
+      firstAdapters = i;
+  }
+  EXPECT_EQ(machineQueries, (std::vector<std::wstring>{
+                                L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kWeb) + L"'",
+                                L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kDb) + L"'",
+                                L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kOff) + L"'"}));
+  EXPECT_LT(lastWalk, firstAdapters);
+}
+
+TEST_F(Inventory, SwitchesShowWhatTheirFirstPortLeadsTo) {
+  Outcome outcome;
+  const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
+  ASSERT_EQ(switches.size(), 3u);
+  EXPECT_EQ(switches[0].Name, Narrow(kExtSwitch));
+  EXPECT_STREQ(switches[0].ElementName, "External LAN");
+  EXPECT_EQ(switches[0].SwitchType, 1);
+  EXPECT_STREQ(switches[0].PortDeviceID, "{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}");
+  EXPECT_STREQ(switches[0].PortName, "Intel(R) 82574L Gigabit Network Connection");
+  EXPECT_EQ(switches[1].SwitchType, 2);
+  EXPECT_NE(switches[1].PortDeviceID[0], 0);
+  EXPECT_EQ(switches[2].SwitchType, 0);  // no ports at all
+  EXPECT_STREQ(switches[2].PortDeviceID, "");
+  EXPECT_STREQ(switches[2].PortName, "");
+  for (const vNetwork& s : switches) {
+    EXPECT_EQ(s.HealthState, 5);
+    EXPECT_EQ(s.EnabledState, 2);
+  }
+}
+
+TEST_F(Inventory, AssociatedAdaptersHoldOneRecordPerMachine) {
+  std::vector<vAssocAdapter> records(4);
+  unsigned long size = 0;
+  char name[] = "ignored";
+  const Outcome outcome = Run([&] { return config_.GetAdapters(records.data(), &size, name); });
+  EXPECT_EQ(outcome.result, 0);
+  ASSERT_EQ(size, 3 * 368u);
+  EXPECT_EQ(records[0].Name, Narrow(kWeb));
+  EXPECT_STREQ(records[0].ElementName, "web-01");
+  EXPECT_EQ(records[0].EnabledState, 2);
+  EXPECT_EQ(records[2].HealthState, 25);
+  const auto* reserved = reinterpret_cast<const unsigned char*>(records[1].Reserved);
+  for (std::size_t i = 0; i < sizeof records[1].Reserved; ++i) EXPECT_EQ(reserved[i], 0);
+}
+
+TEST_F(HostTest, AnEmptyHostListsNothing) {
+  HostSpec empty;
+  empty.computer_name = L"EMPTY";
+  Install(empty);
+  char buffer[1] = {'x'};
+  char name[] = "";
+  using Op = std::function<int(unsigned long*)>;
+  const Op operations[] = {
+      [&](unsigned long* size) { return config_.GetExternalPorts(buffer, size); },
+      [&](unsigned long* size) { return config_.GetVirtualMachines(buffer, size); },
+      [&](unsigned long* size) { return config_.GetVirtualSwitches(buffer, size); },
+      [&](unsigned long* size) { return config_.GetAdapters(buffer, size, name); },
+  };
+  for (const Op& op : operations) {
+    unsigned long size = 77;
+    EXPECT_EQ(Run([&] { return op(&size); }).result, 0);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(buffer[0], 'x');
+  }
+}
+
+// A query that fails: its console line, log line and result, and nothing copied.
+TEST_F(Inventory, FailedQueriesEndTheEnumeration) {
+  struct Case {
+    const char* what;
+    std::function<int(void*, unsigned long*)> op;
+    std::wstring query;
+    std::string out;
+    std::vector<std::string> log;
+  };
+  char name[] = "x";
+  const Case cases[] = {
+      {"ports", [&](void* b, unsigned long* s) { return config_.GetExternalPorts(b, s); }, L"Msvm_ExternalEthernetPort",
+       "Query for External Ports failed. Error code = 0x80041017\n", {}},
+      {"machines", [&](void* b, unsigned long* s) { return config_.GetVirtualMachines(b, s); },
+       L"Caption='Virtual Machine'", "Query for VMs list failed. Error code = 0x80041017\n", {"Unable to fetch VM's info"}},
+      {"switches", [&](void* b, unsigned long* s) { return config_.GetVirtualSwitches(b, s); },
+       L"SELECT * FROM Msvm_VirtualSwitch", "Query for VMs list failed. Error code = 0x80041017\n", {}},
+      {"adapters", [&](void* b, unsigned long* s) { return config_.GetAdapters(b, s, name); },
+       L"Caption='Virtual Machine'", "Query for VMs list failed. Error code = 0x80041017\n", {"Unable to fetch VM's info"}},
+  };
+  for (const Case& c : cases) {
+    host().clear_faults();
+    Fail(Call::exec_query, c.query, static_cast<HRESULT>(0x80041017));
+    std::vector<char> buffer(64 * 1024, 'x');
+    unsigned long size = 77;
+    const Outcome outcome = Run([&] { return c.op(buffer.data(), &size); });
+    EXPECT_EQ(outcome.result, 1) << c.what;
+    EXPECT_EQ(outcome.out, c.out) << c.what;
+    EXPECT_EQ(outcome.log, c.log) << c.what;
+    EXPECT_EQ(size, 77u) << c.what;
+    EXPECT_EQ(buffer[0], 'x') << c.what;
+  }
+}
+
+TEST_F(Inventory, AFailedSwitchWalkKeepsTheMachineListed) {
+  Fail(Call::exec_query, L"where ResultClass=Msvm_SwitchPort", static_cast<HRESULT>(0x80041001));
+  Outcome outcome;
+  const auto vms = List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
+  ASSERT_EQ(vms.size(), 3u);
+  EXPECT_EQ(vms[0].SwitchCount, 0);  // the rule fired once, in the first machine's walk
+  EXPECT_EQ(vms[1].SwitchCount, 1);
+  EXPECT_EQ(outcome.out.rfind("Query for VMs list failed. Error code = 0x80041001\n", 0), 0u);
+}
+
+TEST_F(Inventory, AnAdapterWhoseConnectionCannotBeReadIsLeftOut) {
+  Fail(Call::get, L"Connection", static_cast<HRESULT>(0x80041002));
+  Outcome outcome;
+  const auto vms = List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
+  ASSERT_EQ(vms[0].AdapterCount, 1);
+  EXPECT_STREQ(vms[0].Adapters[0].ElementName, "Backend");  // the first adapter's slot was reused
+  const auto* unused = reinterpret_cast<const unsigned char*>(&vms[0].Adapters[1]);
+  for (std::size_t i = 0; i < sizeof(vAdapter); ++i) ASSERT_EQ(unused[i], 0);
+}
+
+TEST_F(Inventory, AFailedAdapterQueryLogsTheLastErrorAndKeepsTheRest) {
+  Fail(Call::exec_query, L"InstanceID like 'Microsoft:" + std::wstring(kDb), static_cast<HRESULT>(0x80041017));
+  Outcome outcome;
+  const auto vms = List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
+  ASSERT_EQ(vms.size(), 3u);
+  EXPECT_EQ(vms[1].AdapterCount, 0);
+  EXPECT_EQ(vms[1].SwitchCount, 1);
+  ASSERT_EQ(outcome.log.size(), 1u);
+  EXPECT_EQ(outcome.log[0].rfind("Unable to fetch Msvm_SyntheticEthernetPortSettingData instance ", 0), 0u);
+}
+
+// Opening the connection: each failure writes its reason, then the frame's line.
+TEST_F(HostTest, OpenFailuresAreReportedAndLeaveNothingOpen) {
+  const std::string frame = "\n8*****************************************Failure in oPenWMI References\n";
+  std::vector<vExtPort> ports(4);
+  unsigned long size = 5;
+
+  Fail(Call::connect_server, L"", static_cast<HRESULT>(0x8004100E));
+  Outcome outcome = Run([&] { return config_.GetExternalPorts(ports.data(), &size); });
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.out, "Could not connect. Error code = 0x8004100e\n" + frame);
+
+  outcome = Run([&] {
+    int result = -1;
+    std::thread sta([&] {
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      result = config_.GetExternalPorts(ports.data(), &size);
+      CoUninitialize();
+    });
+    sta.join();
+    return result;
+  });
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.out, "Failed to initialize COM library. Error code = 0x80010106\n" + frame);
+  EXPECT_EQ(size, 5u);
+}
+
+TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
+  HypervConfig config;
+  std::vector<vNetwork> switches(1);
+  unsigned long size = 5;
+  testing::internal::CaptureStdout();
+  const int result = config.GetVirtualSwitches(switches.data(), &size);
+  std::fflush(stdout);
+  const std::string out = testing::internal::GetCapturedStdout();
+  std::cout << std::dec;
+  EXPECT_EQ(result, 1);
+#if defined(_WIN32)
+  EXPECT_EQ(out.rfind("Could not connect. Error code = 0x8004100e\n", 0), 0u);
+#else
+  EXPECT_EQ(out, "Failed to create IWbemLocator object. Err code = 0x80040154\n"
+                 "\n8*****************************************Failure in oPenWMI References\n");
+#endif
+  EXPECT_EQ(g_pLocator, nullptr);
+  EXPECT_EQ(g_pServices, nullptr);
+}
+
+TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {
+  vMachines record{};
+  std::string name = Narrow(kDb);
+  const Outcome outcome = Run([&] {
+    EXPECT_EQ(config_.OpenWMINamespace(), 0);
+    const int result = config_.GetVirtualNetworkAdapters(name.data(), &record);
+    EXPECT_EQ(config_.CloseWMINamespace(), 0);
+    return result;
+  });
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(record.AdapterCount, 2);
+  EXPECT_STREQ(record.Adapters[1].ElementName, "Spare");
+}
+
+TEST_F(HostTest, ClosingAClosedConnectionUninitialisesComOnce) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const long before = winapi::CurrentCounts().comInits;
+  EXPECT_EQ(config_.CloseWMINamespace(), 0);
+  EXPECT_EQ(winapi::CurrentCounts().comInits, before - 1);
+  EXPECT_EQ(g_pServices, nullptr);
+}
+
+TEST_F(HostTest, ErrorTextStaysEmptyAfterFailures) {
+  Fail(Call::connect_server, L"", static_cast<HRESULT>(0x8004100E));
+  unsigned long size = 0;
+  Run([&] { return config_.GetExternalPorts(nullptr, &size); });
+  EXPECT_STREQ(config_.GetErrStr(1), "");
+}
+
+}  // namespace
+}  // namespace hvctest

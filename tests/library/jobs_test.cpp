@@ -1,0 +1,173 @@
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "host_fixture.h"
+
+namespace hvctest {
+namespace {
+
+using simhost::provider::Completion;
+using simhost::provider::CompletionMode;
+
+constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running in the default host
+
+class Jobs : public HostTest {
+ protected:
+  // Asks the running machine to turn off through the open connection, as a worker would, and
+  // returns the out-parameters that name the job.
+  IWbemClassObject* StartJob() {
+    hvc::ComPtr<IWbemClassObject> klass;
+    hvc::BstrPtr className(SysAllocString(L"Msvm_ComputerSystem"));
+    EXPECT_EQ(g_pServices->GetObject(className.Get(), 0, nullptr, klass.Put(), nullptr), S_OK);
+    hvc::ComPtr<IWbemClassObject> signature;
+    klass->GetMethod(L"RequestStateChange", 0, signature.Put(), nullptr);
+    hvc::ComPtr<IWbemClassObject> in;
+    signature->SpawnInstance(0, in.Put());
+    hvc::PutText(in.Get(), L"RequestedState", "3", CIM_UINT16);
+    hvc::BstrPtr path(SysAllocString((L"\\\\HV-LAB01\\root\\virtualization:Msvm_ComputerSystem.CreationClassName="
+                                      L"\"Msvm_ComputerSystem\",Name=\"" +
+                                      std::wstring(kWeb) + L"\"")
+                                         .c_str()));
+    hvc::BstrPtr method(SysAllocString(L"RequestStateChange"));
+    IWbemClassObject* out = nullptr;
+    EXPECT_EQ(g_pServices->ExecMethod(path.Get(), method.Get(), 0, nullptr, in.Get(), &out, nullptr), S_OK);
+    EXPECT_EQ(hvc::ReturnValueOf(out), 4096);
+    return out;
+  }
+
+  // Opens the connection, starts the job, waits for it with `report`, and closes again.
+  Outcome Wait(int report) {
+    return Run([&] {
+      EXPECT_EQ(config_.OpenWMINamespace(), 0);
+      IWbemClassObject* out = StartJob();
+      const int result = HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, out, report);
+      out->Release();
+      config_.CloseWMINamespace();
+      return result;
+    });
+  }
+
+  static int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
+  struct Case {
+    const char* what;
+    CompletionMode mode;
+    int report;
+    int result;
+    std::vector<std::string> log;
+  };
+  auto job = [](std::uint32_t passes, std::uint16_t end, std::uint16_t error) {
+    CompletionMode mode;
+    mode.kind = Completion::job;
+    mode.passes = passes;
+    mode.end_state = end;
+    mode.error_code = error;
+    mode.error_description = L"The guest did not answer";
+    return mode;
+  };
+  const Case cases[] = {
+      {"completes after two passes", job(2, 7, 0), 1, 0,
+       {"Job state-4 Error Code - 0", "Job state-4 Error Code - 0", "Job state-7 Error Code - 0"}},
+      {"completed at the first pass", job(0, 7, 0), 1, 0, {"Job state-7 Error Code - 0"}},
+      {"ends in an exception", job(1, 10, 32768), 1, 1,
+       {"Job state-4 Error Code - 0", "Job state-10 Error Code - 32768", "State Change for failed with job state-10"}},
+      {"fails, nobody asked for a report", job(1, 8, 32768), 0, 1,
+       {"Job state-4 Error Code - 0", "Job state-8 Error Code - 32768"}},
+  };
+  for (const Case& c : cases) {
+    Install(simhost::provider::default_host_spec());
+    host().set_completion(L"RequestStateChange", c.mode);
+    const Outcome outcome = Wait(c.report);
+    EXPECT_EQ(outcome.result, c.result) << c.what;
+    EXPECT_EQ(outcome.log, c.log) << c.what;
+    // One set of lines per pass that saw the job, and one final state line.
+    const int passes = static_cast<int>(c.log.size()) - (c.result != 0 && c.report != 0 ? 1 : 0);
+    EXPECT_EQ(Count(outcome.out, "HypervConfig::GetJobStatus: ErrorCode "), passes) << c.what;
+    EXPECT_EQ(Count(outcome.out, "\n Instance ID "), passes) << c.what;
+    EXPECT_EQ(Count(outcome.out, "HypervConfig::GetJobStatus: Job state "), passes + 1) << c.what;
+  }
+}
+
+TEST_F(Jobs, TheLinesOfOnePass) {
+  CompletionMode mode;
+  mode.kind = Completion::job;
+  mode.passes = 0;
+  host().set_completion(L"RequestStateChange", mode);
+  const Outcome outcome = Wait(1);
+  const std::regex expected(
+      "HypervConfig::GetJobStatus: ErrorCode 0\n"
+      "\n Instance ID [0-9A-F-]{36}-> Description [^\n]*HypervConfig::GetJobStatus: Job state 7\n"
+      "HypervConfig::GetJobStatus: Job state 7\n");
+  EXPECT_TRUE(std::regex_match(outcome.out, expected)) << outcome.out;
+}
+
+TEST_F(Jobs, AJobThatNeverStartsOrIsNotListedEndsTheWaitAtOnce) {
+  FaultRule never;
+  never.call = Call::exec_method;
+  never.match = L"RequestStateChange";
+  never.return_value = 4096;  // a job that stays new
+  host().add_fault(never);
+  Outcome outcome = Wait(1);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Job state-2 Error Code - 0",
+                                                   "State Change for failed with job state-2"}));
+
+  // A job that has already gone: nothing matches, the state stays 0.
+  host().clear_faults();
+  outcome = Run([&] {
+    EXPECT_EQ(config_.OpenWMINamespace(), 0);
+    hvc::ComPtr<IWbemClassObject> klass;
+    hvc::BstrPtr className(SysAllocString(L"Msvm_ComputerSystem"));
+    g_pServices->GetObject(className.Get(), 0, nullptr, klass.Put(), nullptr);
+    hvc::ComPtr<IWbemClassObject> out;
+    klass->GetMethod(L"RequestStateChange", 0, nullptr, out.Put());  // out-parameters without a job
+    hvc::ComPtr<IWbemClassObject> instance;
+    out->SpawnInstance(0, instance.Put());
+    hvc::PutText(instance.Get(), L"Job", "\\\\HV-LAB01\\root\\virtualization:Msvm_ConcreteJob.InstanceID=\"GONE\"",
+                 CIM_REFERENCE);
+    const int result =
+        HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, instance.Get(), 1);
+    config_.CloseWMINamespace();
+    return result;
+  });
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.out, "HypervConfig::GetJobStatus: Job state 0\n");
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{"State Change for failed with job state-0"}));
+}
+
+TEST_F(Jobs, AJobThatLeavesTheListWhileRunningEndsTheWait) {
+  CompletionMode mode;
+  mode.kind = Completion::job;
+  mode.passes = 5;
+  host().set_completion(L"RequestStateChange", mode);
+  // The first pass sees the job; from the second on the list hands out nothing.
+  FaultRule gone;
+  gone.call = Call::next;
+  gone.match = L"Msvm_ConcreteJob";
+  gone.hresult = static_cast<HRESULT>(WBEM_E_NOT_FOUND);
+  gone.times = std::nullopt;
+  gone.after = 2;
+  host().add_fault(gone);
+  const Outcome outcome = Wait(1);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Job state-4 Error Code - 0",
+                                                   "State Change for failed with job state-4"}));
+}
+
+TEST_F(Jobs, AJobListThatCannotBeQueriedIsReportedOnTheConsoleOnly) {
+  Fail(Call::exec_query, L"Msvm_ConcreteJob", static_cast<HRESULT>(0x80041017));
+  const Outcome outcome = Wait(1);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.out, "No Jobs Started Error code = 0x80041017\n");
+  EXPECT_TRUE(outcome.log.empty());
+}
+
+}  // namespace
+}  // namespace hvctest
