@@ -277,6 +277,56 @@ TEST_F(Facade, MethodsRunThroughExecMethod) {
   EXPECT_EQ(Count(L"Select * from Msvm_SwitchPort where Name='0F1E2D3C-4B5A-4968-8776-655443322111'"), 0u);
 }
 
+TEST_F(Facade, ExecMethodRefusesBadTargetsMethodsAndParameters) {
+  const std::wstring service = FirstPath(L"Select * from Msvm_VirtualSwitchManagementService");
+  const std::wstring vm =
+      FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
+  const struct {
+    const char* what;
+    std::wstring target;
+    const wchar_t* method;
+    const wchar_t* parameter;
+    const wchar_t* value;
+    long expected;
+  } cases[] = {
+      {"unknown method", service, L"Explode", nullptr, nullptr, static_cast<HRESULT>(WBEM_E_INVALID_METHOD)},
+      {"no such instance", L"Msvm_ComputerSystem.CreationClassName=\"Msvm_ComputerSystem\",Name=\"NONE\"",
+       L"RequestStateChange", L"RequestedState", L"2", static_cast<HRESULT>(WBEM_E_NOT_FOUND)},
+      {"malformed path", L"Msvm_ComputerSystem.Name=\"", L"RequestStateChange", nullptr, nullptr,
+       static_cast<HRESULT>(WBEM_E_INVALID_OBJECT_PATH)},
+      {"no such state", vm, L"RequestStateChange", L"RequestedState", L"7", 32773},
+      {"running machine started again", vm, L"RequestStateChange", L"RequestedState", L"2", 32775},
+      {"dangling reference", service, L"DeleteSwitch", L"VirtualSwitch",
+       L"Msvm_VirtualSwitch.CreationClassName=\"Msvm_VirtualSwitch\",Name=\"NONE\"", 32773},
+  };
+  for (const auto& c : cases) {
+    Ref<IWbemClassObject> in;
+    if (c.parameter != nullptr) {
+      Ref<IWbemClassObject> klass;
+      Bstr className(c.method == std::wstring(L"DeleteSwitch") ? L"Msvm_VirtualSwitchManagementService"
+                                                                : L"Msvm_ComputerSystem");
+      ASSERT_EQ(services_->GetObject(className, 0, nullptr, &klass, nullptr), S_OK);
+      Ref<IWbemClassObject> signature;
+      ASSERT_EQ(klass->GetMethod(c.method, 0, &signature, nullptr), S_OK);
+      ASSERT_EQ(signature->SpawnInstance(0, &in), S_OK);
+      PutText(in, c.parameter, c.value, 0);
+    }
+    Ref<IWbemClassObject> out;
+    Bstr target(c.target.c_str());
+    Bstr method(c.method);
+    const HRESULT hr = services_->ExecMethod(target, method, 0, nullptr, in, &out, nullptr);
+    if (FAILED(c.expected)) {
+      EXPECT_EQ(hr, c.expected) << c.what;
+      EXPECT_EQ(out.p, nullptr) << c.what;
+      continue;
+    }
+    ASSERT_EQ(hr, S_OK) << c.what;
+    Var rv;
+    out->Get(L"ReturnValue", 0, &rv, nullptr, nullptr);
+    EXPECT_EQ(rv.v.lVal, c.expected) << c.what;
+  }
+}
+
 TEST_F(Facade, AStateChangeRunsAsAJobThatAdvancesWithEachJobQuery) {
   const std::wstring vm = FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
   Ref<IWbemClassObject> out;
