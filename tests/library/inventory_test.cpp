@@ -293,6 +293,44 @@ TEST_F(Inventory, AFailedSwitchWalkKeepsTheMachineListed) {
   EXPECT_EQ(outcome.out.rfind("Query for VMs list failed. Error code = 0x80041001\n", 0), 0u);
 }
 
+TEST_F(Inventory, APortWalkStepThatFindsNothingLeavesTheSwitchUnbound) {
+  const struct {
+    const wchar_t* clause;
+    HRESULT hr;
+  } steps[] = {{L"where ResultClass=Msvm_SwitchPort", static_cast<HRESULT>(0x80041001)},
+               {L"where ResultClass=CIM_LANEndpoint", static_cast<HRESULT>(0x80041001)},
+               {L"where AssocClass=Msvm_GlobalEthernetPortSAPImplementation", static_cast<HRESULT>(0x80041017)}};
+  for (const auto& step : steps) {
+    host().clear_faults();
+    Fail(Call::exec_query, step.clause, step.hr);
+    Outcome outcome;
+    const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
+    ASSERT_EQ(switches.size(), 3u);
+    EXPECT_EQ(switches[0].SwitchType, 0);  // the failed step hit the first switch
+    EXPECT_STREQ(switches[0].PortDeviceID, "");
+    EXPECT_STREQ(switches[0].ElementName, "External LAN");
+    EXPECT_EQ(switches[1].SwitchType, 2);
+    EXPECT_EQ(outcome.out, "");
+  }
+}
+
+TEST_F(Inventory, AnEnumeratorThatHandsOutNothingEndsTheList) {
+  Fail(Call::next, L"Caption='Virtual Machine'", static_cast<HRESULT>(0x80041001));
+  Outcome outcome;
+  EXPECT_TRUE(List<vMachines>(&HypervConfig::GetVirtualMachines, outcome).empty());
+  EXPECT_TRUE(outcome.log.empty());
+}
+
+TEST_F(Inventory, SecuritySetByTheHostApplicationIsAccepted) {
+  // The application sets the process's security first; the library's open then meets RPC_E_TOO_LATE.
+  ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                 nullptr, EOAC_NONE, nullptr),
+            S_OK);
+  Outcome outcome;
+  EXPECT_EQ(List<vExtPort>(&HypervConfig::GetExternalPorts, outcome).size(), 2u);
+  EXPECT_EQ(outcome.out, "");
+}
+
 TEST_F(Inventory, AnAdapterWhoseConnectionCannotBeReadIsLeftOut) {
   Fail(Call::get, L"Connection", static_cast<HRESULT>(0x80041002));
   Outcome outcome;
