@@ -1,4 +1,5 @@
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -396,6 +397,30 @@ TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
 #endif
   EXPECT_EQ(g_pLocator, nullptr);
   EXPECT_EQ(g_pServices, nullptr);
+}
+
+TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
+  HostSpec spec = Lab();
+  spec.vms.resize(1);
+  spec.vms[0].adapters.clear();
+  for (int i = 0; i < 26; ++i) {
+    wchar_t guid[40];
+    wchar_t mac[13];
+    std::swprintf(guid, 40, L"11111111-2222-4333-8444-5555555556%02d", i);
+    std::swprintf(mac, 13, L"00155D0102%02X", i);
+    spec.vms[0].adapters.push_back(Adapter(guid, L"Network Adapter", mac, L"External LAN"));
+  }
+  Install(spec);
+  std::vector<vMachines> records(2);
+  std::memset(&records[1], 0x5A, sizeof records[1]);
+  unsigned long size = 0;
+  EXPECT_EQ(Run([&] { return config_.GetVirtualMachines(records.data(), &size); }).result, 0);
+  ASSERT_EQ(size, sizeof(vMachines));
+  EXPECT_EQ(records[0].AdapterCount, 24);
+  EXPECT_EQ(records[0].SwitchCount, 24);
+  EXPECT_EQ(records[0].SwitchName[23], Narrow(kExtSwitch));
+  const auto* after = reinterpret_cast<const unsigned char*>(&records[1]);
+  for (std::size_t i = 0; i < sizeof(vMachines); ++i) ASSERT_EQ(after[i], 0x5A) << "written past the record at " << i;
 }
 
 TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {
