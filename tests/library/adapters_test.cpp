@@ -1,0 +1,461 @@
+#include <string>
+#include <vector>
+
+#include "adapters/shared.h"
+#include "core/bstr.h"
+#include "host_fixture.h"
+#include "platform/wmi.h"
+
+namespace hvctest {
+namespace {
+
+using simhost::provider::Completion;
+using simhost::provider::CompletionMode;
+using Access = HypervConfigTestAccess;
+namespace cim = simhost::cim;
+
+constexpr char kExternal[] = "9B4E6F1C-2A7D-4E83-B5C9-1F0D3A8E6B27";
+constexpr char kInternal[] = "2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852";
+constexpr char kBuildAgent[] = "7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // running, one adapter on External
+constexpr char kBuildMac[] = "00155D010A03";
+constexpr char kBuildPort[] = "C81E2B7D-54A9-4F3C-B6E0-9A7D1F3E5C22";
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class Adapters : public HostTest {
+ protected:
+  std::vector<cim::InstanceId> Find(const std::wstring& query) { return host().query(query)->instances; }
+  std::wstring Text(cim::InstanceId id, const wchar_t* name) {
+    const auto value = host().repository().property(*host().repository().get(id), name);
+    if (value->is_array()) return std::get<std::wstring>(value->items().at(0));
+    return value->is_null() ? L"" : *value->as_string();
+  }
+  std::string Path(const std::wstring& query) {
+    return Narrow(host().repository().path_text(*host().repository().get(Find(query).at(0))));
+  }
+  cim::InstanceId BuildAdapter() {
+    return Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").at(0);
+  }
+  bool PortExists(const std::wstring& name) {
+    return !Find(L"SELECT * FROM Msvm_SwitchPort WHERE Name='" + name + L"'").empty();
+  }
+  // Runs `work` on a connection held open around it; `closedEarly` tells whether the work closed it.
+  Outcome OnOpenConnection(const std::function<int()>& work, bool& closedEarly) {
+    return Run([&] {
+      EXPECT_EQ(config_.OpenWMINamespace(), 0);
+      const int result = work();
+      closedEarly = g_pServices == nullptr;
+      if (!closedEarly) config_.CloseWMINamespace();
+      return result;
+    });
+  }
+  // The first object of a query, on the open connection.
+  hvc::ComPtr<IWbemClassObject> Object(const std::wstring& query) {
+    hvc::ComPtr<IEnumWbemClassObject> found;
+    hvc::ComPtr<IWbemClassObject> object;
+    ULONG returned = 0;
+    if (hvc::ExecQuery(Narrow(query), hvc::kImmediate, found) == 0) hvc::NextObject(found.Get(), object, returned);
+    return object;
+  }
+  Outcome Add(const char* sw, const char* vm, const char* mac) {
+    std::string s = sw, v = vm, m = mac;
+    return Run([&] { return config_.AddVirtNetToVirtMachine(s.data(), v.data(), m.data()); });
+  }
+  Outcome Remove(const char* sw, const char* vm, const char* mac) {
+    std::string s = sw, v = vm, m = mac;
+    return Run([&] { return config_.RemoveVirtNetFromVirtMachine(s.data(), v.data(), m.data()); });
+  }
+};
+
+TEST_F(Adapters, AddingConnectsTheAdapterThroughANewPortOfTheSwitch) {
+  const Outcome outcome = Add(kInternal, kBuildAgent, kBuildMac);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{});
+  const std::wstring connection = Text(BuildAdapter(), L"Connection");
+  const cim::InstanceId port = *host().repository().find(connection);
+  const std::wstring name = Text(port, L"Name");
+  EXPECT_EQ(Text(port, L"SystemName"), Wide(kInternal));
+  EXPECT_EQ(Text(port, L"ElementName"), L"Torvane PX created");
+  EXPECT_EQ(name.size(), 36u);
+  EXPECT_TRUE(PortExists(Wide(kBuildPort)));  // the former port stays on its switch
+
+  EXPECT_EQ(outcome.out,
+            "VMPath " + Path(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Wide(kBuildAgent) + L"'") +
+                "\nVMSwitch " + Path(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='" + Wide(kInternal) + L"'") +
+                "\nVNetpath " + Path(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'") +
+                "\nPath variable " + Path(L"SELECT * FROM Msvm_VirtualSwitchManagementService") + "\n");
+  // The settings handed to the modify call already carry the new Connection.
+  std::wstring settings;
+  for (const CallRecord& entry : host().transcript())
+    if (entry.subject == L"ModifyVirtualSystemResources") settings = entry.detail;
+  EXPECT_NE(settings.find(L"ResourceSettingData={<INSTANCE"), std::wstring::npos);
+  EXPECT_NE(settings.find(L"\"Connection\""), std::wstring::npos);
+  EXPECT_NE(settings.find(L"<VALUE.ARRAY><VALUE>" + connection + L"</VALUE>"), std::wstring::npos);
+
+  std::vector<vMachines> vms(8);
+  unsigned long size = 0;
+  Run([&] { return config_.GetVirtualMachines(vms.data(), &size); });
+  EXPECT_EQ(vms[1].Name, std::string(kBuildAgent));
+  ASSERT_EQ(vms[1].SwitchCount, 1);
+  EXPECT_EQ(vms[1].SwitchName[0], std::string(kInternal));
+}
+
+TEST_F(Adapters, AddingTwiceLeavesTheFirstPortOnItsSwitch) {
+  ASSERT_EQ(Add(kInternal, kBuildAgent, kBuildMac).result, 0);
+  const std::wstring first = Text(BuildAdapter(), L"Connection");
+  ASSERT_EQ(Add(kInternal, kBuildAgent, kBuildMac).result, 0);
+  const std::wstring second = Text(BuildAdapter(), L"Connection");
+  EXPECT_NE(first, second);
+  const auto kept = host().repository().find(first);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(Text(*kept, L"SystemName"), Wide(kInternal));
+  EXPECT_EQ(Text(*kept, L"ElementName"), L"Torvane PX created");
+}
+
+TEST_F(Adapters, RemovingDeletesTheActualPortWhicheverSwitchIsNamed) {
+  const Outcome outcome = Remove(kInternal, kBuildAgent, kBuildMac);  // the adapter is on External
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{});
+  EXPECT_NE(outcome.out.find("\nDetachSwitchPortFromVirtualNetAdapter\nPath variable "), std::string::npos);
+  EXPECT_EQ(Text(BuildAdapter(), L"Connection"), L"");
+  EXPECT_FALSE(PortExists(Wide(kBuildPort)));
+  EXPECT_EQ(Calls(L"ExecMethod"), (std::vector<std::wstring>{L"ModifyVirtualSystemResources", L"DeleteSwitchPort"}));
+}
+
+CompletionMode OneJobPass() {
+  CompletionMode mode;
+  mode.kind = Completion::job;
+  mode.passes = 1;
+  return mode;
+}
+
+FaultRule Rule(Call call, const wchar_t* match, std::int32_t hr, std::uint32_t after = 0) {
+  FaultRule rule;
+  rule.call = call;
+  rule.match = match;
+  rule.hresult = hr;
+  rule.after = after;
+  return rule;
+}
+FaultRule Refusal(const wchar_t* method, std::uint32_t returnValue) {
+  FaultRule rule;
+  rule.call = Call::exec_method;
+  rule.match = method;
+  rule.return_value = returnValue;
+  return rule;
+}
+
+// One failing step of adding or removing: its log lines, a console line, and what stays changed.
+TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
+  struct Case {
+    bool add;
+    const char* vm;
+    const char* sw;
+    const char* mac;
+    std::vector<FaultRule> rules;
+    std::vector<std::string> log;
+    std::string console = "";
+    int portsAdded = 0;        // a port created before the failure stays
+    bool disconnected = false;  // the adapter was disconnected before the failure
+  };
+  const char* vm = kBuildAgent;
+  const char* mac = kBuildMac;
+  const std::int32_t notFound = 0x80041002, failed = 0x80041001, mismatch = 0x80041005;
+  const std::string attach = "Unable to attach switchport to vswitch 0x", create = "Unable to create switch port 0x";
+  const Case cases[] = {
+      {true, "00000000-0000-0000-0000-000000000000", kInternal, mac, {},
+       {"Unable to fetch VM instance for 00000000-0000-0000-0000-000000000000"}},
+      {true, vm, "NOPE", mac, {}, {"Unable to get object for VSwitch with GUID NOPE"}},
+      {true, vm, kInternal, "0000000000AA", {}, {"Unable to get object for VMNetworkAdapter with mac address 0000000000AA"}},
+      {true, vm, kInternal, mac, {Refusal(L"CreateSwitchPort", 32773)}, {create + "1\n"}},
+      {true, vm, kInternal, mac, {Refusal(L"CreateSwitchPort", 4096)}, {create + "1\n"}},
+      {true, vm, kInternal, mac, {Rule(Call::exec_method, L"CreateSwitchPort", failed)}, {create + "80041001\n"},
+       "Could not execute method. Error code = 0x80041001--->"},
+      {true, vm, kInternal, mac, {Rule(Call::get_object, L"Msvm_VirtualSwitchManagementService", notFound)},
+       {"Unable to get object Msvm_VirtualSwitchManagementService", create + "80041002\n"}},
+      {true, vm, kInternal, mac, {Rule(Call::spawn_instance, L"__PARAMETERS", failed)},
+       {"Unable to spawn instance 0x80041001", create + "80041001\n"}},
+      {true, vm, kInternal, mac, {Rule(Call::put, L"VirtualSwitch", mismatch)},
+       {"Unable to put VirtualSwitch 0x80041005", create + "80041005\n"}, "VirtualSwitch put failed 0x80041005\n"},
+      {true, vm, kInternal, mac, {Rule(Call::get, L"__PATH", notFound, 3)}, {create + "80041002\n"},
+       "Could not get path. Error code = 0x80041002--->"},
+      {true, vm, kInternal, mac, {Rule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
+       {attach + "80041001\n"}, "Could not execute method. Error code = 0x80041001--->", 1},
+      {true, vm, kInternal, mac, {Rule(Call::get_method, L"ModifyVirtualSystemResources", notFound)},
+       {"Unable to find method ModifyVirtualSystemResources 0x80041002", attach + "80041002\n"}, "", 1},
+      {true, vm, kInternal, mac, {Rule(Call::put, L"Connection", mismatch)},
+       {"Unable to put Connection 0x80041005", attach + "80041005\n"}, "Unable to put Connection 80041005\n", 1},
+      {true, vm, kInternal, mac, {Rule(Call::get_text, L"Msvm_SyntheticEthernetPortSettingData", failed)},
+       {"GetText of IWbemObjectTextSrc failed 0x80041001", attach + "80041001\n"}, "", 1},
+      {false, vm, kExternal, "00155D010A05", {},  // an adapter that is not connected
+       {"Unable to find switchport to delete\n", "Unable to get details of switchport 0x1\n"}},
+      {false, vm, kExternal, mac, {Rule(Call::get, L"__PATH", notFound, 3)},
+       {"Unable to get path for switch port attached to virtual  network adapter",
+        "Unable to get details of switchport 0x80041002\n"}},
+      {false, vm, kExternal, mac, {Rule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
+       {"Unable to detach switchport from vswitch 0x80041001\n"}},
+      {false, vm, kExternal, mac, {Refusal(L"DeleteSwitchPort", 32773)}, {"Unable to delete switchport 0x1\n"}, "", 0, true},
+      {false, vm, kExternal, mac, {Rule(Call::put, L"SwitchPort", mismatch)},
+       {"Unable to put VswitchPortPath 0x80041005", "Unable to delete switchport 0x80041005\n"},
+       "VswitchPortPath put failed 0x80041005\n", 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log.front());
+    Install(simhost::provider::default_host_spec());
+    for (const FaultRule& rule : c.rules) host().add_fault(rule);
+    const std::size_t ports = Find(L"SELECT * FROM Msvm_SwitchPort").size();
+    const Outcome outcome = c.add ? Add(c.sw, c.vm, c.mac) : Remove(c.sw, c.vm, c.mac);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.log, c.log);
+    EXPECT_NE(outcome.out.find(c.console), std::string::npos) << outcome.out;
+    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SwitchPort").size(), ports + c.portsAdded);
+    EXPECT_EQ(Text(BuildAdapter(), L"Connection").empty(), c.disconnected);
+  }
+}
+
+TEST_F(Adapters, RemovingFromAPortThatNoLongerExistsFails) {
+  const std::wstring port = Text(BuildAdapter(), L"Connection");
+  const auto service = Find(L"SELECT * FROM Msvm_VirtualSwitchManagementService").at(0);
+  host().invoke(host().repository().path_text(*host().repository().get(service)), L"DeleteSwitchPort",
+                {{L"SwitchPort", cim::Value::reference(port)}});
+  const Outcome outcome = Remove(kExternal, kBuildAgent, kBuildMac);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Unable to fetch Msvm_SwitchPort object",
+                                                    "Unable to get details of switchport 0x1\n"}));
+  EXPECT_EQ(Text(BuildAdapter(), L"Connection"), port);
+}
+
+TEST(PortName, IsTheSecondKeyOfThePathOrNothing) {
+  const struct {
+    const char* path;
+    std::size_t capacity;
+    const char* name;  // null: no name, buffer untouched
+  } cases[] = {
+      {R"(\\H\root\virtualization:Msvm_SwitchPort.CreationClassName="Msvm_SwitchPort",Name="C81E2B7D",S="x")", 64,
+       "C81E2B7D"},
+      {R"(a="b",Name="C81E2B7D")", 4, "C81"},
+      {R"(a="",b="")", 64, ""},
+      {"", 64, nullptr},
+      {"a=", 64, nullptr},
+      {R"(Msvm_SwitchPort.Name="C81E2B7D")", 64, nullptr},
+      {R"(a="b",c=)", 64, nullptr},
+      {R"(a="b",c="d)", 64, nullptr},
+  };
+  for (const auto& c : cases) {
+    char name[64] = "untouched";
+    EXPECT_EQ(hvc::PortNameFromPath(c.path, name, c.capacity), c.name != nullptr) << c.path;
+    EXPECT_STREQ(name, c.name != nullptr ? c.name : "untouched") << c.path;
+  }
+}
+
+// A Connection that names no port in a usable way: nothing to remove, both outputs untouched.
+TEST_F(Adapters, AConnectionWithoutAPortNameHasNoPortToRemove) {
+  const std::vector<std::vector<std::wstring>> connections = {
+      {}, {L"\\\\H\\root\\virtualization:Msvm_SwitchPort.Name=\"C81E\""}, {L"a=\"b\",Name=\"C81E"}};
+  for (int i = -1; i < static_cast<int>(connections.size()); ++i) {
+    IWbemClassObject* port = nullptr;
+    hvc::VariantHolder portPath;
+    bool closedEarly = false;
+    const Outcome outcome = OnOpenConnection(
+        [&] {
+          hvc::ComPtr<IWbemClassObject> adapter = Object(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData");
+          hvc::VariantHolder value;  // i = -1: a null Connection
+          if (i >= 0) {
+            value.Get().vt = VT_ARRAY | VT_BSTR;
+            value.Get().parray = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(connections[i].size()));
+            for (LONG at = 0; at < static_cast<LONG>(connections[i].size()); ++at)
+              SafeArrayPutElement(value.Get().parray, &at, hvc::SharedBstr(connections[i][at].c_str()).Bstr());
+          }
+          EXPECT_EQ(adapter->Put(L"Connection", 0, i >= 0 ? &value.Get() : nullptr, 0), 0);
+          return static_cast<int>(Access::Call(config_, Access::GetSwitchPortDetails, adapter.Get(), &port,
+                                               &portPath.Get()));
+        },
+        closedEarly);
+    EXPECT_EQ(outcome.result, 1) << i;
+    EXPECT_EQ(outcome.log, std::vector<std::string>{"Unable to find switchport to delete\n"});
+    EXPECT_EQ(port, nullptr);
+    EXPECT_EQ(portPath.Get().vt, VT_EMPTY);
+  }
+}
+
+TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
+  const struct {
+    FaultRule rule;
+    long result;
+    bool named;
+  } cases[] = {
+      {Refusal(L"CreateSwitchPort", 32773), 1, true},
+      {Rule(Call::exec_method, L"CreateSwitchPort", 0x80041001), static_cast<std::int32_t>(0x80041001), false},
+  };
+  for (const auto& c : cases) {
+    host().clear_faults();
+    host().add_fault(c.rule);
+    char name[512] = "untouched";
+    bool closedEarly = false;
+    OnOpenConnection(
+        [&] {
+          hvc::VariantHolder path;
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_VirtualSwitch").Get(), L"__PATH", path);
+          EXPECT_EQ(Access::Call(config_, Access::CreateVirtualSwitchPort, &path.Get(), name), c.result);
+          return 0;
+        },
+        closedEarly);
+    EXPECT_EQ(std::string(name).size(), c.named ? 36u : 9u);
+  }
+}
+
+// Removal of an adapter: immediate or through a job, and each way it fails.
+TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
+  const struct {
+    std::vector<FaultRule> rules;
+    bool job;
+    int result;
+    std::vector<std::string> log;
+    std::string out;
+    bool closedEarly;
+  } cases[] = {
+      {{}, false, 0, {"Return value of RemoveVirtualSystemServices method 0"}, "", false},
+      {{}, true, 0,
+       {"Return value of RemoveVirtualSystemServices method 4096", "Job state-4 Error Code - 0", "Job state-7 Error Code - 0"},
+       "", false},
+      {{Refusal(L"RemoveVirtualSystemResources", 32775)}, false, 1,
+       {"Return value of RemoveVirtualSystemServices method -32761", "Adding resources failed for nic"}, "", true},
+      {{Rule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)}, false, 1, {},
+       "Could not execute method. Error code = 0x80041001--->", true},
+      // No service instance: nothing to call, nothing changed, the connection stays usable.
+      {{Rule(Call::exec_query, L"Msvm_VirtualSystemManagementService", 0x80041017)}, false, 1, {}, "", false},
+      {{Rule(Call::get_object, L"Msvm_VirtualSystemManagementService", 0x80041002)}, false, 1, {},
+       "\nGetObject returned 0x80041002:", false},
+  };
+  for (const auto& c : cases) {
+    Install(simhost::provider::default_host_spec());
+    for (const FaultRule& rule : c.rules) host().add_fault(rule);
+    if (c.job) host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
+    bool closedEarly = false;
+    const Outcome outcome = OnOpenConnection(
+        [&] {
+          hvc::VariantHolder adapterPath, vmPath;
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").Get(),
+                           L"__PATH", adapterPath);
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Wide(kBuildAgent) + L"'").Get(),
+                           L"__PATH", vmPath);
+          char name[] = "nic";
+          return Access::Call(config_, Access::RemoveVNicFromVM, nullptr, adapterPath.Get(), vmPath.Get(), name);
+        },
+        closedEarly);
+    SCOPED_TRACE(outcome.out);
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.log, c.log);
+    EXPECT_NE(outcome.out.find(c.out), std::string::npos);
+    EXPECT_EQ(closedEarly, c.closedEarly);
+    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").empty(),
+              c.result == 0);
+  }
+}
+
+// A new adapter for SQL01 from the pool's default settings.
+TEST_F(Adapters, CreatingAnAdapter) {
+  const std::wstring sql = L"B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";
+  const std::wstring adaptersOfSql = L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + sql + L"%'";
+  const struct {
+    std::vector<FaultRule> rules;
+    bool job;
+    bool defaultFirst;
+    int kind;
+    bool returned;
+    std::size_t adapters;  // SQL01's afterwards
+    std::vector<std::string> log;
+    bool closedEarly;
+  } cases[] = {
+      {{}, false, true, 1, true, 3, {}, false},
+      {{}, true, true, 1, false, 3, {"Job state-4 Error Code - 0", "Job state-7 Error Code - 0"}, false},
+      {{Refusal(L"AddVirtualSystemResources", 32773)}, false, true, 1, false, 2, {"Adding resources failed"}, true},
+      {{Rule(Call::exec_method, L"AddVirtualSystemResources", 0x80041001)}, false, true, 1, false, 2, {}, true},
+      {{Rule(Call::exec_query, L"Msvm_ResourcePool", 0x80041017)}, false, true, 1, false, 2, {}, false},
+      {{}, false, false, 1, false, 2, {}, false},  // the first capabilities reference is not the default
+      {{}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
+  };
+  for (const auto& c : cases) {
+    HostSpec spec = simhost::provider::default_host_spec();
+    spec.behaviour.default_settings_first = c.defaultFirst;
+    Install(spec);
+    for (const FaultRule& rule : c.rules) host().add_fault(rule);
+    if (c.job) host().set_completion(L"AddVirtualSystemResources", OneJobPass());
+    std::string settingsPath =
+        Path(L"ASSOCIATORS OF {" + Wide(Path(adaptersOfSql)) + L"} WHERE ResultClass=Msvm_VirtualSystemSettingData");
+    bool closedEarly = false;
+    const Outcome outcome = OnOpenConnection(
+        [&] {
+          hvc::VariantHolder vmPath;
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + sql + L"'").Get(), L"__PATH", vmPath);
+          hvc::ComPtr<IWbemClassObject> added(
+              Access::Call(config_, Access::CreateNetworkAdapter, vmPath.Get(), settingsPath.data(), c.kind));
+          if (added) {
+            EXPECT_EQ(hvc::GetUint16(added.Get(), L"ResourceType"), 10);
+          }
+          return added ? 0 : 1;
+        },
+        closedEarly);
+    SCOPED_TRACE(outcome.out);
+    EXPECT_EQ(outcome.result == 0, c.returned);
+    EXPECT_EQ(outcome.log, c.log);
+    EXPECT_EQ(closedEarly, c.closedEarly);
+    const auto adapters = Find(adaptersOfSql);
+    EXPECT_EQ(adapters.size(), c.adapters);
+    if (c.kind != 1) {
+      EXPECT_EQ(Calls(L"ExecQuery").size(), 1u);  // the test's own, for the machine's path
+    }
+    if (c.adapters < 3) continue;
+    const std::wstring identifier = Text(adapters.back(), L"VirtualSystemIdentifiers");
+    EXPECT_EQ(identifier.size(), 38u);
+    EXPECT_EQ(identifier.find_first_not_of(L"0123456789abcdef-", 1), 37u) << Narrow(identifier);
+    if (c.returned) {
+      EXPECT_TRUE(outcome.out.ends_with("\nGetMethod returned 0x0:\n klklkl;klklklklkl;kl;kkklk "));
+    }
+  }
+}
+
+TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
+  constexpr char kIsolated[] = "4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E03";
+  HostSpec spec = simhost::provider::default_host_spec();
+  spec.switches.push_back({Wide(kIsolated), L"Isolated", L"", false, {}});
+  const struct {
+    const char* sw;
+    int skip;  // objects taken from the enumerator first
+    bool returned;
+    std::vector<std::string> log;
+    bool closedEarly;
+  } cases[] = {
+      {kInternal, 0, true, {}, false},
+      {"NOPE", 0, false, {}, false},
+      {kIsolated, 0, false, {"Unable to fetch Switch Instance for 4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E03"}, true},
+      {kInternal, 1, false, {"Unable to fetch SyntheticEthernetPortSettingData instance"}, true},
+  };
+  for (const auto& c : cases) {
+    Install(spec);
+    bool closedEarly = false;
+    std::string sw = c.sw;
+    const Outcome outcome = OnOpenConnection(
+        [&] {
+          hvc::ComPtr<IEnumWbemClassObject> settings;
+          hvc::ExecQuery("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'",
+                         hvc::kImmediate, settings);
+          hvc::ComPtr<IWbemClassObject> skipped;
+          ULONG returned = 0;
+          for (int i = 0; i < c.skip; ++i) hvc::NextObject(settings.Get(), skipped, returned);
+          skipped.Reset();
+          hvc::ComPtr<IWbemClassObject> port(Access::Call(config_, Access::GetSyntheticPort, settings.Get(), sw.data()));
+          return port ? 0 : 1;
+        },
+        closedEarly);
+    EXPECT_EQ(outcome.result == 0, c.returned) << c.sw;
+    EXPECT_EQ(outcome.log, c.log);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(closedEarly, c.closedEarly);
+  }
+  EXPECT_EQ(Access::Call(config_, Access::GetSyntheticPort, nullptr, nullptr), nullptr);
+}
+
+}  // namespace
+}  // namespace hvctest
