@@ -2,7 +2,14 @@
 // these where it found them.
 #pragma once
 
+#ifdef _WIN32
+// Windows builds get these from the accounting library (accounting/), linked into the tests.
+#ifndef WINAPI_LAYER_API
+#define WINAPI_LAYER_API
+#endif
+#else
 #include "winapi/base.h"
+#endif
 
 namespace winapi {
 
