@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "wine.h"
+
 namespace {
 
 std::wstring Text(BSTR b) { return b == nullptr ? std::wstring() : std::wstring(b, SysStringLen(b)); }
@@ -123,7 +125,7 @@ TEST(Variant, ClearReleasesOwnedValuesOnly) {
 }
 
 TEST(Variant, ClearRefusesBadInput) {
-  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+  HVC_EXPECT_UNLESS_WINE(VariantClear(nullptr) == E_INVALIDARG, "Wine's VariantClear reads through a null pointer");
   VARIANT v;
   VariantInit(&v);
   v.vt = 15;  // no such type
@@ -131,11 +133,16 @@ TEST(Variant, ClearRefusesBadInput) {
 
   v.vt = VT_ARRAY | VT_I4;
   v.parray = SafeArrayCreateVector(VT_I4, 0, 1);
-  ASSERT_EQ(SafeArrayLock(v.parray), S_OK);
+  SAFEARRAY* const array = v.parray;
+  ASSERT_EQ(SafeArrayLock(array), S_OK);
   EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
-  EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
-  SafeArrayUnlock(v.parray);
-  EXPECT_EQ(VariantClear(&v), S_OK);
+  HVC_EXPECT_UNLESS_WINE(v.vt == (VT_ARRAY | VT_I4), "Wine's VariantClear empties a variant whose locked array it refuses to free");
+  SafeArrayUnlock(array);
+  if (v.vt == VT_EMPTY) {
+    SafeArrayDestroy(array);  // the refusal lost the array (Wine): free it here, not in VariantClear
+  } else {
+    EXPECT_EQ(VariantClear(&v), S_OK);
+  }
 }
 
 TEST(Variant, CopyIsDeep) {
@@ -194,6 +201,7 @@ struct Conversion {
   HRESULT hr;
   const wchar_t* expectedText;  // for VT_BSTR results
   double expected;              // for the others
+  const char* wineDiffers = nullptr;  // why Wine's result differs, where it does
 };
 
 VARIANT Source(const Conversion& c) {
@@ -249,7 +257,8 @@ TEST(VariantChangeType, ConvertsAsWindowsDoes) {
       {VT_I2, nullptr, 123, 0, VT_UI4, kOk, nullptr, 123},
       {VT_I2, nullptr, -5, 0, VT_UI4, kOverflow, nullptr, 0},
       {VT_I4, nullptr, 70000, 0, VT_I2, kOverflow, nullptr, 0},
-      {VT_UI4, nullptr, 4294967295.0, 0, VT_I4, kOverflow, nullptr, 0},
+      {VT_UI4, nullptr, 4294967295.0, 0, VT_I4, kOverflow, nullptr, 0,
+       "Wine's VariantChangeType wraps VT_UI4 to VT_I4 although its VarI4FromUI4 reports the overflow"},
       {VT_I4, nullptr, 5, 0, VT_BOOL, kOk, nullptr, VARIANT_TRUE},
       {VT_BOOL, nullptr, 1, 0, VT_I4, kOk, nullptr, -1},
       {VT_R8, nullptr, 2.5, 0, VT_I4, kOk, nullptr, 2},
@@ -276,16 +285,20 @@ TEST(VariantChangeType, ConvertsAsWindowsDoes) {
                                     << c.number << ") to vt " << c.to);
     VARIANT src = Source(c), dst;
     VariantInit(&dst);
-    EXPECT_EQ(VariantChangeType(&dst, &src, c.flags, c.to), c.hr);
-    if (c.hr == S_OK) {
-      EXPECT_EQ(dst.vt, c.to);
-      if (c.to == VT_BSTR) {
-        EXPECT_EQ(Text(dst.bstrVal), c.expectedText);
-      } else {
-        EXPECT_EQ(Number(dst), c.expected);
-      }
+    if (c.wineDiffers != nullptr) {
+      HVC_EXPECT_UNLESS_WINE(VariantChangeType(&dst, &src, c.flags, c.to) == c.hr && dst.vt == VT_EMPTY, c.wineDiffers);
     } else {
-      EXPECT_EQ(dst.vt, VT_EMPTY);
+      EXPECT_EQ(VariantChangeType(&dst, &src, c.flags, c.to), c.hr);
+      if (c.hr == S_OK) {
+        EXPECT_EQ(dst.vt, c.to);
+        if (c.to == VT_BSTR) {
+          EXPECT_EQ(Text(dst.bstrVal), c.expectedText);
+        } else {
+          EXPECT_EQ(Number(dst), c.expected);
+        }
+      } else {
+        EXPECT_EQ(dst.vt, VT_EMPTY);
+      }
     }
     VariantClear(&src);
     VariantClear(&dst);
@@ -448,7 +461,8 @@ TEST(SafeArray, RefusesNullArguments) {
   void* data = nullptr;
   EXPECT_EQ(SafeArrayPutElement(nullptr, &index, &value), E_INVALIDARG);
   EXPECT_EQ(SafeArrayPutElement(psa, nullptr, &value), E_INVALIDARG);
-  EXPECT_EQ(SafeArrayPutElement(psa, &index, nullptr), E_INVALIDARG);
+  HVC_EXPECT_UNLESS_WINE(SafeArrayPutElement(psa, &index, nullptr) == E_INVALIDARG,
+                         "Wine's SafeArrayPutElement copies from a null data pointer");
   EXPECT_EQ(SafeArrayGetElement(nullptr, &index, &value), E_INVALIDARG);
   EXPECT_EQ(SafeArrayGetElement(psa, &index, nullptr), E_INVALIDARG);
   EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);

@@ -176,7 +176,7 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
     std::lock_guard lock(p.mutex);
     const auto it = std::find_if(p.classes.begin(), p.classes.end(),
                                  [&](const Process::Registration& r) { return r.cookie == dwRegister; });
-    if (it == p.classes.end()) return CO_E_OBJNOTREG;
+    if (it == p.classes.end()) return E_INVALIDARG;  // the documented result for a token not registered
     object = it->object;
     p.classes.erase(it);
   }
