@@ -1,5 +1,6 @@
 #include "platform/wmi.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/bstr.h"
@@ -77,6 +78,42 @@ HRESULT MakeOneElementArray(const wchar_t* element, VariantHolder& array) {
   BstrPtr copy(SysAllocString(element != nullptr ? element : L""));
   LONG index = 0;
   return SafeArrayPutElement(elements, &index, copy.Get());
+}
+
+bool FirstObject(const std::string& query, ComPtr<IWbemClassObject>& object, DWORD pause) {
+  object.Reset();
+  ComPtr<IEnumWbemClassObject> found;
+  if (FAILED(ExecQuery(query, kImmediate, found)) || !found) return false;
+  if (pause != 0) Sleep(pause);
+  ULONG returned = 0;
+  if (NextObject(found.Get(), object, returned) != WBEM_S_NO_ERROR || returned == 0 || !object) {
+    object.Reset();
+    return false;
+  }
+  return true;
+}
+
+HRESULT GetClassShown(const wchar_t* className, ComPtr<IWbemClassObject>& classObject) {
+  const SharedBstr name(className);
+  const HRESULT hr = g_pServices->GetObject(name.Bstr(), 0, nullptr, classObject.Put(), nullptr);
+  std::printf("\nGetObject returned 0x%x:", static_cast<unsigned>(hr));
+  return hr;
+}
+
+HRESULT SpawnInParameters(IWbemClassObject* classObject, const wchar_t* method, ComPtr<IWbemClassObject>& in) {
+  in.Reset();
+  ComPtr<IWbemClassObject> signature;
+  const HRESULT hr = classObject->GetMethod(method, 0, signature.Put(), nullptr);
+  std::printf("\nGetMethod returned 0x%x:", static_cast<unsigned>(hr));
+  if (hr != 0) return hr;
+  if (!signature) return static_cast<HRESULT>(WBEM_E_INVALID_METHOD_PARAMETERS);
+  return signature->SpawnInstance(0, in.Put());
+}
+
+HRESULT CallMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out) {
+  const SharedBstr name(method);
+  return g_pServices->ExecMethod(path.vt == VT_BSTR ? path.bstrVal : nullptr, name.Bstr(), 0, nullptr, in, out.Put(),
+                                 nullptr);
 }
 
 unsigned short ReturnValueOf(IWbemClassObject* outParams) {

@@ -39,6 +39,24 @@ HRESULT PutWideText(IWbemClassObject* object, const wchar_t* name, const wchar_t
 // VT_ARRAY | VT_BSTR. Returns the result of putting the element.
 HRESULT MakeOneElementArray(const wchar_t* element, VariantHolder& array);
 
+// The first object of a query (ExecQuery with flags 16, then one Next), read `pause` milliseconds
+// after the query was issued. False, with `object` empty, when the query fails or hands back nothing.
+bool FirstObject(const std::string& query, ComPtr<IWbemClassObject>& object, DWORD pause = 0);
+
+// GetObject(className, 0, no context) on g_pServices. "\nGetObject returned 0x%x:" goes to
+// standard output with the HRESULT whatever it is, as every caller of a management method shows.
+HRESULT GetClassShown(const wchar_t* className, ComPtr<IWbemClassObject>& classObject);
+
+// GetMethod(method, 0) on a class object, "\nGetMethod returned 0x%x:" printed whatever the result;
+// when it succeeds, SpawnInstance(0) of the in-parameter definition gives `in`. Returns the first
+// non-zero HRESULT, so that nothing is ever put into in-parameters that do not exist (a method
+// without in-parameters counts as WBEM_E_INVALID_METHOD_PARAMETERS).
+HRESULT SpawnInParameters(IWbemClassObject* classObject, const wchar_t* method, ComPtr<IWbemClassObject>& in);
+
+// ExecMethod on g_pServices: the target is the BSTR of `path` (an object's __PATH), flags 0, no
+// context.
+HRESULT CallMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out);
+
 // ReturnValue of a method's out-parameters, as the 16-bit value the workers judge it by.
 unsigned short ReturnValueOf(IWbemClassObject* outParams);
 

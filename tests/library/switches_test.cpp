@@ -1,0 +1,324 @@
+// Creating and deleting virtual switches against the simulated host: what each call leaves on
+// the host, its result, and its exact lines on standard output and in the log.
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "host_fixture.h"
+#include "simhost/cim/text.hpp"
+
+namespace hvctest {
+namespace {
+
+using Access = HypervConfigTestAccess;
+using simhost::cim::InstanceId;
+using simhost::cim::narrow;
+
+char kFreeNic[] = "{A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14}";
+char kBoundNic[] = "{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}";
+char kFreeNicBare[] = "A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14";
+char kInternalName[] = "2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852";  // the Name of "Internal Network"
+
+const std::string O = "\nGetObject returned 0x0:";
+const std::string M = "\nGetMethod returned 0x0:";
+const std::string kNoObject = "\nGetObject returned 0x80041002:";
+const std::string kNoMethod = "\nGetMethod returned 0x80041002:";
+const std::string X = "Could not execute method. Error code = 0x80041001--->5\n";  // last error 5
+const std::string kUnbound = "switches=1 internal=0 ports=0 uplink=none";
+const std::string kNothing = "switches=0 internal=0 ports=0 uplink=none";
+const std::string kInternalOnly = "switches=1 internal=1 ports=0 uplink=none";
+const std::string kPortLeft = "switches=1 internal=1 ports=1 uplink=none";
+constexpr HRESULT kRefused = static_cast<HRESULT>(0x80041001);
+constexpr HRESULT kMissing = static_cast<HRESULT>(0x80041002);
+const std::regex kGuidName("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+
+// A fault rule: an HRESULT for any call, or a ReturnValue for ExecMethod. No match: no rule.
+struct Fault {
+  Call call = Call::exec_query;
+  std::wstring match;
+  std::optional<HRESULT> hr;
+  std::optional<std::uint32_t> returnValue;
+};
+Fault Hr(Call call, std::wstring match, HRESULT hr) { return {call, std::move(match), hr, std::nullopt}; }
+Fault Rv(std::wstring method, std::uint32_t value) { return {Call::exec_method, std::move(method), std::nullopt, value}; }
+
+class Switches : public HostTest {
+ protected:
+  std::vector<InstanceId> Find(const std::wstring& query) {
+    auto found = host().query(query);
+    return found ? found->instances : std::vector<InstanceId>{};
+  }
+  std::wstring Text(InstanceId id, const wchar_t* name) {
+    const auto& repo = host().repository();
+    if (std::wstring(name) == L"__PATH") return repo.path_text(*repo.get(id));
+    return *repo.property(*repo.get(id), name)->as_string();
+  }
+  std::wstring Assoc(InstanceId id, const wchar_t* clause) {
+    return L"ASSOCIATORS OF {" + Text(id, L"__PATH") + L"} " + clause;
+  }
+  std::vector<InstanceId> Named(const wchar_t* cls, const std::wstring& name) {
+    return Find(L"SELECT * FROM " + std::wstring(cls) + L" WHERE ElementName='" + name + L"'");
+  }
+  // What the host holds under a display name: switches, internal ports and switch ports so named,
+  // and the class of the Ethernet port a switch of that name is connected to.
+  std::string Effect(const std::wstring& name = L"Lab") {
+    std::string uplink = "none";
+    for (auto vswitch : Named(L"Msvm_VirtualSwitch", name))
+      for (auto port : Find(Assoc(vswitch, L"WHERE ResultClass=Msvm_SwitchPort")))
+        for (auto endpoint : Find(Assoc(port, L"WHERE AssocClass=Msvm_ActiveConnection")))
+          for (auto nic : Find(Assoc(endpoint, L"WHERE AssocClass=Msvm_GlobalEthernetPortSAPImplementation")))
+            uplink = narrow(host().repository().get(nic)->cls->name());
+    const auto count = [&](const wchar_t* cls) { return std::to_string(Named(cls, name).size()); };
+    return "switches=" + count(L"Msvm_VirtualSwitch") + " internal=" + count(L"Msvm_InternalEthernetPort") +
+           " ports=" + count(L"Msvm_SwitchPort") + " uplink=" + uplink;
+  }
+  std::wstring MethodDetail(const wchar_t* method) {
+    for (const CallRecord& entry : host().transcript())
+      if (entry.call == L"ExecMethod" && entry.subject == method) return entry.detail;
+    return L"";
+  }
+  void Apply(const Fault& fault) {
+    if (fault.match.empty()) return;
+    FaultRule rule;
+    rule.call = fault.call;
+    rule.match = fault.match;
+    if (fault.hr) rule.hresult = *fault.hr;
+    rule.return_value = fault.returnValue;
+    host().add_fault(rule);
+  }
+  // Runs `call` with the thread's last error set to 5; `closed` tells whether the connection was
+  // closed when it returned. A worker gets a connection opened for it, and closed after it when
+  // the worker left it open.
+  Outcome RunWithLastError(const std::function<int()>& call, bool worker, bool& closed) {
+    return Run([&] {
+      if (worker) {
+        EXPECT_EQ(Access::Call(config_, Access::OpenWMIReferences), 0);
+      }
+      SetLastError(ERROR_ACCESS_DENIED);
+      const int result = call();
+      closed = g_pServices == nullptr;
+      if (worker && !closed) Access::Call(config_, Access::closeWMIReferences);
+      return result;
+    });
+  }
+};
+
+TEST_F(Switches, AnExternalSwitchIsBoundToItsPortAndConnected) {
+  char name[] = "Lab";
+  const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, 1); });
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.out, O + M + M + M + M);
+  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Effect(), "switches=1 internal=0 ports=1 uplink=Msvm_ExternalEthernetPort");
+
+  const std::wstring guid = Text(Named(L"Msvm_VirtualSwitch", L"Lab").at(0), L"Name");
+  const std::wstring portName = Text(Named(L"Msvm_SwitchPort", L"Lab").at(0), L"Name");
+  EXPECT_TRUE(std::regex_match(narrow(guid), kGuidName));
+  EXPECT_TRUE(std::regex_match(narrow(portName), kGuidName));
+  EXPECT_NE(portName, guid);
+  const std::wstring nic = L"{A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14}";
+  EXPECT_EQ(Calls(L"ExecQuery"),
+            (std::vector<std::wstring>{
+                L"Select * from Msvm_VirtualSwitchManagementService",
+                L"Select * from Msvm_VirtualSwitch where Name='" + guid + L"'",
+                L"Select * from Msvm_ExternalEthernetPort where DeviceID='" + nic + L"'",
+                Assoc(Find(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE DeviceID='" + nic + L"'").at(0),
+                      L"where ResultClass=CIM_LANEndpoint"),
+                L"Select * from Msvm_SwitchPort where ElementName='Lab'"}));
+  EXPECT_NE(MethodDetail(L"CreateSwitch").find(L"NumLearnableAddresses=1234\n"), std::wstring::npos);
+  EXPECT_NE(MethodDetail(L"CreateSwitchPort").find(L"Name=" + portName + L"\n"), std::wstring::npos);
+}
+
+TEST_F(Switches, AnInternalSwitchGetsANewInternalPortNamedAfterIt) {
+  char name[] = "Lab";
+  const Outcome outcome = Run([&] { return config_.CreateVSwitch(nullptr, name, 2); });
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.out, O + M + M + M + M);
+  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Effect(), "switches=1 internal=1 ports=1 uplink=Msvm_InternalEthernetPort");
+  const std::wstring guid = Text(Named(L"Msvm_VirtualSwitch", L"Lab").at(0), L"Name");
+  EXPECT_EQ(Text(Named(L"Msvm_InternalEthernetPort", L"Lab").at(0), L"Name"), L"{" + guid + L"}");
+  EXPECT_EQ(Calls(L"ExecQuery").at(2), L"Select * from Msvm_InternalEthernetPort where ElementName='Lab'");
+}
+
+TEST_F(Switches, OtherTypesMakeAnUnboundSwitchWithANewNameEachTime) {
+  char name[] = "Plain";
+  for (int type : {0, 3, -1}) {
+    const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, type); });
+    EXPECT_EQ(outcome.result, 0) << type;
+    EXPECT_EQ(outcome.out, O + M) << type;
+    EXPECT_TRUE(outcome.log.empty()) << type;
+  }
+  std::vector<std::wstring> names;
+  for (auto id : Named(L"Msvm_VirtualSwitch", L"Plain")) names.push_back(Text(id, L"Name"));
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_TRUE(names[0] != names[1] && names[1] != names[2] && names[0] != names[2]);
+  EXPECT_EQ(Effect(L"Plain"), "switches=3 internal=0 ports=0 uplink=none");
+}
+
+// Each failure of the creation: its lines, its result 1, whether the connection was closed, and
+// what is left on the host. Every row runs through the worker and through the public call.
+TEST_F(Switches, CreationFailures) {
+  struct Row {
+    const char* what;
+    int type;
+    char* device;
+    Fault fault;
+    std::string out;
+    std::vector<std::string> log;
+    bool closes;
+    std::string effect;
+  };
+  const std::string bindRefused = "Bind to Ethernet Port failed";
+  const Row rows[] = {
+      {"no service", 2, nullptr, Hr(Call::exec_query, L"Msvm_VirtualSwitchManagementService", kRefused), "",
+       {"Unable to fetch VM's info"}, false, kNothing},
+      {"no class", 2, nullptr, Hr(Call::get_object, L"Msvm_VirtualSwitchManagementService", kMissing), kNoObject, {},
+       false, kNothing},
+      {"no CreateSwitch", 2, nullptr, Hr(Call::get_method, L"CreateSwitch", kMissing), O + kNoMethod, {}, false,
+       kNothing},
+      {"CreateSwitch fails", 2, nullptr, Hr(Call::exec_method, L"CreateSwitch", kRefused), O + M + X, {}, true, kNothing},
+      {"CreateSwitch refused", 2, nullptr, Rv(L"CreateSwitch", 32768), O + M, {"CreateSwitch Method Failed"}, false,
+       kNothing},
+      {"new switch not seen", 2, nullptr, Hr(Call::exec_query, L"Msvm_VirtualSwitch where Name", kRefused), O + M,
+       {"CreateSwitch Method Failed"}, false, kUnbound},
+      {"port without brackets", 1, kFreeNicBare, {}, O + M,
+       {"Not able to find external port A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14. Please ensure GUID is exact including "
+        "curly brackets, if any."},
+       false, kUnbound},
+      {"no Bind", 1, kFreeNic, Hr(Call::get_method, L"BindExternalEthernetPort", kMissing), O + M + kNoMethod, {},
+       false, kUnbound},
+      {"Bind fails", 1, kFreeNic, Hr(Call::exec_method, L"BindExternalEthernetPort", kRefused),
+       O + M + M + "ERROR: Error Occured: Access is denied.\r\n\n", {}, true, kUnbound},
+      {"bound port refuses", 1, kBoundNic, {}, O + M + M + O + M, {bindRefused}, false, kNothing},
+      {"Bind starts a job", 1, kFreeNic, Rv(L"BindExternalEthernetPort", 4096), O + M + M + O + M, {bindRefused},
+       false, kNothing},
+      {"undo fails", 1, kBoundNic, Hr(Call::exec_method, L"DeleteSwitch", kRefused), O + M + M + O + M + X,
+       {bindRefused}, true, kUnbound},
+      {"no internal port method", 2, nullptr, Hr(Call::get_method, L"CreateInternalEthernetPortDynamicMac", kMissing),
+       O + M + kNoMethod, {}, false, kUnbound},
+      {"internal port fails", 2, nullptr, Hr(Call::exec_method, L"CreateInternalEthernetPortDynamicMac", kRefused),
+       O + M + M + X, {}, true, kUnbound},
+      {"internal port refused", 2, nullptr, Rv(L"CreateInternalEthernetPortDynamicMac", 32768), O + M + M,
+       {"Bind to Internal Ethernet Port failed"}, true, kUnbound},
+      {"internal port not seen", 2, nullptr, Hr(Call::exec_query, L"Msvm_InternalEthernetPort", kRefused), O + M + M,
+       {}, false, kInternalOnly},
+      {"no CreateSwitchPort", 2, nullptr, Hr(Call::get_method, L"CreateSwitchPort", kMissing), O + M + M + kNoMethod,
+       {}, false, kInternalOnly},
+      {"CreateSwitchPort fails", 2, nullptr, Hr(Call::exec_method, L"CreateSwitchPort", kRefused), O + M + M + M + X,
+       {}, true, kInternalOnly},
+      {"CreateSwitchPort refused", 2, nullptr, Rv(L"CreateSwitchPort", 32768), O + M + M + M,
+       {"CreateSwitchPort method failed -32768"}, true, kInternalOnly},
+      {"CreateSwitchPort starts a job", 2, nullptr, Rv(L"CreateSwitchPort", 4096), O + M + M + M,
+       {"CreateSwitchPort method failed 4096"}, true, kInternalOnly},
+      {"no LAN endpoint", 2, nullptr, Hr(Call::exec_query, L"CIM_LANEndpoint", kRefused), O + M + M + M, {}, false,
+       kPortLeft},
+      {"switch port not seen", 2, nullptr, Hr(Call::exec_query, L"Msvm_SwitchPort where", kRefused), O + M + M + M,
+       {}, false, kPortLeft},
+      {"no ConnectSwitchPort", 2, nullptr, Hr(Call::get_method, L"ConnectSwitchPort", kMissing),
+       O + M + M + M + kNoMethod, {}, false, kPortLeft},
+      {"ConnectSwitchPort fails", 2, nullptr, Hr(Call::exec_method, L"ConnectSwitchPort", kRefused),
+       O + M + M + M + M + X, {}, true, kPortLeft},
+      {"ConnectSwitchPort refused", 2, nullptr, Rv(L"ConnectSwitchPort", 32774), O + M + M + M + M,
+       {"ConnectSwitchPort method failed -32762"}, true, kPortLeft},
+      {"ConnectSwitchPort starts a job", 1, kFreeNic, Rv(L"ConnectSwitchPort", 4096), O + M + M + M + M,
+       {"ConnectSwitchPort method failed 4096"}, true, "switches=1 internal=0 ports=1 uplink=none"},
+  };
+  char name[] = "Lab";
+  for (const Row& row : rows) {
+    for (const bool worker : {true, false}) {
+      Install(simhost::provider::default_host_spec());
+      Apply(row.fault);
+      bool closed = false;
+      const Outcome outcome = RunWithLastError(
+          [&] {
+            return worker ? Access::Call(config_, Access::CreateVirtNetwork, row.device, name, row.type)
+                          : config_.CreateVSwitch(row.device, name, row.type);
+          },
+          worker, closed);
+      const std::string what = std::string(row.what) + (worker ? " (worker)" : " (public)");
+      EXPECT_EQ(outcome.result, 1) << what;
+      EXPECT_EQ(outcome.out, row.out) << what;
+      EXPECT_EQ(outcome.log, row.log) << what;
+      if (worker) {
+        EXPECT_EQ(closed, row.closes) << what;
+      }
+      EXPECT_EQ(Effect(), row.effect) << what;
+    }
+  }
+}
+
+// Deleting by display name, and removing by Name: lines, result, connection and effect.
+TEST_F(Switches, DeletionAndRemoval) {
+  struct Row {
+    const char* what;
+    int (HypervConfig::*member)(char*);
+    const char* argument;
+    Fault fault;
+    int result;
+    std::string out;
+    std::vector<std::string> log;
+    bool closes;
+    bool deleted;
+  };
+  const auto del = Access::DeleteVirtNetwork;
+  const auto remove = Access::RemovePrivateSwitch;
+  const Row rows[] = {
+      {"by display name", del, "Internal Network", {}, 0, O + M, {}, false, true},
+      {"by Name", remove, kInternalName, {}, 0, O + M, {}, false, true},
+      {"refused with a value", del, "Internal Network", Rv(L"DeleteSwitch", 32768), 0, O + M, {}, false, false},
+      {"refused with a job", remove, kInternalName, Rv(L"DeleteSwitch", 4096), 0, O + M, {}, false, false},
+      {"no service", del, "Internal Network", Hr(Call::next, L"Msvm_VirtualSwitchManagementService", kRefused), 1, "",
+       {}, false, false},
+      {"no class", remove, kInternalName, Hr(Call::get_object, L"Msvm_VirtualSwitchManagementService", kMissing), 1,
+       kNoObject, {}, false, false},
+      {"no method", del, "Internal Network", Hr(Call::get_method, L"DeleteSwitch", kMissing), 1, O + kNoMethod, {},
+       false, false},
+      {"method fails", remove, kInternalName, Hr(Call::exec_method, L"DeleteSwitch", kRefused), 1, O + M + X, {}, true,
+       false},
+      {"unknown name", del, "Nope", {}, 1, O + M, {"Virtual Network not found Nope"}, false, false},
+      {"a quote in the name", del, "it's", {}, 1, O + M, {"Virtual Network not found it's"}, false, false},
+      {"Name as display name", del, kInternalName, {}, 1, O + M,
+       {"Virtual Network not found 2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852"}, false, false},
+      {"display name as Name", remove, "Internal Network", {}, 1, O + M,
+       {"Virtual Network not found Internal Network"}, false, false},
+      {"Name in brackets", remove, "{2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852}", {}, 1, O + M,
+       {"Virtual Network not found {2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852}"}, false, false},
+  };
+  for (const Row& row : rows) {
+    Install(simhost::provider::default_host_spec());
+    Apply(row.fault);
+    std::string argument = row.argument;
+    bool closed = false;
+    const Outcome outcome =
+        RunWithLastError([&] { return Access::Call(config_, row.member, argument.data()); }, true, closed);
+    EXPECT_EQ(outcome.result, row.result) << row.what;
+    EXPECT_EQ(outcome.out, row.out) << row.what;
+    EXPECT_EQ(outcome.log, row.log) << row.what;
+    EXPECT_EQ(closed, row.closes) << row.what;
+    EXPECT_EQ(Named(L"Msvm_VirtualSwitch", L"Internal Network").empty(), row.deleted) << row.what;
+    EXPECT_EQ(Named(L"Msvm_VirtualSwitch", L"External Network").size(), 1u) << row.what;
+  }
+}
+
+TEST_F(Switches, DeleteVSwitchTakesOneSwitchOfTheNameAtATime) {
+  HostSpec spec = simhost::provider::default_host_spec();
+  spec.switches.push_back({L"5A5A5A5A-0000-4000-8000-000000000001", L"Twin", L"", false, {}});
+  spec.switches.push_back({L"5A5A5A5A-0000-4000-8000-000000000002", L"Twin", L"", false, {}});
+  Install(spec);
+  char name[] = "Twin";
+  for (const char* left : {"5A5A5A5A-0000-4000-8000-000000000002", ""}) {
+    const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.out, O + M);
+    const auto twins = Named(L"Msvm_VirtualSwitch", L"Twin");
+    EXPECT_EQ(twins.empty() ? "" : narrow(Text(twins.at(0), L"Name")), left);
+  }
+  const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"Virtual Network not found Twin"});
+}
+
+}  // namespace
+}  // namespace hvctest
