@@ -1,0 +1,223 @@
+// Changing a virtual machine's state and shutting its guest down, against the simulated host:
+// the machine's new state, the result, and the exact lines on standard output and in the log.
+#include <cstring>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "host_fixture.h"
+#include "simhost/cim/text.hpp"
+
+namespace hvctest {
+namespace {
+
+using Access = HypervConfigTestAccess;
+using simhost::provider::Completion;
+using simhost::provider::CompletionMode;
+
+constexpr char kWeb[] = "4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";    // running, shutdown component
+constexpr char kBuild[] = "7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // running, no shutdown component
+constexpr char kSql[] = "B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";    // off
+constexpr char kPrint[] = "0C6A4F2D-3E71-4B98-8D5C-A1F7B3E9D024";  // paused
+
+const std::string O = "\nGetObject returned 0x0:";
+const std::string M = "\nGetMethod returned 0x0:";
+const std::string kObj = "OBJ <object>\n";
+const std::string kPath = "HypervConfig::InitiateShutdownA 1394 hres 0x0\nPath variable <path>\n";
+const std::string kUnable =
+    "Unable to shutdown. Ensure that VM's OS supports shutdown and also if integration packages are installed and "
+    "enabled in VM settings";
+constexpr HRESULT kRefused = static_cast<HRESULT>(0x80041001);
+constexpr HRESULT kMissing = static_cast<HRESULT>(0x80041002);
+
+std::string Returned(const std::string& value) { return "Return value of request state change " + value + "\n"; }
+std::string Logged(const std::string& value) { return "Return value of RequestStateChange method " + value; }
+
+// The lines of one pass of the job wait that sees the job, and the wait's last line.
+std::string Pass(const std::string& state, const std::string& error = "0",
+                 const std::string& method = "RequestStateChange") {
+  return "HypervConfig::GetJobStatus: ErrorCode " + error + "\n\n Instance ID <job>-> Description Running " + method +
+         "HypervConfig::GetJobStatus: Job state " + state + "\n";
+}
+std::string Last(const std::string& state) { return "HypervConfig::GetJobStatus: Job state " + state + "\n"; }
+
+// Pointers, job identifiers and the shutdown component's path differ from run to run.
+std::string Normalised(std::string out) {
+  out = std::regex_replace(out, std::regex("OBJ [^\n]*\n"), "OBJ <object>\n");
+  out = std::regex_replace(out, std::regex("Instance ID [0-9A-Fa-f-]+->"), "Instance ID <job>->");
+  return std::regex_replace(out, std::regex("Path variable [^\n]*\n"), "Path variable <path>\n");
+}
+
+class VmState : public HostTest {
+ protected:
+  unsigned EnabledState(const char* vm) {
+    const auto found = host().query(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" +
+                                    std::wstring(vm, vm + std::strlen(vm)) + L"'");
+    const auto& repo = host().repository();
+    return static_cast<unsigned>(*repo.property(*repo.get(found->instances.at(0)), L"EnabledState")->as_uint());
+  }
+  std::wstring MethodDetail(const wchar_t* method) {
+    for (const CallRecord& entry : host().transcript())
+      if (entry.call == L"ExecMethod" && entry.subject == method) return entry.detail;
+    return L"";
+  }
+  Outcome SetState(const char* vm, int state) {
+    std::string name = vm;
+    Outcome outcome = Run([&] {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return config_.SetVMState(name.data(), state);
+    });
+    outcome.out = Normalised(outcome.out);
+    return outcome;
+  }
+};
+
+TEST_F(VmState, StateChangesAndTheirOutcomes) {
+  struct Row {
+    const char* what;
+    const char* vm;
+    int state;
+    std::optional<CompletionMode> mode;
+    std::optional<std::uint32_t> returnValue;  // forced on the method the state calls
+    int result;
+    std::string out;
+    std::vector<std::string> log;
+    unsigned after;
+  };
+  const CompletionMode immediate;  // the default mode
+  const CompletionMode fails{Completion::job, 1, 10, 32770, L"The guest did not answer."};
+  const std::string job4 = "Job state-4 Error Code - 0";
+  const std::string shutdown = kObj + O + M + kPath;
+  const Row rows[] = {
+      {"start, a job of two passes", kSql, 2, {}, {}, 0,
+       O + M + Returned("4096") + Pass("4") + Pass("4") + Pass("7") + Last("7"),
+       {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"}, 2},
+      {"turn off at once", kWeb, 3, immediate, {}, 0, O + M + Returned("0"), {Logged("0")}, 3},
+      {"a transition the machine refuses", kSql, 3, {}, {}, 1, O + M + Returned("-32761"), {Logged("-32761")}, 3},
+      {"a job that fails", kWeb, 32768, fails, {}, 1,
+       O + M + Returned("4096") + Pass("4") + Pass("10", "32770") + Last("10"),
+       {Logged("4096"), job4, "Job state-10 Error Code - 32770", "State Change for failed with job state-10"}, 2},
+      {"a job that never starts", kWeb, 3, {}, 4096, 1, O + M + Returned("4096") + Pass("2") + Last("2"),
+       {Logged("4096"), "Job state-2 Error Code - 0", "State Change for failed with job state-2"}, 2},
+      {"guest shutdown", kWeb, 0, {}, {}, 0,
+       shutdown + Returned("4096") + Pass("4", "0", "InitiateShutdown") + Pass("4", "0", "InitiateShutdown") +
+           Pass("7", "0", "InitiateShutdown") + Last("7"),
+       {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"}, 3},
+      {"a paused guest refuses", kPrint, 0, {}, {}, 1, shutdown + Returned("-32761"), {Logged("-32761"), kUnable},
+       32768},
+      {"shutdown refused with a value", kWeb, 0, {}, 32768, 1, shutdown + Returned("-32768"),
+       {Logged("-32768"), kUnable}, 2},
+  };
+  for (const Row& row : rows) {
+    Install(simhost::provider::default_host_spec());
+    const wchar_t* method = row.state == 0 ? L"InitiateShutdown" : L"RequestStateChange";
+    if (row.mode) host().set_completion(method, *row.mode);
+    if (row.returnValue) {
+      FaultRule rule;
+      rule.call = Call::exec_method;
+      rule.match = method;
+      rule.return_value = row.returnValue;
+      host().add_fault(rule);
+    }
+    const Outcome outcome = SetState(row.vm, row.state);
+    EXPECT_EQ(outcome.result, row.result) << row.what;
+    EXPECT_EQ(outcome.out, row.out) << row.what;
+    EXPECT_EQ(outcome.log, row.log) << row.what;
+    EXPECT_EQ(EnabledState(row.vm), row.after) << row.what;
+  }
+}
+
+TEST_F(VmState, TheMethodsGetTheirParameters) {
+  SetState(kSql, 2);
+  EXPECT_NE(MethodDetail(L"RequestStateChange").find(L"\nRequestedState=2\n"), std::wstring::npos);
+  std::string name = kWeb;
+  const Outcome outcome = Run([&] { return config_.SetVMState(name.data(), 0); });
+  // The method is called by the name "InitiateShutDown", on the component's own path.
+  const std::wstring detail = MethodDetail(L"InitiateShutDown");
+  EXPECT_NE(detail.find(L"\nForce=TRUE\n"), std::wstring::npos) << simhost::cim::narrow(detail);
+  EXPECT_NE(detail.find(L"\nReason=No Comment\n"), std::wstring::npos);
+  const std::string path = simhost::cim::narrow(detail.substr(0, detail.find(L'\n')));
+  EXPECT_EQ(path.rfind("\\\\HV-LAB01\\root\\virtualization:Msvm_ShutdownComponent.", 0), 0u) << path;
+  EXPECT_NE(outcome.out.find("\nPath variable " + path + "\n"), std::string::npos);
+}
+
+// Failures before the method's result is judged, run on a connection opened for the worker: the
+// lines, and how the worker left the connection (open, its references released with COM left to
+// the frame, or closed with COM).
+TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
+  enum class Left { open, released, closed };
+  struct Row {
+    const char* what;
+    const char* vm;
+    int state;
+    Call call;
+    std::wstring match;  // empty: no fault
+    std::string out;
+    std::vector<std::string> log;
+    Left left;
+    std::size_t methods;  // ExecMethod calls made
+  };
+  const Row rows[] = {
+      {"no such machine", "NOPE", 2, Call::exec_query, L"", "", {"VM not found NOPE"}, Left::closed, 0},
+      {"machine query fails", kSql, 2, Call::exec_query, L"Msvm_ComputerSystem where", "",
+       {"VM not found B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"}, Left::closed, 0},
+      {"no class", kSql, 2, Call::get_object, L"Msvm_ComputerSystem", "\nGetObject returned 0x80041002:", {},
+       Left::open, 0},
+      {"no method", kSql, 2, Call::get_method, L"RequestStateChange", O + "\nGetMethod returned 0x80041002:", {},
+       Left::open, 0},
+      {"method fails", kSql, 2, Call::exec_method, L"RequestStateChange",
+       O + M + "Could not execute method. Error code = 0x80041001--->5\n", {}, Left::closed, 1},
+      {"no such machine to shut down", "NOPE", 0, Call::exec_query, L"", "", {}, Left::released, 0},
+      {"machine query fails, shutdown", kWeb, 0, Call::exec_query, L"Msvm_ComputerSystem where", "", {},
+       Left::released, 0},
+      {"no shutdown component", kBuild, 0, Call::exec_query, L"",
+       "", {"Not able to find 'enabled' VM 7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16"}, Left::released, 0},
+      {"guest off", kSql, 0, Call::exec_query, L"", "", {"Not able to find 'enabled' VM B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"},
+       Left::released, 0},
+      {"component query fails", kWeb, 0, Call::exec_query, L"Msvm_ShutdownComponent", "",
+       {"Not able to find enabled VM 4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97"}, Left::released, 0},
+      {"no component class", kWeb, 0, Call::get_object, L"Msvm_ShutdownComponent",
+       kObj + "\nGetObject returned 0x80041002:", {}, Left::released, 0},
+      {"no InitiateShutDown", kWeb, 0, Call::get_method, L"InitiateShutDown", kObj + O + "\nGetMethod returned 0x80041002:",
+       {}, Left::released, 0},
+      {"InitiateShutDown fails", kWeb, 0, Call::exec_method, L"InitiateShutDown", kObj + O + M + kPath, {},
+       Left::released, 1},
+  };
+  for (const Row& row : rows) {
+    Install(simhost::provider::default_host_spec());
+    if (!row.match.empty()) Fail(row.call, row.match, row.call == Call::exec_method ? kRefused : kMissing);
+    Left left = Left::open;
+    std::string name = row.vm;
+    Outcome outcome = Run([&] {
+      EXPECT_EQ(Access::Call(config_, Access::OpenWMIReferences), 0);
+      const long inits = winapi::CurrentCounts().comInits;
+      SetLastError(ERROR_ACCESS_DENIED);
+      const int result = Access::Call(config_, Access::VMStateChange, name.data(), row.state);
+      left = g_pServices != nullptr                              ? Left::open
+             : winapi::CurrentCounts().comInits < inits ? Left::closed
+                                                                 : Left::released;
+      if (left != Left::closed) Access::Call(config_, Access::closeWMIReferences);
+      return result;
+    });
+    EXPECT_EQ(outcome.result, 1) << row.what;
+    EXPECT_EQ(Normalised(outcome.out), row.out) << row.what;
+    EXPECT_EQ(outcome.log, row.log) << row.what;
+    EXPECT_EQ(left, row.left) << row.what;
+    EXPECT_EQ(Calls(L"ExecMethod").size(), row.methods) << row.what;
+  }
+}
+
+// An HRESULT line leaves std::cout in hexadecimal: the next call's numbers come out in it too.
+TEST_F(VmState, NumbersAfterAnHresultLineAreHexadecimal) {
+  Fail(Call::exec_method, L"RequestStateChange", kRefused);
+  EXPECT_EQ(SetState(kSql, 2).out, O + M + "Could not execute method. Error code = 0x80041001--->5\n");
+  host().set_completion(L"RequestStateChange", CompletionMode{Completion::job, 0, 10, 32770, L"No."});
+  const Outcome outcome = SetState(kSql, 2);
+  EXPECT_EQ(outcome.out, O + M + Returned("1000") + Pass("a", "8002") + Last("a"));
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{Logged("4096"), "Job state-10 Error Code - 32770",
+                                                   "State Change for failed with job state-10"}));
+}
+
+}  // namespace
+}  // namespace hvctest
