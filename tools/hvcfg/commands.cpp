@@ -94,7 +94,8 @@ std::string Changes(const Snapshot& before, const Snapshot& after) {
   };
   for (const vNetwork& sw : after.switches)
     if (findSwitch(before, sw) == nullptr)
-      changes.push_back("switch " + Quoted(Field(sw.ElementName)) + " added (" + SwitchTypeWord(sw.SwitchType) + ")");
+      changes.push_back(std::string(sw.SwitchType == 1 ? "external" : sw.SwitchType == 2 ? "internal" : "private") +
+                        " switch " + Quoted(Field(sw.ElementName)) + " added");
   for (const vNetwork& sw : before.switches)
     if (findSwitch(after, sw) == nullptr) changes.push_back("switch " + Quoted(Field(sw.ElementName)) + " removed");
   for (const vMachines& vm : after.vms) {

@@ -168,8 +168,9 @@ void PrintCommandHelp(std::FILE* out, const Command& command) {
 int UsageError(const std::string& message, const Command* command) {
   std::fprintf(stderr, "hvcfg: %s\n", message.c_str());
   if (command != nullptr)
-    std::fprintf(stderr, "Usage: hvcfg %.*s %.*s (see 'hvcfg help %.*s')\n", static_cast<int>(command->name.size()),
-                 command->name.data(), static_cast<int>(command->synopsis.size()), command->synopsis.data(),
+    std::fprintf(stderr, "Usage: hvcfg %.*s%s%.*s (see 'hvcfg help %.*s')\n", static_cast<int>(command->name.size()),
+                 command->name.data(), command->synopsis.empty() ? "" : " ",
+                 static_cast<int>(command->synopsis.size()), command->synopsis.data(),
                  static_cast<int>(command->name.size()), command->name.data());
   else
     std::fprintf(stderr, "See 'hvcfg --help'.\n");
