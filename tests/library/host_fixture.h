@@ -40,6 +40,16 @@ inline void CaptureLog(int, int, const char* text, void* context) {
   static_cast<std::vector<std::string>*>(context)->push_back(text);
 }
 
+// The system's text for a Win32 error, as FormatMessageA renders it (each system words it its way).
+inline std::string SystemText(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                                      LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string result = length != 0 ? std::string(text, length) : std::string();
+  LocalFree(text);
+  return result;
+}
+
 class HostTest : public testing::Test {
  protected:
   // Installs `spec` (the built-in default host when none is given).
@@ -86,11 +96,13 @@ class HostTest : public testing::Test {
     return outcome;
   }
 
+  // A call that fails with `hr`, leaving ERROR_ACCESS_DENIED (5) as the thread's last error.
   void Fail(Call call, const std::wstring& match, HRESULT hr) {
     FaultRule rule;
     rule.call = call;
     rule.match = match;
     rule.hresult = hr;
+    rule.last_error = ERROR_ACCESS_DENIED;
     host().add_fault(rule);
   }
 

@@ -83,7 +83,10 @@ class Switches : public HostTest {
     FaultRule rule;
     rule.call = fault.call;
     rule.match = fault.match;
-    if (fault.hr) rule.hresult = *fault.hr;
+    if (fault.hr) {
+      rule.hresult = *fault.hr;
+      rule.last_error = ERROR_ACCESS_DENIED;
+    }
     rule.return_value = fault.returnValue;
     host().add_fault(rule);
   }
@@ -190,7 +193,7 @@ TEST_F(Switches, CreationFailures) {
       {"no Bind", 1, kFreeNic, Hr(Call::get_method, L"BindExternalEthernetPort", kMissing), O + M + kNoMethod, {},
        false, kUnbound},
       {"Bind fails", 1, kFreeNic, Hr(Call::exec_method, L"BindExternalEthernetPort", kRefused),
-       O + M + M + "ERROR: Error Occured: Access is denied.\r\n\n", {}, true, kUnbound},
+       O + M + M + "ERROR: Error Occured: " + SystemText(ERROR_ACCESS_DENIED) + "\n", {}, true, kUnbound},
       {"bound port refuses", 1, kBoundNic, {}, O + M + M + O + M, {bindRefused}, false, kNothing},
       {"Bind starts a job", 1, kFreeNic, Rv(L"BindExternalEthernetPort", 4096), O + M + M + O + M, {bindRefused},
        false, kNothing},

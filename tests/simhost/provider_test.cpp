@@ -295,19 +295,26 @@ TEST_F(ProviderTest, CallValidation)
 
 TEST_F(ProviderTest, FaultRules)
 {
-    host->add_fault({Call::exec_query, L"msvm_virtualswitch", static_cast<std::int32_t>(0x80041017u), std::nullopt, 1, 1});
-    host->add_fault({Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0});
-    EXPECT_EQ(host->fault(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch"), std::nullopt); // after 1
-    EXPECT_EQ(host->fault(Call::exec_query, L"SELECT * FROM Msvm_ComputerSystem"), std::nullopt); // no match
-    EXPECT_EQ(host->fault(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch"), static_cast<std::int32_t>(0x80041017u));
-    EXPECT_EQ(host->fault(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch"), std::nullopt); // once
+    host->add_fault({Call::exec_query, L"msvm_virtualswitch", static_cast<std::int32_t>(0x80041017u), std::nullopt, 1, 1, 5});
+    host->add_fault({Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0, std::nullopt});
+    auto hresult = [&](Call call, const wchar_t* subject) -> std::optional<std::int32_t> {
+        const auto f = host->fault(call, subject);
+        return f ? std::optional<std::int32_t>(f->hresult) : std::nullopt;
+    };
+    EXPECT_EQ(hresult(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch"), std::nullopt); // after 1
+    EXPECT_EQ(hresult(Call::exec_query, L"SELECT * FROM Msvm_ComputerSystem"), std::nullopt); // no match
+    const auto forced = host->fault(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch");
+    ASSERT_TRUE(forced.has_value());
+    EXPECT_EQ(forced->hresult, static_cast<std::int32_t>(0x80041017u));
+    EXPECT_EQ(forced->last_error, 5u);
+    EXPECT_EQ(hresult(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch"), std::nullopt); // once
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(host->fault(Call::next, L"anything"), static_cast<std::int32_t>(0x80041001u)); // always
+        EXPECT_EQ(hresult(Call::next, L"anything"), static_cast<std::int32_t>(0x80041001u)); // always
     }
 
     const auto vsms = service(L"Msvm_VirtualSwitchManagementService");
-    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 4096, 1, 0});
-    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0});
+    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 4096, 1, 0, std::nullopt});
+    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0, std::nullopt});
     auto r = host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}});
     ASSERT_EQ(rv(r), 4096u);
     for (int i = 0; i < 4; ++i) {

@@ -142,7 +142,7 @@ std::vector<std::wstring> ClassObject::names(long flags) const
 HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* pType, long* plFlavor)
 {
     if (wszName == nullptr || lFlags != 0) return wbem(WBEM_E_INVALID_PARAMETER);
-    if (auto forced = state_.host ? state_.host->fault(provider::Call::get, wszName) : std::nullopt) {
+    if (auto forced = state_.host ? forced_by(*state_.host, provider::Call::get, wszName) : std::nullopt) {
         record(L"Get", wszName, {}, *forced);
         return *forced;
     }
@@ -177,7 +177,7 @@ HRESULT ClassObject::Put(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE Ty
         record(L"Put", wszName, detail, hr);
         return hr;
     };
-    if (auto forced = state_.host ? state_.host->fault(provider::Call::put, wszName) : std::nullopt)
+    if (auto forced = state_.host ? forced_by(*state_.host, provider::Call::put, wszName) : std::nullopt)
         return finish(*forced);
     if (wszName[0] == L'_') return finish(wbem(WBEM_E_READ_ONLY));
     const auto index = state_.cls->property_index(wszName);
@@ -291,7 +291,7 @@ HRESULT ClassObject::SpawnInstance(long lFlags, IWbemClassObject** ppNewInstance
 {
     if (ppNewInstance == nullptr || lFlags != 0) return wbem(WBEM_E_INVALID_PARAMETER);
     *ppNewInstance = nullptr;
-    if (auto forced = state_.host ? state_.host->fault(provider::Call::spawn_instance, state_.cls->name())
+    if (auto forced = state_.host ? forced_by(*state_.host, provider::Call::spawn_instance, state_.cls->name())
                                   : std::nullopt)
         return *forced;
     if (!state_.is_class) return wbem(WBEM_E_INVALID_OPERATION);
@@ -336,7 +336,7 @@ HRESULT ClassObject::GetMethod(LPCWSTR wszName, long lFlags, IWbemClassObject** 
         record(L"GetMethod", wszName, {}, hr);
         return hr;
     };
-    if (auto forced = state_.host ? state_.host->fault(provider::Call::get_method, wszName) : std::nullopt)
+    if (auto forced = state_.host ? forced_by(*state_.host, provider::Call::get_method, wszName) : std::nullopt)
         return finish(*forced);
     const cim::MethodDecl* method = state_.cls->method(wszName);
     if (method == nullptr) return finish(wbem(WBEM_E_NOT_FOUND));

@@ -6,11 +6,18 @@
 #include <wbemidl.h>
 
 #include <atomic>
+#include <optional>
+#include <string_view>
+
+#include "simhost/provider/host.hpp"
 
 namespace simhost::com {
 
 // WBEM status codes are unsigned enumerators; HRESULTs are signed.
 constexpr HRESULT wbem(WBEMSTATUS status) noexcept { return static_cast<HRESULT>(status); }
+
+// The HRESULT a fault rule forces on a call, leaving the rule's last error on the thread.
+std::optional<HRESULT> forced_by(provider::Host& host, provider::Call call, std::wstring_view subject);
 
 // Tells the live-object accounting that an object was made or destroyed.
 void count_object(long delta) noexcept;

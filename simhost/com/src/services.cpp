@@ -44,7 +44,7 @@ public:
     {
         if (apObjects == nullptr || puReturned == nullptr) return wbem(WBEM_E_INVALID_PARAMETER);
         *puReturned = 0;
-        if (auto forced = host_->fault(provider::Call::next, query_))
+        if (auto forced = forced_by(*host_, provider::Call::next, query_))
             return recorded(host_, L"Next", query_, {}, *forced);
         ULONG handed = 0;
         while (handed < uCount && at_ < ids_.size()) {
@@ -105,7 +105,7 @@ public:
         if (strQueryLanguage == nullptr || !cim::iequals(strQueryLanguage, L"WQL"))
             return finish(wbem(WBEM_E_INVALID_QUERY_TYPE));
         if (query.empty()) return finish(wbem(WBEM_E_INVALID_PARAMETER));
-        if (auto forced = host_->fault(provider::Call::exec_query, query)) return finish(*forced);
+        if (auto forced = forced_by(*host_, provider::Call::exec_query, query)) return finish(*forced);
         auto result = host_->query(query);
         if (!result) return finish(static_cast<HRESULT>(result.error().code));
         *ppEnum = new Enumerator(host_, query, std::move(result->instances), (lFlags & WBEM_FLAG_FORWARD_ONLY) != 0);
@@ -120,7 +120,7 @@ public:
         const std::wstring path = text_of(strObjectPath);
         auto finish = [&](HRESULT hr) { return recorded(host_, L"GetObject", path, {}, hr); };
         if (ppObject == nullptr || path.empty()) return finish(wbem(WBEM_E_INVALID_PARAMETER));
-        if (auto forced = host_->fault(provider::Call::get_object, path)) return finish(*forced);
+        if (auto forced = forced_by(*host_, provider::Call::get_object, path)) return finish(*forced);
         const auto parsed = cim::ObjectPath::parse(path);
         if (!parsed) return finish(wbem(WBEM_E_INVALID_OBJECT_PATH));
         const cim::Repository& repo = host_->repository();
@@ -153,7 +153,7 @@ public:
         const std::wstring detail = path + L"\n" + describe_parameters(in);
         auto finish = [&](HRESULT hr) { return recorded(host_, L"ExecMethod", method, detail, hr); };
         if (path.empty() || method.empty()) return finish(wbem(WBEM_E_INVALID_PARAMETER));
-        if (auto forced = host_->fault(provider::Call::exec_method, method)) return finish(*forced);
+        if (auto forced = forced_by(*host_, provider::Call::exec_method, method)) return finish(*forced);
 
         provider::MethodResult result = host_->invoke(path, method, in);
         if (result.hresult < 0) return finish(result.hresult);
@@ -272,7 +272,7 @@ public:
         auto finish = [&](HRESULT hr) { return recorded(host_, L"ConnectServer", resource, {}, hr); };
         if (ppNamespace == nullptr || resource.empty()) return finish(wbem(WBEM_E_INVALID_PARAMETER));
         *ppNamespace = nullptr;
-        if (auto forced = host_->fault(provider::Call::connect_server, resource)) return finish(*forced);
+        if (auto forced = forced_by(*host_, provider::Call::connect_server, resource)) return finish(*forced);
         if (!cim::iequals(namespace_of(resource), L"root\\virtualization")) return finish(wbem(WBEM_E_INVALID_NAMESPACE));
         *ppNamespace = new Services(host_);
         return finish(WBEM_S_NO_ERROR);
@@ -416,7 +416,7 @@ public:
         if (uObjTextFormat != WMI_OBJ_TEXT_CIM_DTD_2_0 && uObjTextFormat != WMI_OBJ_TEXT_WMI_DTD_2_0)
             return finish(wbem(WBEM_E_INVALID_PARAMETER));
         if (object == nullptr) return finish(wbem(WBEM_E_INVALID_OBJECT));
-        if (auto forced = host_->fault(provider::Call::get_text, subject)) return finish(*forced);
+        if (auto forced = forced_by(*host_, provider::Call::get_text, subject)) return finish(*forced);
 
         cimxml::RenderOptions options;
         options.include_qualifiers = context_flag(pCtx, L"IncludeQualifiers");

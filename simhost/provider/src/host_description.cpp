@@ -222,7 +222,7 @@ CompletionMode read_completion(const std::string& path, const Json& j)
 
 FaultRule read_fault(const std::string& path, const Json& j)
 {
-    Fields f(j, path, {"call", "match", "hresult", "returnValue", "times", "after"});
+    Fields f(j, path, {"call", "match", "hresult", "returnValue", "times", "after", "lastError"});
     FaultRule r;
     const auto call = call_from_name(f.text("call"));
     if (!call) {
@@ -276,6 +276,12 @@ FaultRule read_fault(const std::string& path, const Json& j)
         }
     }
     r.after = static_cast<std::uint32_t>(f.number("after", 0, 0xFFFFFFFF));
+    if (f.find("lastError")) {
+        if (!r.hresult) {
+            fail(f.field("lastError"), "goes with hresult");
+        }
+        r.last_error = static_cast<std::uint32_t>(f.number("lastError", 0, 0xFFFFFFFF));
+    }
     return r;
 }
 
@@ -530,6 +536,9 @@ void check(const HostSpec& spec)
         if (r.return_value && r.call != Call::exec_method) {
             fail(dot(path, "returnValue"), "only ExecMethod returns a ReturnValue");
         }
+        if (r.last_error && !r.hresult) {
+            fail(dot(path, "lastError"), "goes with hresult");
+        }
         if (r.times && *r.times == 0) {
             fail(dot(path, "times"), "expected \"once\", \"always\" or a count of at least 1");
         }
@@ -682,6 +691,9 @@ std::string to_json(const HostSpec& spec)
             j["times"] = *r.times;
         }
         j["after"] = r.after;
+        if (r.last_error) {
+            j["lastError"] = *r.last_error;
+        }
         b["faults"].push_back(std::move(j));
     }
     b["capabilitiesOrder"] = spec.behaviour.default_settings_first ? "defaultFirst" : "defaultLast";

@@ -220,11 +220,11 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
     return returning(rv::job_started, std::move(plan.out));
 }
 
-std::optional<std::int32_t> SimulatedHost::fault(Call call, std::wstring_view subject)
+std::optional<Fault> SimulatedHost::fault(Call call, std::wstring_view subject)
 {
     for (auto& f : state_->faults) {
         if (f.rule.call == call && f.rule.hresult && matches(f.rule, subject) && fires(f)) {
-            return f.rule.hresult;
+            return Fault{*f.rule.hresult, f.rule.last_error};
         }
     }
     return std::nullopt;

@@ -45,6 +45,13 @@ struct MethodResult {
     cim::PropertyList out;
 };
 
+// What a fault rule forces on a call: its HRESULT and, when the rule names one, the Win32 error
+// the failing call leaves as the thread's last error.
+struct Fault {
+    std::int32_t hresult = 0;
+    std::optional<std::uint32_t> last_error;
+};
+
 class Host {
 public:
     virtual ~Host() = default;
@@ -62,9 +69,9 @@ public:
     // signature, applies the effect (or starts a job), and returns the out-parameters.
     virtual MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) = 0;
 
-    // The HRESULT a fault rule forces on this call, if one matches (a rule that fires once is
-    // used up). Never matches when no rule is set.
-    virtual std::optional<std::int32_t> fault(Call call, std::wstring_view subject) = 0;
+    // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
+    // Never matches when no rule is set.
+    virtual std::optional<Fault> fault(Call call, std::wstring_view subject) = 0;
 
     virtual void record(CallRecord entry) = 0;
     virtual const std::vector<CallRecord>& transcript() const = 0;

@@ -78,6 +78,7 @@ struct FaultRule {
     std::optional<std::uint32_t> return_value; // ExecMethod only
     std::optional<std::uint32_t> times = 1;    // nullopt: always
     std::uint32_t after = 0;                   // matches to let through first
+    std::optional<std::uint32_t> last_error;   // with hresult: the thread's last error afterwards
     bool operator==(const FaultRule&) const = default;
 };
 

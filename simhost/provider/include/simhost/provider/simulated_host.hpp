@@ -33,7 +33,7 @@ public:
     const std::wstring& computer_name() const override;
     wql::Expected<wql::Result> query(std::wstring_view text) override;
     MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
-    std::optional<std::int32_t> fault(Call call, std::wstring_view subject) override;
+    std::optional<Fault> fault(Call call, std::wstring_view subject) override;
     void record(CallRecord entry) override;
     const std::vector<CallRecord>& transcript() const override;
 
