@@ -6,6 +6,7 @@
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
+#include "inventory/lists.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -37,11 +38,9 @@ int HypervConfig::GetAllExtPorts(int* count) {
     hvc::GetText(port.Get(), L"ActiveMaximumTransmissionUnit", mtu, sizeof mtu);
     if (std::atoi(mtu) == 0) continue;
 
-    void* grown = std::realloc(g_extPortList, static_cast<std::size_t>(listed + 1) * sizeof(vExtPort));
+    vExtPort* grown = hvc::GrowList(g_extPortList, listed);
     if (grown == nullptr) return 0;  // the frame then reports no records
-    g_extPortList = static_cast<vExtPort*>(grown);
-    vExtPort& record = g_extPortList[listed];
-    std::memset(&record, 0, sizeof record);
+    vExtPort& record = *grown;
 
     hvc::VariantHolder value;
     hvc::GetProperty(port.Get(), L"DeviceID", value);

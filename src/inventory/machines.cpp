@@ -7,6 +7,7 @@
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
+#include "inventory/lists.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -59,47 +60,12 @@ int HypervConfig::GetVirtualMachines(void* buffer, unsigned long* size) {
 }
 
 int HypervConfig::GetAllVMS(vMachines*, int* count) {
-  g_vmList = nullptr;
-  int index = 0;
-
-  hvc::ComPtr<IEnumWbemClassObject> machines;
-  const HRESULT hr = hvc::ExecQuery(hvc::wql::kVirtualMachines, hvc::kForwardOnly, machines);
-  if (FAILED(hr)) {
-    ReportQueryFailure(hr);
-    hvc::LogMsg("Unable to fetch VM's info");
-    return 1;
-  }
-
-  for (;;) {
-    hvc::ComPtr<IWbemClassObject> machine;
-    ULONG returned = 0;
-    hvc::NextObject(machines.Get(), machine, returned);
-    if (returned == 0) break;
-    if (!machine) {
-      hvc::LogMsg("Unable to fetch VM's info");
-      return 1;
-    }
-    void* grown = std::realloc(g_vmList, static_cast<std::size_t>(index + 1) * sizeof(vMachines));
-    if (grown == nullptr) return 0;  // the frame then reports no records
-    g_vmList = static_cast<vMachines*>(grown);
-    vMachines& record = g_vmList[index];
-    std::memset(&record, 0, sizeof record);
-
-    hvc::VariantHolder value;
-    hvc::GetProperty(machine.Get(), L"Name", value);
-    hvc::CopyToField(record.Name, value.Get());
-    hvc::GetProperty(machine.Get(), L"ElementName", value);
-    hvc::CopyToField(record.ElementName, value.Get());
-    record.HealthState = hvc::GetUint16(machine.Get(), L"HealthState");
-    record.EnabledState = hvc::GetUint16(machine.Get(), L"EnabledState");
-
-    // The switch walk runs while the machine enumeration is still open.
+  // The switch walk runs while the machine enumeration is still open; the adapter lists after it.
+  const int result = hvc::ListMachines(g_vmList, count, [this](int index, IWbemClassObject*) {
     GetVSwitchListForVM(index);
-    ++index;
-  }
-
-  for (int i = 0; i < index; ++i) GetVirtualNetworkAdapters(g_vmList[i].Name, &g_vmList[i]);
-  *count = index;
+  });
+  if (result != 0 || g_vmList == nullptr) return result;
+  for (int i = 0; i < *count; ++i) GetVirtualNetworkAdapters(g_vmList[i].Name, &g_vmList[i]);
   return 0;
 }
 

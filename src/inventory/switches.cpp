@@ -6,6 +6,7 @@
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
+#include "inventory/lists.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -74,11 +75,9 @@ int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
   while (hvc::NextObject(switches.Get(), vswitch, returned), returned != 0 && vswitch) {
     char path[1024];
     hvc::GetText(vswitch.Get(), L"__PATH", path, sizeof path);
-    void* grown = std::realloc(g_switchList, static_cast<std::size_t>(index + 1) * sizeof(vNetwork));
+    vNetwork* grown = hvc::GrowList(g_switchList, index);
     if (grown == nullptr) return 0;  // the frame then reports no records
-    g_switchList = static_cast<vNetwork*>(grown);
-    vNetwork& record = g_switchList[index];
-    std::memset(&record, 0, sizeof record);
+    vNetwork& record = *grown;
 
     hvc::VariantHolder value;
     hvc::GetProperty(vswitch.Get(), L"Name", value);
