@@ -94,13 +94,9 @@ HRESULT FindSwitchPort(const char* name, ComPtr<IWbemClassObject>& port) {
 
 HRESULT SystemServiceMethod(const wchar_t* method, ComPtr<IWbemClassObject>& inSignature) {
   ComPtr<IWbemClassObject> serviceClass;
-  const SharedBstr className(L"Msvm_VirtualSystemManagementService");
-  HRESULT hr = g_pServices->GetObject(className.Bstr(), 0, nullptr, serviceClass.Put(), nullptr);
-  std::printf("\nGetObject returned 0x%x:", AsHex(hr));
+  const HRESULT hr = GetClassShown(L"Msvm_VirtualSystemManagementService", serviceClass);
   if (hr != 0) return hr;
-  hr = serviceClass->GetMethod(method, 0, inSignature.Put(), nullptr);
-  std::printf("\nGetMethod returned 0x%x:", AsHex(hr));
-  return hr;
+  return GetMethodShown(serviceClass.Get(), method, inSignature);
 }
 
 HRESULT SettingsText::Open(bool log) {

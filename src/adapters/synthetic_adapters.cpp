@@ -20,12 +20,8 @@ constexpr unsigned short kJobStarted = 4096;
 
 // The first object of a query (flags 16); nothing when the query fails or delivers none.
 hvc::ComPtr<IWbemClassObject> FirstObject(const std::string& query) {
-  hvc::ComPtr<IEnumWbemClassObject> found;
   hvc::ComPtr<IWbemClassObject> object;
-  if (hvc::ExecQuery(query, hvc::kImmediate, found) != 0) return object;
-  ULONG returned = 0;
-  hvc::NextObject(found.Get(), object, returned);
-  if (returned == 0) object.Reset();
+  hvc::FirstObject(query, object);
   return object;
 }
 

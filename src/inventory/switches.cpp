@@ -15,12 +15,8 @@ namespace {
 
 // The first object of an association query, or nothing (a failed query counts as nothing).
 hvc::ComPtr<IWbemClassObject> FirstAssociated(const char* path, const char* clause) {
-  hvc::ComPtr<IEnumWbemClassObject> found;
   hvc::ComPtr<IWbemClassObject> object;
-  if (FAILED(hvc::ExecQuery(hvc::wql::AssociatorsOf(path, clause), hvc::kImmediate, found))) return object;
-  ULONG returned = 0;
-  hvc::NextObject(found.Get(), object, returned);
-  if (returned == 0) object.Reset();
+  hvc::FirstObject(hvc::wql::AssociatorsOf(path, clause), object);
   return object;
 }
 

@@ -100,11 +100,16 @@ HRESULT GetClassShown(const wchar_t* className, ComPtr<IWbemClassObject>& classO
   return hr;
 }
 
+HRESULT GetMethodShown(IWbemClassObject* classObject, const wchar_t* method, ComPtr<IWbemClassObject>& signature) {
+  const HRESULT hr = classObject->GetMethod(method, 0, signature.Put(), nullptr);
+  std::printf("\nGetMethod returned 0x%x:", static_cast<unsigned>(hr));
+  return hr;
+}
+
 HRESULT SpawnInParameters(IWbemClassObject* classObject, const wchar_t* method, ComPtr<IWbemClassObject>& in) {
   in.Reset();
   ComPtr<IWbemClassObject> signature;
-  const HRESULT hr = classObject->GetMethod(method, 0, signature.Put(), nullptr);
-  std::printf("\nGetMethod returned 0x%x:", static_cast<unsigned>(hr));
+  const HRESULT hr = GetMethodShown(classObject, method, signature);
   if (hr != 0) return hr;
   if (!signature) return static_cast<HRESULT>(WBEM_E_INVALID_METHOD_PARAMETERS);
   return signature->SpawnInstance(0, in.Put());

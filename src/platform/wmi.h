@@ -47,6 +47,10 @@ bool FirstObject(const std::string& query, ComPtr<IWbemClassObject>& object, DWO
 // standard output with the HRESULT whatever it is, as every caller of a management method shows.
 HRESULT GetClassShown(const wchar_t* className, ComPtr<IWbemClassObject>& classObject);
 
+// GetMethod of `method` (its in-parameter signature), printing "\nGetMethod returned 0x%x:" with
+// the HRESULT whatever it is.
+HRESULT GetMethodShown(IWbemClassObject* classObject, const wchar_t* method, ComPtr<IWbemClassObject>& signature);
+
 // GetMethod(method, 0) on a class object, "\nGetMethod returned 0x%x:" printed whatever the result;
 // when it succeeds, SpawnInstance(0) of the in-parameter definition gives `in`. Returns the first
 // non-zero HRESULT, so that nothing is ever put into in-parameters that do not exist (a method
