@@ -30,11 +30,14 @@ struct Result {
   std::string err;
 };
 
+// A file the tool wrote; Windows text mode ends its lines with CR LF.
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
-  return text.str();
+  std::string result = text.str();
+  for (std::size_t at = result.find("\r\n"); at != std::string::npos; at = result.find("\r\n", at)) result.erase(at, 1);
+  return result;
 }
 
 void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
