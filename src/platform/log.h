@@ -15,7 +15,12 @@ inline constexpr int kLogType = 2;
 // One line in the host's log; the logger's result is never used.
 template <class... Args>
 void LogMsg(const char* format, Args... args) {
-  TvLogger::TorvaneLogMsg(kLogModule, kLogType, format, args...);
+  if constexpr (sizeof...(Args) == 0) {
+    // A line without arguments is logged as it stands.
+    TvLogger::TorvaneLogMsg(kLogModule, kLogType, "%s", format);
+  } else {
+    TvLogger::TorvaneLogMsg(kLogModule, kLogType, format, args...);
+  }
 }
 
 // Writes `message` (which ends in "= 0x"), the HRESULT in lower-case hexadecimal and std::endl to
