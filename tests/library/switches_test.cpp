@@ -160,6 +160,21 @@ TEST_F(Switches, OtherTypesMakeAnUnboundSwitchWithANewNameEachTime) {
   EXPECT_EQ(Effect(L"Plain"), "switches=3 internal=0 ports=0 uplink=none");
 }
 
+// What decides is whether the new switch can be found, not what CreateSwitch reported.
+TEST_F(Switches, ACreateSwitchRefusalThatStillMadeTheSwitchIsNoFailure) {
+  FaultRule rule;
+  rule.call = Call::exec_method;
+  rule.match = L"CreateSwitch";
+  rule.return_value = 32768;
+  rule.applied = true;
+  host().add_fault(rule);
+  char name[] = "Lab";
+  const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, 2); });
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Effect(), "switches=1 internal=1 ports=1 uplink=Msvm_InternalEthernetPort");
+}
+
 // Each failure of the creation: its lines, its result 1, whether the connection was closed, and
 // what is left on the host. Every row runs through the worker and through the public call.
 TEST_F(Switches, CreationFailures) {

@@ -295,8 +295,8 @@ TEST_F(ProviderTest, CallValidation)
 
 TEST_F(ProviderTest, FaultRules)
 {
-    host->add_fault({Call::exec_query, L"msvm_virtualswitch", static_cast<std::int32_t>(0x80041017u), std::nullopt, 1, 1, 5});
-    host->add_fault({Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0, std::nullopt});
+    host->add_fault({Call::exec_query, L"msvm_virtualswitch", static_cast<std::int32_t>(0x80041017u), std::nullopt, 1, 1, 5, false});
+    host->add_fault({Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0, std::nullopt, false});
     auto hresult = [&](Call call, const wchar_t* subject) -> std::optional<std::int32_t> {
         const auto f = host->fault(call, subject);
         return f ? std::optional<std::int32_t>(f->hresult) : std::nullopt;
@@ -313,8 +313,8 @@ TEST_F(ProviderTest, FaultRules)
     }
 
     const auto vsms = service(L"Msvm_VirtualSwitchManagementService");
-    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 4096, 1, 0, std::nullopt});
-    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0, std::nullopt});
+    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 4096, 1, 0, std::nullopt, false});
+    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0, std::nullopt, false});
     auto r = host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}});
     ASSERT_EQ(rv(r), 4096u);
     for (int i = 0; i < 4; ++i) {
@@ -324,6 +324,11 @@ TEST_F(ProviderTest, FaultRules)
     EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 32769u);
     EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='F'"), 0u);
     EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 0u);
+
+    // A refusal the provider reports although the change was made.
+    host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32768, 1, 0, std::nullopt, true});
+    EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"G")}})), 32768u);
+    EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='G'"), 1u);
 
     host->record({L"ExecQuery", L"SELECT 1", L"", 0});
     ASSERT_EQ(host->transcript().size(), 1u);

@@ -222,7 +222,7 @@ CompletionMode read_completion(const std::string& path, const Json& j)
 
 FaultRule read_fault(const std::string& path, const Json& j)
 {
-    Fields f(j, path, {"call", "match", "hresult", "returnValue", "times", "after", "lastError"});
+    Fields f(j, path, {"call", "match", "hresult", "returnValue", "times", "after", "lastError", "applied"});
     FaultRule r;
     const auto call = call_from_name(f.text("call"));
     if (!call) {
@@ -281,6 +281,15 @@ FaultRule read_fault(const std::string& path, const Json& j)
             fail(f.field("lastError"), "goes with hresult");
         }
         r.last_error = static_cast<std::uint32_t>(f.number("lastError", 0, 0xFFFFFFFF));
+    }
+    if (const Json* applied = f.find("applied")) {
+        if (!applied->is_boolean()) {
+            fail(f.field("applied"), "expected true or false");
+        }
+        if (!r.return_value) {
+            fail(f.field("applied"), "goes with returnValue");
+        }
+        r.applied = applied->get<bool>();
     }
     return r;
 }
@@ -539,6 +548,9 @@ void check(const HostSpec& spec)
         if (r.last_error && !r.hresult) {
             fail(dot(path, "lastError"), "goes with hresult");
         }
+        if (r.applied && !r.return_value) {
+            fail(dot(path, "applied"), "goes with returnValue");
+        }
         if (r.times && *r.times == 0) {
             fail(dot(path, "times"), "expected \"once\", \"always\" or a count of at least 1");
         }
@@ -693,6 +705,9 @@ std::string to_json(const HostSpec& spec)
         j["after"] = r.after;
         if (r.last_error) {
             j["lastError"] = *r.last_error;
+        }
+        if (r.applied) {
+            j["applied"] = true;
         }
         b["faults"].push_back(std::move(j));
     }

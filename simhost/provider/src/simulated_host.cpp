@@ -191,8 +191,13 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
         params.emplace_back(it->name, std::move(converted));
     }
 
+    std::optional<std::uint32_t> reported; // what an applied ReturnValue rule makes the call report
     for (auto& f : s.faults) {
         if (f.rule.call == Call::exec_method && f.rule.return_value && matches(f.rule, decl->name) && fires(f)) {
+            if (f.rule.applied) {
+                reported = *f.rule.return_value;
+                break;
+            }
             if (*f.rule.return_value == rv::job_started) {
                 const auto job = create_job(s, decl->name, 2);
                 s.jobs.push_back({job, {}, 0, {}, false});
@@ -210,8 +215,11 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
     if (plan.refusal != rv::ok) {
         return returning(plan.refusal);
     }
-    if (mode.kind == Completion::immediate) {
+    if (mode.kind == Completion::immediate || reported) {
         const auto result = plan.apply();
+        if (reported) {
+            return returning(*reported, std::move(plan.out));
+        }
         return result == rv::ok ? returning(rv::ok, std::move(plan.out)) : returning(result);
     }
     const auto job = create_job(s, decl->name, 4);

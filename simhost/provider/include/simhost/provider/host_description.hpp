@@ -79,6 +79,7 @@ struct FaultRule {
     std::optional<std::uint32_t> times = 1;    // nullopt: always
     std::uint32_t after = 0;                   // matches to let through first
     std::optional<std::uint32_t> last_error;   // with hresult: the thread's last error afterwards
+    bool applied = false;                      // with returnValue: the method still takes effect
     bool operator==(const FaultRule&) const = default;
 };
 
