@@ -130,14 +130,6 @@ CompletionMode OneJobPass() {
   return mode;
 }
 
-FaultRule Rule(Call call, const wchar_t* match, std::int32_t hr, std::uint32_t after = 0) {
-  FaultRule rule;
-  rule.call = call;
-  rule.match = match;
-  rule.hresult = hr;
-  rule.after = after;
-  return rule;
-}
 FaultRule Refusal(const wchar_t* method, std::uint32_t returnValue) {
   FaultRule rule;
   rule.call = Call::exec_method;
@@ -170,33 +162,33 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
       {true, vm, kInternal, "0000000000AA", {}, {"Unable to get object for VMNetworkAdapter with mac address 0000000000AA"}},
       {true, vm, kInternal, mac, {Refusal(L"CreateSwitchPort", 32773)}, {create + "1\n"}},
       {true, vm, kInternal, mac, {Refusal(L"CreateSwitchPort", 4096)}, {create + "1\n"}},
-      {true, vm, kInternal, mac, {Rule(Call::exec_method, L"CreateSwitchPort", failed)}, {create + "80041001\n"},
+      {true, vm, kInternal, mac, {HresultRule(Call::exec_method, L"CreateSwitchPort", failed)}, {create + "80041001\n"},
        "Could not execute method. Error code = 0x80041001--->"},
-      {true, vm, kInternal, mac, {Rule(Call::get_object, L"Msvm_VirtualSwitchManagementService", notFound)},
+      {true, vm, kInternal, mac, {HresultRule(Call::get_object, L"Msvm_VirtualSwitchManagementService", notFound)},
        {"Unable to get object Msvm_VirtualSwitchManagementService", create + "80041002\n"}},
-      {true, vm, kInternal, mac, {Rule(Call::spawn_instance, L"__PARAMETERS", failed)},
+      {true, vm, kInternal, mac, {HresultRule(Call::spawn_instance, L"__PARAMETERS", failed)},
        {"Unable to spawn instance 0x80041001", create + "80041001\n"}},
-      {true, vm, kInternal, mac, {Rule(Call::put, L"VirtualSwitch", mismatch)},
+      {true, vm, kInternal, mac, {HresultRule(Call::put, L"VirtualSwitch", mismatch)},
        {"Unable to put VirtualSwitch 0x80041005", create + "80041005\n"}, "VirtualSwitch put failed 0x80041005\n"},
-      {true, vm, kInternal, mac, {Rule(Call::get, L"__PATH", notFound, 3)}, {create + "80041002\n"},
+      {true, vm, kInternal, mac, {HresultRule(Call::get, L"__PATH", notFound, 3)}, {create + "80041002\n"},
        "Could not get path. Error code = 0x80041002--->"},
-      {true, vm, kInternal, mac, {Rule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
+      {true, vm, kInternal, mac, {HresultRule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
        {attach + "80041001\n"}, "Could not execute method. Error code = 0x80041001--->", 1},
-      {true, vm, kInternal, mac, {Rule(Call::get_method, L"ModifyVirtualSystemResources", notFound)},
+      {true, vm, kInternal, mac, {HresultRule(Call::get_method, L"ModifyVirtualSystemResources", notFound)},
        {"Unable to find method ModifyVirtualSystemResources 0x80041002", attach + "80041002\n"}, "", 1},
-      {true, vm, kInternal, mac, {Rule(Call::put, L"Connection", mismatch)},
+      {true, vm, kInternal, mac, {HresultRule(Call::put, L"Connection", mismatch)},
        {"Unable to put Connection 0x80041005", attach + "80041005\n"}, "Unable to put Connection 80041005\n", 1},
-      {true, vm, kInternal, mac, {Rule(Call::get_text, L"Msvm_SyntheticEthernetPortSettingData", failed)},
+      {true, vm, kInternal, mac, {HresultRule(Call::get_text, L"Msvm_SyntheticEthernetPortSettingData", failed)},
        {"GetText of IWbemObjectTextSrc failed 0x80041001", attach + "80041001\n"}, "", 1},
       {false, vm, kExternal, "00155D010A05", {},  // an adapter that is not connected
        {"Unable to find switchport to delete\n", "Unable to get details of switchport 0x1\n"}},
-      {false, vm, kExternal, mac, {Rule(Call::get, L"__PATH", notFound, 3)},
+      {false, vm, kExternal, mac, {HresultRule(Call::get, L"__PATH", notFound, 3)},
        {"Unable to get path for switch port attached to virtual  network adapter",
         "Unable to get details of switchport 0x80041002\n"}},
-      {false, vm, kExternal, mac, {Rule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
+      {false, vm, kExternal, mac, {HresultRule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
        {"Unable to detach switchport from vswitch 0x80041001\n"}},
       {false, vm, kExternal, mac, {Refusal(L"DeleteSwitchPort", 32773)}, {"Unable to delete switchport 0x1\n"}, "", 0, true},
-      {false, vm, kExternal, mac, {Rule(Call::put, L"SwitchPort", mismatch)},
+      {false, vm, kExternal, mac, {HresultRule(Call::put, L"SwitchPort", mismatch)},
        {"Unable to put VswitchPortPath 0x80041005", "Unable to delete switchport 0x80041005\n"},
        "VswitchPortPath put failed 0x80041005\n", 0, true},
   };
@@ -286,7 +278,7 @@ TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
     bool named;
   } cases[] = {
       {Refusal(L"CreateSwitchPort", 32773), 1, true},
-      {Rule(Call::exec_method, L"CreateSwitchPort", 0x80041001), static_cast<std::int32_t>(0x80041001), false},
+      {HresultRule(Call::exec_method, L"CreateSwitchPort", 0x80041001), static_cast<std::int32_t>(0x80041001), false},
   };
   for (const auto& c : cases) {
     host().clear_faults();
@@ -321,11 +313,11 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
        "", false},
       {{Refusal(L"RemoveVirtualSystemResources", 32775)}, false, 1,
        {"Return value of RemoveVirtualSystemServices method -32761", "Adding resources failed for nic"}, "", true},
-      {{Rule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)}, false, 1, {},
+      {{HresultRule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)}, false, 1, {},
        "Could not execute method. Error code = 0x80041001--->", true},
       // No service instance: nothing to call, nothing changed, the connection stays usable.
-      {{Rule(Call::exec_query, L"Msvm_VirtualSystemManagementService", 0x80041017)}, false, 1, {}, "", false},
-      {{Rule(Call::get_object, L"Msvm_VirtualSystemManagementService", 0x80041002)}, false, 1, {},
+      {{HresultRule(Call::exec_query, L"Msvm_VirtualSystemManagementService", 0x80041017)}, false, 1, {}, "", false},
+      {{HresultRule(Call::get_object, L"Msvm_VirtualSystemManagementService", 0x80041002)}, false, 1, {},
        "\nGetObject returned 0x80041002:", false},
   };
   for (const auto& c : cases) {
@@ -371,8 +363,8 @@ TEST_F(Adapters, CreatingAnAdapter) {
       {{}, false, true, 1, true, 3, {}, false},
       {{}, true, true, 1, false, 3, {"Job state-4 Error Code - 0", "Job state-7 Error Code - 0"}, false},
       {{Refusal(L"AddVirtualSystemResources", 32773)}, false, true, 1, false, 2, {"Adding resources failed"}, true},
-      {{Rule(Call::exec_method, L"AddVirtualSystemResources", 0x80041001)}, false, true, 1, false, 2, {}, true},
-      {{Rule(Call::exec_query, L"Msvm_ResourcePool", 0x80041017)}, false, true, 1, false, 2, {}, false},
+      {{HresultRule(Call::exec_method, L"AddVirtualSystemResources", 0x80041001)}, false, true, 1, false, 2, {}, true},
+      {{HresultRule(Call::exec_query, L"Msvm_ResourcePool", 0x80041017)}, false, true, 1, false, 2, {}, false},
       {{}, false, false, 1, false, 2, {}, false},  // the first capabilities reference is not the default
       {{}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
   };

@@ -40,6 +40,16 @@ inline void CaptureLog(int, int, const char* text, void* context) {
   static_cast<std::vector<std::string>*>(context)->push_back(text);
 }
 
+// A rule that makes the matching call fail with `hr`, after letting `after` matches through.
+inline FaultRule HresultRule(Call call, const std::wstring& match, HRESULT hr, std::uint32_t after = 0) {
+  FaultRule rule;
+  rule.call = call;
+  rule.match = match;
+  rule.hresult = hr;
+  rule.after = after;
+  return rule;
+}
+
 // The system's text for a Win32 error, as FormatMessageA renders it (each system words it its way).
 inline std::string SystemText(DWORD code) {
   char* text = nullptr;
@@ -98,10 +108,7 @@ class HostTest : public testing::Test {
 
   // A call that fails with `hr`, leaving ERROR_ACCESS_DENIED (5) as the thread's last error.
   void Fail(Call call, const std::wstring& match, HRESULT hr) {
-    FaultRule rule;
-    rule.call = call;
-    rule.match = match;
-    rule.hresult = hr;
+    FaultRule rule = HresultRule(call, match, hr);
     rule.last_error = ERROR_ACCESS_DENIED;
     host().add_fault(rule);
   }

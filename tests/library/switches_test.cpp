@@ -80,12 +80,11 @@ class Switches : public HostTest {
   }
   void Apply(const Fault& fault) {
     if (fault.match.empty()) return;
-    FaultRule rule;
-    rule.call = fault.call;
-    rule.match = fault.match;
+    FaultRule rule = HresultRule(fault.call, fault.match, fault.hr.value_or(0));
     if (fault.hr) {
-      rule.hresult = *fault.hr;
       rule.last_error = ERROR_ACCESS_DENIED;
+    } else {
+      rule.hresult.reset();
     }
     rule.return_value = fault.returnValue;
     host().add_fault(rule);
