@@ -11,7 +11,8 @@ namespace {
 void SelectMachineByName(benchmark::State& state) {
   simhost::provider::SimulatedHost host(hvcbench::Sized(1000, 10));
   const std::wstring query = L"Select * from Msvm_ComputerSystem where Name='" + hvcbench::Guid(2, 500) + L"'";
-  for (auto _ : state) benchmark::DoNotOptimize(host.query(query));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(host.query(query));
 }
 BENCHMARK(SelectMachineByName)->Unit(benchmark::kMicrosecond);
 
@@ -21,7 +22,8 @@ void AssociatorsOfASwitch(benchmark::State& state) {
   const auto switches = host.query(L"SELECT * FROM Msvm_VirtualSwitch");
   const std::wstring path = repo.path_text(*repo.get(switches->instances.front()));
   const std::wstring query = L"ASSOCIATORS OF {" + path + L"} where ResultClass=Msvm_SwitchPort";
-  for (auto _ : state) benchmark::DoNotOptimize(host.query(query));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(host.query(query));
 }
 BENCHMARK(AssociatorsOfASwitch)->Unit(benchmark::kMicrosecond);
 

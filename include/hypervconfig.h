@@ -28,40 +28,40 @@
 
 // One external (physical) Ethernet port of the host, 386 bytes.
 struct vExtPort {
-  char ElementName[64];         // the port's display name
-  char DeviceID[320];           // the identifier CreateVSwitch takes for an external switch
-  unsigned short HealthState;   // low 16 bits of the port's HealthState
+  char ElementName[64];        // the port's display name
+  char DeviceID[320];          // the identifier CreateVSwitch takes for an external switch
+  unsigned short HealthState;  // low 16 bits of the port's HealthState
 };
 
 // One synthetic network adapter of a virtual machine, 408 bytes.
 struct vAdapter {
   char InstanceID[128];
-  char ElementName[128];        // display name
-  char Address[24];             // MAC address, 12 hexadecimal digits
-  char Connection[128];         // last key value of the connected switch port's path, or empty
+  char ElementName[128];  // display name
+  char Address[24];       // MAC address, 12 hexadecimal digits
+  char Connection[128];   // last key value of the connected switch port's path, or empty
 };
 
 // One virtual machine, 16328 bytes.
 struct vMachines {
-  char Name[128];                      // the machine's identifier (a GUID text)
-  char SwitchName[24][128];            // Name of each switch the machine is connected to
-  char SwitchElementName[24][128];     // display name of the same switch, same index
+  char Name[128];                   // the machine's identifier (a GUID text)
+  char SwitchName[24][128];         // Name of each switch the machine is connected to
+  char SwitchElementName[24][128];  // display name of the same switch, same index
   char Reserved[192];
-  char ElementName[64];                // display name
-  unsigned short SwitchCount;          // entries used in SwitchName/SwitchElementName
-  unsigned short HealthState;          // 5 OK, 20 major failure, 25 critical failure
-  unsigned short EnabledState;         // 2 running, 3 off, 32768 paused, 32769 saved, ...
-  unsigned short AdapterCount;         // entries used in Adapters
+  char ElementName[64];         // display name
+  unsigned short SwitchCount;   // entries used in SwitchName/SwitchElementName
+  unsigned short HealthState;   // 5 OK, 20 major failure, 25 critical failure
+  unsigned short EnabledState;  // 2 running, 3 off, 32768 paused, 32769 saved, ...
+  unsigned short AdapterCount;  // entries used in Adapters
   vAdapter Adapters[24];
 };
 
 // One virtual switch, 6582 bytes.
 struct vNetwork {
-  char Name[3328];                     // the switch's identifier (a GUID text)
-  char ElementName[128];               // display name
-  char PortDeviceID[128];              // DeviceID of the Ethernet port the switch is bound to
-  char PortName[2944];                 // Name of that port
-  unsigned short SwitchType;           // 1 external, 2 internal, 0 neither
+  char Name[3328];            // the switch's identifier (a GUID text)
+  char ElementName[128];      // display name
+  char PortDeviceID[128];     // DeviceID of the Ethernet port the switch is bound to
+  char PortName[2944];        // Name of that port
+  unsigned short SwitchType;  // 1 external, 2 internal, 0 neither
   char Reserved[48];
   unsigned short HealthState;
   unsigned short EnabledState;
@@ -71,8 +71,8 @@ struct vNetwork {
 // the head of the record, the rest zero. GetAdapters lists every machine; its text argument
 // does not filter.
 struct vAssocAdapter {
-  char Name[128];                      // the machine's identifier, as vMachines::Name
-  char ElementName[64];                // display name, as vMachines::ElementName
+  char Name[128];        // the machine's identifier, as vMachines::Name
+  char ElementName[64];  // display name, as vMachines::ElementName
   unsigned short HealthState;
   unsigned short EnabledState;
   char Reserved[172];
@@ -133,9 +133,9 @@ class HYPERVCONFIG_API HypervConfig {
   int CloseWMINamespace();
 
   // Enumerations: fill `buffer` with records, store the byte count in `*size`.
-  int GetExternalPorts(void* buffer, unsigned long* size);     // vExtPort
-  int GetVirtualMachines(void* buffer, unsigned long* size);   // vMachines
-  int GetVirtualSwitches(void* buffer, unsigned long* size);   // vNetwork
+  int GetExternalPorts(void* buffer, unsigned long* size);         // vExtPort
+  int GetVirtualMachines(void* buffer, unsigned long* size);       // vMachines
+  int GetVirtualSwitches(void* buffer, unsigned long* size);       // vNetwork
   int GetAdapters(void* buffer, unsigned long* size, char* name);  // vAssocAdapter
 
   // Fills one record's adapter list from the machine `vmName` (its Name), on the open connection.
@@ -185,8 +185,8 @@ class HYPERVCONFIG_API HypervConfig {
   int RemoveVNicFromVM(IWbemClassObject* resource, VARIANT& resourcePath, VARIANT& vmPath, char* name);
   IWbemClassObject* CreateNetworkAdapter(VARIANT vmPath, char* searchPath, int kind);
 
-  unsigned char m_first;   // no stated role; left untouched by the constructor
-  char m_errStr[1024];     // zero-filled; GetErrStr hands out its address
+  unsigned char m_first;  // no stated role; left untouched by the constructor
+  char m_errStr[1024];    // zero-filled; GetErrStr hands out its address
 };
 
 static_assert(sizeof(HypervConfig) == 1025, "HypervConfig holds one byte and the 1024-char error text");

@@ -24,7 +24,8 @@ thread_local long t_comInits = 0;
 class InitializeSpy final : public IInitializeSpy {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
+    if (ppv == nullptr)
+      return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IInitializeSpy)) {
       *ppv = static_cast<IInitializeSpy*>(this);
       return S_OK;
@@ -39,7 +40,8 @@ class InitializeSpy final : public IInitializeSpy {
   HRESULT STDMETHODCALLTYPE PreInitialize(DWORD, DWORD) override { return S_OK; }
   // What this returns is what CoInitializeEx returns.
   HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT hrCoInit, DWORD, DWORD) override {
-    if (SUCCEEDED(hrCoInit)) ++t_comInits;
+    if (SUCCEEDED(hrCoInit))
+      ++t_comInits;
     return hrCoInit;
   }
   HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD) override { return S_OK; }
@@ -52,7 +54,8 @@ class InitializeSpy final : public IInitializeSpy {
 class MallocSpy final : public IMallocSpy {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
+    if (ppv == nullptr)
+      return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMallocSpy)) {
       *ppv = static_cast<IMallocSpy*>(this);
       return S_OK;
@@ -65,12 +68,14 @@ class MallocSpy final : public IMallocSpy {
 
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T cbRequest) override { return cbRequest; }
   void* STDMETHODCALLTYPE PostAlloc(void* pActual) override {
-    if (pActual != nullptr) ++g_taskBlocks;
+    if (pActual != nullptr)
+      ++g_taskBlocks;
     return pActual;
   }
   // Blocks allocated before the spy was registered were never counted, so are not uncounted.
   void* STDMETHODCALLTYPE PreFree(void* pRequest, BOOL fSpyed) override {
-    if (pRequest != nullptr && fSpyed) --g_taskBlocks;
+    if (pRequest != nullptr && fSpyed)
+      --g_taskBlocks;
     return pRequest;
   }
   void STDMETHODCALLTYPE PostFree(BOOL) override {}
@@ -84,9 +89,11 @@ class MallocSpy final : public IMallocSpy {
   }
   void* STDMETHODCALLTYPE PostRealloc(void* pActual, BOOL) override {
     if (t_reallocFrom == nullptr) {
-      if (pActual != nullptr) ++g_taskBlocks;
+      if (pActual != nullptr)
+        ++g_taskBlocks;
     } else if (t_reallocSize == 0) {
-      if (t_reallocSpyed) --g_taskBlocks;
+      if (t_reallocSpyed)
+        --g_taskBlocks;
     }
     return pActual;
   }
@@ -111,7 +118,8 @@ MallocSpy g_mallocSpy;
 thread_local bool t_initializeSpyRegistered = false;
 
 void RegisterInitializeSpyOnThisThread() {
-  if (t_initializeSpyRegistered) return;
+  if (t_initializeSpyRegistered)
+    return;
   ULARGE_INTEGER cookie{};
   t_initializeSpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&g_initializeSpy, &cookie));
 }
@@ -127,8 +135,12 @@ const bool g_registered = [] {
 
 namespace winapi {
 
-void ComObjectCreated() { ++g_comObjects; }
-void ComObjectDestroyed() { --g_comObjects; }
+void ComObjectCreated() {
+  ++g_comObjects;
+}
+void ComObjectDestroyed() {
+  --g_comObjects;
+}
 
 LiveCounts CurrentCounts() {
   // The initialize spy is per thread: a thread that reads its counts gets one from then on.

@@ -89,13 +89,15 @@ int HypervConfig::PlugUnplug(char* vmName, char* switchName, char* mac, unsigned
     IWbemClassObject* adapter = object.Get();
     // A step's non-zero result is logged with the step's line and ends the steps.
     const auto failed = [](long hr, const char* format) {
-      if (hr != 0) hvc::LogMsg(format, hvc::AsHex(hr));
+      if (hr != 0)
+        hvc::LogMsg(format, hvc::AsHex(hr));
       return hr != 0;
     };
 
     if (plug != 0) {
       char portName[512];
-      if (failed(CreateVirtualSwitchPort(&switchPath.Get(), portName), "Unable to create switch port 0x%x\n")) return 1;
+      if (failed(CreateVirtualSwitchPort(&switchPath.Get(), portName), "Unable to create switch port 0x%x\n"))
+        return 1;
       return failed(SetVNetAdapterToSwitchPortConnection(portName, &adapterPath.Get(), adapter, &vmPath.Get()),
                     "Unable to attach switchport to vswitch 0x%x\n")
                  ? 1
@@ -106,7 +108,8 @@ int HypervConfig::PlugUnplug(char* vmName, char* switchName, char* mac, unsigned
     std::printf("DetachSwitchPortFromVirtualNetAdapter\n");
     hvc::ComPtr<IWbemClassObject> port;
     hvc::VariantHolder portPath;
-    if (failed(GetSwitchPortDetails(adapter, port.Put(), &portPath.Get()), "Unable to get details of switchport 0x%x\n") ||
+    if (failed(GetSwitchPortDetails(adapter, port.Put(), &portPath.Get()),
+               "Unable to get details of switchport 0x%x\n") ||
         failed(SetVNetAdapterToSwitchPortConnection(nullptr, &adapterPath.Get(), adapter, &vmPath.Get()),
                "Unable to detach switchport from vswitch 0x%x\n") ||
         failed(DeleteVirtualSwitchPort(port.Get(), &portPath.Get()), "Unable to delete switchport 0x%x\n"))

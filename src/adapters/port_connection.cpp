@@ -33,7 +33,8 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
   if (portName != nullptr) {
     hvc::ComPtr<IWbemClassObject> port;
     const HRESULT hr = hvc::FindSwitchPort(portName, port);
-    if (hr != 0) return hr;
+    if (hr != 0)
+      return hr;
     if (const HRESULT got = hvc::GetProperty(port.Get(), L"__PATH", portPath); got != 0) {
       hvc::LogMsg("Unable to get path for switch port with GUID %s", portName);
       return got;
@@ -42,7 +43,8 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
 
   hvc::ServiceCall call;
   HRESULT hr = hvc::PrepareServiceCall(kModifySteps, call);
-  if (hr != 0) return hr;
+  if (hr != 0)
+    return hr;
   hr = call.in->Put(L"ComputerSystem", 0, vmPath, CIM_REFERENCE);
   if (hr != 0) {
     hvc::LogMsg("Unable to put ComputerSystem 0x%x", hvc::AsHex(hr));
@@ -52,16 +54,19 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
     hvc::VariantHolder connection;
     hr = ReportArrayFailure(
         hvc::MakeOneElementArray(portPath.Get().vt == VT_BSTR ? portPath.Get().bstrVal : L"", connection));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     // The caller's object keeps the new Connection whatever happens next.
     hr = hvc::ReportIfFailed(adapter->Put(L"Connection", 0, &connection.Get(), CIM_STRING | CIM_FLAG_ARRAY),
                              "Unable to put Connection %x\n", "Unable to put Connection 0x%x");
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
   }
 
   hvc::SettingsText text;
   hr = text.Open(true);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hvc::BstrPtr settings;
   hr = text.Render(adapter, settings);
   if (hr != 0) {
@@ -70,20 +75,23 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
   }
   hvc::VariantHolder settingsArray;
   hr = ReportArrayFailure(hvc::MakeOneElementArray(settings.Get(), settingsArray));
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hr = hvc::ReportIfFailed(call.in->Put(L"ResourcesettingData", 0, &settingsArray.Get(), 0),
                            "Unable to put ResourcesettingData %x\n", "Unable to put ResourcesettingData 0x%x");
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
 
   hvc::VariantHolder servicePath;
   hr = hvc::ServicePath(call.service.Get(), servicePath);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hvc::ComPtr<IWbemClassObject> out;
   return hvc::ExecuteMethod(servicePath.Get(), L"ModifyVirtualSystemResources", call.in.Get(), out);
 }
 
-long HypervConfig::AttachSwitchPortToVirtualNetAdapter(char* portName, VARIANT* adapterPath,
-                                                       IWbemClassObject* adapter, VARIANT* vmPath) {
+long HypervConfig::AttachSwitchPortToVirtualNetAdapter(char* portName, VARIANT* adapterPath, IWbemClassObject* adapter,
+                                                       VARIANT* vmPath) {
   return SetVNetAdapterToSwitchPortConnection(portName, adapterPath, adapter, vmPath);
 }
 

@@ -48,7 +48,8 @@ HRESULT PrepareServiceCall(const ServiceSteps& steps, ServiceCall& call) {
 
 HRESULT ServicePath(IWbemClassObject* service, VariantHolder& path) {
   const HRESULT hr = GetProperty(service, L"__PATH", path);
-  if (FAILED(hr)) ReportHresultWithLastError("Could not get path. Error code = 0x", hr);
+  if (FAILED(hr))
+    ReportHresultWithLastError("Could not get path. Error code = 0x", hr);
   return hr;
 }
 
@@ -58,8 +59,7 @@ HRESULT ExecMethodOn(const VARIANT& path, const wchar_t* method, IWbemClassObjec
                                  out.Put(), nullptr);
 }
 
-HRESULT ExecuteMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in,
-                      ComPtr<IWbemClassObject>& out) {
+HRESULT ExecuteMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out) {
   const HRESULT hr = ExecMethodOn(path, method, in, out);
   if (hr != 0) {
     std::printf("%x %x %x\n", AsHex(hr), static_cast<unsigned>(GetLastError()), 0u);
@@ -95,7 +95,8 @@ HRESULT FindSwitchPort(const char* name, ComPtr<IWbemClassObject>& port) {
 HRESULT SystemServiceMethod(const wchar_t* method, ComPtr<IWbemClassObject>& inSignature) {
   ComPtr<IWbemClassObject> serviceClass;
   const HRESULT hr = GetClassShown(L"Msvm_VirtualSystemManagementService", serviceClass);
-  if (hr != 0) return hr;
+  if (hr != 0)
+    return hr;
   return GetMethodShown(serviceClass.Get(), method, inSignature);
 }
 
@@ -104,7 +105,8 @@ HRESULT SettingsText::Open(bool log) {
                                 reinterpret_cast<void**>(context_.Put()));
   if (FAILED(hr)) {
     std::printf("Create context failed with %x\n", AsHex(hr));
-    if (log) LogMsg("CoCreateInstance of IID_IWbemContext failed 0x%x", AsHex(hr));
+    if (log)
+      LogMsg("CoCreateInstance of IID_IWbemContext failed 0x%x", AsHex(hr));
     return hr;
   }
   VARIANT flag;
@@ -119,7 +121,8 @@ HRESULT SettingsText::Open(bool log) {
                         reinterpret_cast<void**>(source_.Put()));
   if (FAILED(hr)) {
     std::printf("CoCreateInstance of IWbemObjectTextSrc failed %x\n", AsHex(hr));
-    if (log) LogMsg("CoCreateInstance of IWbemObjectTextSrc failed 0x%x", AsHex(hr));
+    if (log)
+      LogMsg("CoCreateInstance of IWbemObjectTextSrc failed 0x%x", AsHex(hr));
   }
   return hr;
 }
@@ -137,9 +140,11 @@ bool PortNameFromPath(const char* path, char* name, std::size_t capacity) {
   const char* rest = pastKey(path);
   const char* value = rest != nullptr ? pastKey(rest) : nullptr;
   const char* end = value != nullptr ? std::strchr(value, '"') : nullptr;
-  if (end == nullptr || capacity == 0) return false;
+  if (end == nullptr || capacity == 0)
+    return false;
   std::size_t length = static_cast<std::size_t>(end - value);
-  if (length > capacity - 1) length = capacity - 1;
+  if (length > capacity - 1)
+    length = capacity - 1;
   std::memcpy(name, value, length);
   name[length] = '\0';
   return true;

@@ -16,7 +16,7 @@ namespace hvc {
 // given the failing step's HRESULT; a format without a conversion ignores it.
 struct ServiceSteps {
   const wchar_t* className;
-  const char* query;       // selects the service's instances
+  const char* query;  // selects the service's instances
   const wchar_t* method;
   const char* noClass;     // GetObject of the class failed
   const char* noQuery;     // ExecQuery failed
@@ -43,14 +43,17 @@ HRESULT ExecMethodOn(const VARIANT& path, const wchar_t* method, IWbemClassObjec
 
 // ExecMethodOn, where a non-zero HRESULT prints the raw values, then the console line with the
 // last error.
-HRESULT ExecuteMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in,
-                      ComPtr<IWbemClassObject>& out);
+HRESULT ExecuteMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out);
 
 // What a step that found no object returns: Next's result, never a success.
-inline HRESULT NothingFound(HRESULT next) { return next != 0 ? next : static_cast<HRESULT>(WBEM_S_FALSE); }
+inline HRESULT NothingFound(HRESULT next) {
+  return next != 0 ? next : static_cast<HRESULT>(WBEM_S_FALSE);
+}
 
 // HRESULTs and member results are printed with "%x" as 32-bit values.
-inline unsigned AsHex(long value) { return static_cast<unsigned>(value); }
+inline unsigned AsHex(long value) {
+  return static_cast<unsigned>(value);
+}
 
 // Prints `console` and logs `log`, both given `hr`, when `hr` is negative; returns `hr`.
 HRESULT ReportIfFailed(HRESULT hr, const char* console, const char* log);

@@ -19,7 +19,9 @@ HRESULT PutParameter(IWbemClassObject* in, const wchar_t* name, const wchar_t* v
   return hvc::ReportIfFailed(hvc::PutWideText(in, name, value, type), console, log);
 }
 
-const wchar_t* TextOf(const VARIANT* value) { return value != nullptr && value->vt == VT_BSTR ? value->bstrVal : nullptr; }
+const wchar_t* TextOf(const VARIANT* value) {
+  return value != nullptr && value->vt == VT_BSTR ? value->bstrVal : nullptr;
+}
 
 // One method of the switch management service. `put` fills the in-parameters and returns the
 // first negative put result; `executed` runs once ExecMethod has succeeded. 0 when the method
@@ -36,20 +38,24 @@ long CallSwitchService(const wchar_t* method, const char* noMethod,
                                 noMethod};
   hvc::ServiceCall call;
   HRESULT hr = hvc::PrepareServiceCall(steps, call);
-  if (hr != 0) return hr;
+  if (hr != 0)
+    return hr;
   hr = put(call.in.Get());
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
 
   hvc::VariantHolder servicePath;
   hr = hvc::ServicePath(call.service.Get(), servicePath);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   char path[1024];
   hvc::CopyToNarrow(path, sizeof path, servicePath.Get());
   std::printf("Path variable %s\n", path);
 
   hvc::ComPtr<IWbemClassObject> out;
   hr = hvc::ExecuteMethod(servicePath.Get(), method, call.in.Get(), out);
-  if (hr != 0) return hr;
+  if (hr != 0)
+    return hr;
   executed();
   hvc::VariantHolder returnValue;
   hr = out ? hvc::GetProperty(out.Get(), L"ReturnValue", returnValue) : static_cast<HRESULT>(WBEM_E_NOT_FOUND);
@@ -59,14 +65,16 @@ long CallSwitchService(const wchar_t* method, const char* noMethod,
 // The first element of a string array, as narrow text. False when the value is no array of
 // strings or an empty one, so that nothing outside the array is read.
 bool FirstString(const VARIANT& value, char* buffer, std::size_t capacity) {
-  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr || SafeArrayGetDim(value.parray) != 1) return false;
+  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr || SafeArrayGetDim(value.parray) != 1)
+    return false;
   LONG lower = 0;
   LONG upper = -1;
   if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(value.parray, 1, &upper)) ||
       upper < lower)
     return false;
   void* data = nullptr;
-  if (FAILED(SafeArrayAccessData(value.parray, &data))) return false;
+  if (FAILED(SafeArrayAccessData(value.parray, &data)))
+    return false;
   hvc::CopyToNarrow(buffer, capacity, static_cast<BSTR*>(data)[0]);
   SafeArrayUnaccessData(value.parray);
   return true;
@@ -79,14 +87,17 @@ long HypervConfig::CreateVirtualSwitchPort(VARIANT* switchPath, char* portName) 
   const auto put = [&](IWbemClassObject* in) {
     HRESULT hr = PutParameter(in, L"VirtualSwitch", TextOf(switchPath), CIM_REFERENCE,
                               "Unable to put VirtualSwitch 0x%x", "VirtualSwitch put failed 0x%x\n");
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     hr = PutParameter(in, L"FriendlyName", L"Torvane PX created", CIM_STRING, "Unable to put FriendlyName 0x%x",
                       "FriendlyName put failed 0x%x\n");
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     name = hvc::NewGuidName();
     hr = hvc::ReportIfFailed(hvc::PutText(in, L"Name", name.name, CIM_STRING), "Name put failed 0x%x\n",
                              "Unable to put Name 0x%x");
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     return PutParameter(in, L"ScopeOfResidence", L"", CIM_STRING, "Unable to put ScopeOfResidence 0x%x",
                         "ScopeOfResidence put failed 0x%x\n");
   };
@@ -122,7 +133,8 @@ long HypervConfig::GetSwitchPortDetails(IWbemClassObject* adapter, IWbemClassObj
 
   hvc::ComPtr<IWbemClassObject> found;
   hr = hvc::FindSwitchPort(name, found);
-  if (hr != 0) return hr;
+  if (hr != 0)
+    return hr;
   *port = found.Detach();  // the caller's from here on, whatever follows
   hr = (*port)->Get(L"__PATH", 0, portPath, nullptr, nullptr);
   if (hr != 0) {

@@ -71,25 +71,32 @@ SwitchPorts PortsOfSwitch(const char* name) {
 hvc::ComPtr<IWbemClassObject> DefaultSettings() {
   hvc::ComPtr<IWbemClassObject> pool =
       FirstObject(hvc::wql::Quoted(hvc::wql::kResourcePoolBySubtype, "Microsoft Synthetic Ethernet Port"));
-  if (!pool) return {};
+  if (!pool)
+    return {};
   hvc::ComPtr<IWbemClassObject> capabilities = FirstObject(
       hvc::wql::AssociatorsOf(WholeText(pool.Get(), L"__PATH").c_str(), hvc::wql::kResultAllocationCapabilities));
-  if (!capabilities) return {};
+  if (!capabilities)
+    return {};
   hvc::ComPtr<IWbemClassObject> defines = FirstObject(hvc::wql::ReferencesOf(
       WholeText(capabilities.Get(), L"__PATH").c_str(), hvc::wql::kResultSettingsDefineCapabilities));
-  if (!defines || hvc::GetUint16(defines.Get(), L"ValueRole") != 0) return {};
+  if (!defines || hvc::GetUint16(defines.Get(), L"ValueRole") != 0)
+    return {};
   const std::string named = WholeText(defines.Get(), L"PartComponent");
 
   hvc::ComPtr<IWbemClassObject> settings = FirstObject(hvc::wql::DefaultAdapterSettings());
-  if (!settings) return {};
+  if (!settings)
+    return {};
   // Inside a path the InstanceID's backslashes are doubled; its closing character is left out.
   std::string escaped;
   for (const char c : WholeText(settings.Get(), L"InstanceID")) {
     escaped += c;
-    if (c == '\\') escaped += '\\';
+    if (c == '\\')
+      escaped += '\\';
   }
-  if (!escaped.empty()) escaped.pop_back();
-  if (named.find(escaped) == std::string::npos) return {};
+  if (!escaped.empty())
+    escaped.pop_back();
+  if (named.find(escaped) == std::string::npos)
+    return {};
   return settings;
 }
 
@@ -103,7 +110,8 @@ void PutNewIdentifier(IWbemClassObject* settings) {
   hvc::VariantHolder identifiers;
   hvc::MakeOneElementArray(wide.Get(), identifiers);
   const HRESULT hr = settings->Put(L"VirtualSystemIdentifiers", 0, &identifiers.Get(), 0);
-  if (hr != 0) hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);
+  if (hr != 0)
+    hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);
 }
 
 // ExecMethod on the service instance; a negative HRESULT is written to the console.
@@ -112,7 +120,8 @@ HRESULT CallService(IWbemClassObject* service, const wchar_t* method, IWbemClass
   hvc::VariantHolder path;
   hvc::GetProperty(service, L"__PATH", path);
   const HRESULT hr = hvc::ExecMethodOn(path.Get(), method, in, out);
-  if (FAILED(hr)) hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);
+  if (FAILED(hr))
+    hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);
   return hr;
 }
 
@@ -120,7 +129,8 @@ HRESULT CallService(IWbemClassObject* service, const wchar_t* method, IWbemClass
 
 // The settings object handed back is simply the enumerator's first: nothing ties it to the switch.
 IWbemClassObject* HypervConfig::GetSyntheticPort(IEnumWbemClassObject* settings, char* switchName) {
-  if (settings == nullptr) return nullptr;
+  if (settings == nullptr)
+    return nullptr;
   hvc::ComPtr<IWbemClassObject> setting;
   ULONG returned = 0;
   hvc::NextObject(settings, setting, returned);
@@ -151,11 +161,14 @@ int HypervConfig::RemoveVNicFromVM(IWbemClassObject*, VARIANT& resourcePath, VAR
     // Without a service instance there is nothing to call: fail, and leave the connection open
     // as nothing on the host has changed.
     hvc::ComPtr<IWbemClassObject> service = FirstObject(hvc::wql::kSystemService);
-    if (!service) return 1;
+    if (!service)
+      return 1;
     hvc::ComPtr<IWbemClassObject> signature;
-    if (hvc::SystemServiceMethod(L"RemoveVirtualSystemResources", signature) != 0) return 1;
+    if (hvc::SystemServiceMethod(L"RemoveVirtualSystemResources", signature) != 0)
+      return 1;
     hvc::ComPtr<IWbemClassObject> in;
-    if (signature) signature->SpawnInstance(0, in.Put());
+    if (signature)
+      signature->SpawnInstance(0, in.Put());
     if (in) {
       hvc::PutWideText(in.Get(), L"TargetSystem", vmPath.vt == VT_BSTR ? vmPath.bstrVal : nullptr, CIM_REFERENCE);
       hvc::VariantHolder resources;
@@ -169,24 +182,29 @@ int HypervConfig::RemoveVNicFromVM(IWbemClassObject*, VARIANT& resourcePath, VAR
     }
     const unsigned short returnValue = hvc::ReturnValueOf(out.Get());
     hvc::LogMsg("Return value of RemoveVirtualSystemServices method %d", hvc::AsSigned16(returnValue));
-    if (returnValue == 0) return 0;
-    if (returnValue == kJobStarted) return GetJobStatus(out.Get(), 0);
+    if (returnValue == 0)
+      return 0;
+    if (returnValue == kJobStarted)
+      return GetJobStatus(out.Get(), 0);
     closeEarly = true;
     hvc::LogMsg("Adding resources failed for %s", name);
     return 1;
   }();
-  if (closeEarly) closeWMIReferences();
+  if (closeEarly)
+    closeWMIReferences();
   return result;
 }
 
 // Kinds other than 1 (the synthetic Ethernet port) name no resource subtype: nothing is added and
 // the result is null.
 IWbemClassObject* HypervConfig::CreateNetworkAdapter(VARIANT vmPath, char* searchPath, int kind) {
-  if (kind != 1) return nullptr;
+  if (kind != 1)
+    return nullptr;
   bool closeEarly = false;
   hvc::ComPtr<IWbemClassObject> added = [&]() -> hvc::ComPtr<IWbemClassObject> {
     hvc::ComPtr<IWbemClassObject> settings = DefaultSettings();
-    if (!settings) return {};
+    if (!settings)
+      return {};
     hvc::PutWideText(settings.Get(), L"ElementName", L"Network Adapter", CIM_STRING);
     VARIANT staticMac;
     VariantInit(&staticMac);
@@ -196,26 +214,30 @@ IWbemClassObject* HypervConfig::CreateNetworkAdapter(VARIANT vmPath, char* searc
     PutNewIdentifier(settings.Get());
 
     hvc::ComPtr<IWbemClassObject> service = FirstObject(hvc::wql::kSystemService);
-    if (!service) return {};
+    if (!service)
+      return {};
     hvc::ComPtr<IWbemClassObject> signature;
     hvc::ComPtr<IWbemClassObject> in;
     if (hvc::SystemServiceMethod(L"AddVirtualSystemResources", signature) != 0 || !signature ||
         signature->SpawnInstance(0, in.Put()) != 0)
       return {};
-    if (hvc::PutWideText(in.Get(), L"TargetSystem", vmPath.vt == VT_BSTR ? vmPath.bstrVal : nullptr,
-                         CIM_REFERENCE) != 0)
+    if (hvc::PutWideText(in.Get(), L"TargetSystem", vmPath.vt == VT_BSTR ? vmPath.bstrVal : nullptr, CIM_REFERENCE) !=
+        0)
       return {};
 
     hvc::SettingsText text;
-    if (FAILED(text.Open(false))) return {};
+    if (FAILED(text.Open(false)))
+      return {};
     hvc::BstrPtr settingsText;
-    if (text.Render(settings.Get(), settingsText) != 0) return {};
+    if (text.Render(settings.Get(), settingsText) != 0)
+      return {};
     hvc::VariantHolder texts;
     hvc::MakeOneElementArray(settingsText.Get(), texts);
     in->Put(L"ResourcesettingData", 0, &texts.Get(), 0);
     // The in-parameters must render as well, though their text is not used.
     hvc::BstrPtr parametersText;
-    if (text.Render(in.Get(), parametersText) != 0) return {};
+    if (text.Render(in.Get(), parametersText) != 0)
+      return {};
 
     hvc::ComPtr<IWbemClassObject> out;
     if (FAILED(CallService(service.Get(), L"AddVirtualSystemResources", in.Get(), out))) {
@@ -236,6 +258,7 @@ IWbemClassObject* HypervConfig::CreateNetworkAdapter(VARIANT vmPath, char* searc
     hvc::LogMsg("Adding resources failed");
     return {};
   }();
-  if (closeEarly) closeWMIReferences();
+  if (closeEarly)
+    closeWMIReferences();
   return added.Detach();
 }

@@ -8,19 +8,26 @@
 
 namespace hvc {
 
-void RaiseComError(HRESULT hr) { throw _com_error(hr, nullptr); }
+void RaiseComError(HRESULT hr) {
+  throw _com_error(hr, nullptr);
+}
 
 namespace {
-[[noreturn]] void RaiseLastError() { RaiseComError(HRESULT_FROM_WIN32(GetLastError())); }
+[[noreturn]] void RaiseLastError() {
+  RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
+}
 }  // namespace
 
 BSTR AnsiToBstr(const char* text) {
-  if (text == nullptr) return nullptr;
+  if (text == nullptr)
+    return nullptr;
   const int sourceLength = lstrlenA(text) + 1;  // with the terminating zero
   const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, sourceLength, nullptr, 0);
-  if (wideLength == 0) RaiseLastError();
+  if (wideLength == 0)
+    RaiseLastError();
   wchar_t* buffer = new (std::nothrow) wchar_t[static_cast<std::size_t>(wideLength)];
-  if (buffer == nullptr) RaiseComError(E_OUTOFMEMORY);
+  if (buffer == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
   if (MultiByteToWideChar(CP_ACP, 0, text, sourceLength, buffer, wideLength) == 0) {
     const DWORD error = GetLastError();
     delete[] buffer;
@@ -28,17 +35,21 @@ BSTR AnsiToBstr(const char* text) {
   }
   BSTR result = SysAllocString(buffer);
   delete[] buffer;
-  if (result == nullptr) RaiseComError(E_OUTOFMEMORY);
+  if (result == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
   return result;
 }
 
 char* BstrToAnsi(const wchar_t* text) {
-  if (text == nullptr) return nullptr;
+  if (text == nullptr)
+    return nullptr;
   const int sourceLength = lstrlenW(text) + 1;
   const int narrowLength = WideCharToMultiByte(CP_ACP, 0, text, sourceLength, nullptr, 0, nullptr, nullptr);
-  if (narrowLength == 0) RaiseLastError();
+  if (narrowLength == 0)
+    RaiseLastError();
   char* buffer = new (std::nothrow) char[static_cast<std::size_t>(narrowLength)];
-  if (buffer == nullptr) RaiseComError(E_OUTOFMEMORY);
+  if (buffer == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
   if (WideCharToMultiByte(CP_ACP, 0, text, sourceLength, buffer, narrowLength, nullptr, nullptr) == 0) {
     const DWORD error = GetLastError();
     delete[] buffer;
@@ -48,10 +59,12 @@ char* BstrToAnsi(const wchar_t* text) {
 }
 
 void CopyToNarrow(char* dest, std::size_t capacity, const wchar_t* text) {
-  if (dest == nullptr || capacity == 0) return;
+  if (dest == nullptr || capacity == 0)
+    return;
   dest[0] = '\0';
   // The CRT would treat null text as an invalid parameter and end the process.
-  if (text == nullptr) return;
+  if (text == nullptr)
+    return;
   std::size_t written = 0;
   wcstombs_s(&written, dest, capacity, text, _TRUNCATE);
 }
@@ -76,23 +89,28 @@ SharedBstr::Record* SharedBstr::MakeRecord(BSTR wide) {
 }
 
 SharedBstr::SharedBstr(const char* text) {
-  if (text != nullptr) record_ = MakeRecord(AnsiToBstr(text));
+  if (text != nullptr)
+    record_ = MakeRecord(AnsiToBstr(text));
 }
 
 SharedBstr::SharedBstr(const wchar_t* text) {
-  if (text == nullptr) return;
+  if (text == nullptr)
+    return;
   BSTR wide = SysAllocString(text);
-  if (wide == nullptr) RaiseComError(E_OUTOFMEMORY);
+  if (wide == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
   record_ = MakeRecord(wide);
 }
 
 SharedBstr::SharedBstr(const SharedBstr& other) noexcept : record_(other.record_) {
-  if (record_ != nullptr) ++record_->refs;
+  if (record_ != nullptr)
+    ++record_->refs;
 }
 
 SharedBstr& SharedBstr::operator=(const SharedBstr& other) noexcept {
   if (record_ != other.record_) {
-    if (other.record_ != nullptr) ++other.record_->refs;
+    if (other.record_ != nullptr)
+      ++other.record_->refs;
     Release();
     record_ = other.record_;
   }
@@ -101,17 +119,21 @@ SharedBstr& SharedBstr::operator=(const SharedBstr& other) noexcept {
 
 SharedBstr& SharedBstr::operator=(const char* text) {
   // Assigning the holder's own narrow copy would free it before it is read.
-  if (text != nullptr && record_ != nullptr && record_->narrow == text) return *this;
+  if (text != nullptr && record_ != nullptr && record_->narrow == text)
+    return *this;
   Record* fresh = text != nullptr ? MakeRecord(AnsiToBstr(text)) : nullptr;
   Release();
   record_ = fresh;
   return *this;
 }
 
-SharedBstr::~SharedBstr() { Release(); }
+SharedBstr::~SharedBstr() {
+  Release();
+}
 
 void SharedBstr::Release() noexcept {
-  if (record_ == nullptr) return;
+  if (record_ == nullptr)
+    return;
   if (--record_->refs == 0) {
     SysFreeString(record_->wide);
     delete[] record_->narrow;
@@ -120,11 +142,15 @@ void SharedBstr::Release() noexcept {
   record_ = nullptr;
 }
 
-BSTR SharedBstr::Bstr() const noexcept { return record_ != nullptr ? record_->wide : nullptr; }
+BSTR SharedBstr::Bstr() const noexcept {
+  return record_ != nullptr ? record_->wide : nullptr;
+}
 
 const char* SharedBstr::Narrow() const {
-  if (record_ == nullptr) return nullptr;
-  if (record_->narrow == nullptr) record_->narrow = BstrToAnsi(record_->wide);
+  if (record_ == nullptr)
+    return nullptr;
+  if (record_->narrow == nullptr)
+    record_->narrow = BstrToAnsi(record_->wide);
   return record_->narrow;
 }
 

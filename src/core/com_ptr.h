@@ -36,7 +36,8 @@ class ComPtr {
   // Gives up ownership without releasing.
   T* Detach() noexcept { return std::exchange(p_, nullptr); }
   void Reset() noexcept {
-    if (p_ != nullptr) std::exchange(p_, nullptr)->Release();
+    if (p_ != nullptr)
+      std::exchange(p_, nullptr)->Release();
   }
 
  private:
@@ -103,7 +104,8 @@ class SafeArrayPtr {
   SAFEARRAY* Get() const noexcept { return p_; }
   SAFEARRAY* Detach() noexcept { return std::exchange(p_, nullptr); }
   void Reset() noexcept {
-    if (p_ != nullptr) SafeArrayDestroy(std::exchange(p_, nullptr));
+    if (p_ != nullptr)
+      SafeArrayDestroy(std::exchange(p_, nullptr));
   }
 
  private:

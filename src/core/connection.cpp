@@ -20,8 +20,10 @@ int HypervConfig::OpenWMIReferences() {
   hvc::ConnectionState& state = hvc::CurrentConnection();
   state = hvc::ConnectionState{};
   // An open while the caller holds the connection replaces it; the old references go.
-  if (g_pServices != nullptr) g_pServices->Release();
-  if (g_pLocator != nullptr) g_pLocator->Release();
+  if (g_pServices != nullptr)
+    g_pServices->Release();
+  if (g_pLocator != nullptr)
+    g_pLocator->Release();
   g_pServices = nullptr;
   g_pLocator = nullptr;
 
@@ -61,8 +63,10 @@ int HypervConfig::OpenWMIReferences() {
 }
 
 int HypervConfig::closeWMIReferences() {
-  if (g_pServices != nullptr) g_pServices->Release();
-  if (g_pLocator != nullptr) g_pLocator->Release();
+  if (g_pServices != nullptr)
+    g_pServices->Release();
+  if (g_pLocator != nullptr)
+    g_pLocator->Release();
   CoUninitialize();
   hvc::CurrentConnection().comUninitialised = true;
   g_pServices = nullptr;
@@ -70,6 +74,10 @@ int HypervConfig::closeWMIReferences() {
   return 0;
 }
 
-int HypervConfig::OpenWMINamespace() { return OpenWMIReferences(); }
+int HypervConfig::OpenWMINamespace() {
+  return OpenWMIReferences();
+}
 
-int HypervConfig::CloseWMINamespace() { return closeWMIReferences(); }
+int HypervConfig::CloseWMINamespace() {
+  return closeWMIReferences();
+}

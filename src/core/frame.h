@@ -51,7 +51,8 @@ int EnumeratingFrame(Open open, Work work, Record*& list, void* buffer, unsigned
     return 1;
   }
   const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(Record);
-  if (bytes > 0) std::memcpy(buffer, list, bytes);
+  if (bytes > 0)
+    std::memcpy(buffer, list, bytes);
   *size = static_cast<unsigned long>(bytes);
   CloseFrame();
   discard();

@@ -36,7 +36,8 @@ int HypervConfig::GetJobStatus(void* outParams, int report) {
     while (hvc::NextObject(jobs.Get(), job, returned), returned != 0 && job) {
       char instanceId[1024];
       hvc::GetText(job.Get(), L"InstanceId", instanceId, sizeof instanceId);
-      if (std::strstr(jobPath, instanceId) == nullptr) continue;
+      if (std::strstr(jobPath, instanceId) == nullptr)
+        continue;
       char description[1024];
       hvc::GetText(job.Get(), L"Description", description, sizeof description);
       const unsigned short errorCode = hvc::GetUint16(job.Get(), L"ErrorCode");
@@ -48,11 +49,14 @@ int HypervConfig::GetJobStatus(void* outParams, int report) {
       seen = true;
     }
     // A job that was under way and has left the list will not report again: stop waiting.
-    if ((state != kStarting && state != kRunning) || !seen) break;
+    if ((state != kStarting && state != kRunning) || !seen)
+      break;
   }
 
   std::cout << kLabel << ": Job state " << state << std::endl;
-  if (state == kCompleted) return 0;
-  if (report != 0) hvc::LogMsg("State Change for failed with job state-%d", static_cast<int>(state));
+  if (state == kCompleted)
+    return 0;
+  if (report != 0)
+    hvc::LogMsg("State Change for failed with job state-%d", static_cast<int>(state));
   return 1;
 }

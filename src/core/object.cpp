@@ -11,9 +11,13 @@ HYPERVCONFIG_API vMachines* g_vmList = nullptr;
 HYPERVCONFIG_API vNetwork* g_switchList = nullptr;
 HYPERVCONFIG_API vAssocAdapter* g_adapterList = nullptr;
 
-HypervConfig::HypervConfig() { std::memset(m_errStr, 0, sizeof m_errStr); }
+HypervConfig::HypervConfig() {
+  std::memset(m_errStr, 0, sizeof m_errStr);
+}
 
-HypervConfig::~HypervConfig() { std::memset(m_errStr, 0, sizeof m_errStr); }
+HypervConfig::~HypervConfig() {
+  std::memset(m_errStr, 0, sizeof m_errStr);
+}
 
 HypervConfig& HypervConfig::operator=(const HypervConfig& other) {
   m_first = other.m_first;
@@ -21,10 +25,13 @@ HypervConfig& HypervConfig::operator=(const HypervConfig& other) {
   return *this;
 }
 
-char* HypervConfig::GetErrStr(int) { return m_errStr; }
+char* HypervConfig::GetErrStr(int) {
+  return m_errStr;
+}
 
 void HypervConfig::StrToLower(char* source, char* destination) {
-  if (source == nullptr || destination == nullptr) return;
+  if (source == nullptr || destination == nullptr)
+    return;
   std::size_t i = 0;
   for (; source[i] != '\0'; ++i)
     destination[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(source[i])));

@@ -4,9 +4,9 @@
 #include "inventory/lists.h"
 
 int HypervConfig::GetAdapters(void* buffer, unsigned long* size, char* name) {
-  return hvc::EnumeratingFrame(
-      [this] { return OpenWMIReferences(); }, [this, name](int* count) { return GetAssociatedAdapters(count, name); },
-      g_adapterList, buffer, size);
+  return hvc::EnumeratingFrame([this] { return OpenWMIReferences(); },
+                               [this, name](int* count) { return GetAssociatedAdapters(count, name); }, g_adapterList,
+                               buffer, size);
 }
 
 int HypervConfig::GetAssociatedAdapters(int* count, char*) {

@@ -12,9 +12,8 @@
 #include "platform/wql.h"
 
 int HypervConfig::GetExternalPorts(void* buffer, unsigned long* size) {
-  return hvc::EnumeratingFrame(
-      [this] { return OpenWMIReferences(); }, [this](int* count) { return GetAllExtPorts(count); }, g_extPortList,
-      buffer, size);
+  return hvc::EnumeratingFrame([this] { return OpenWMIReferences(); },
+                               [this](int* count) { return GetAllExtPorts(count); }, g_extPortList, buffer, size);
 }
 
 int HypervConfig::GetAllExtPorts(int* count) {
@@ -36,10 +35,12 @@ int HypervConfig::GetAllExtPorts(int* count) {
     // The 64-bit MTU arrives as decimal text; five characters decide whether the port is listed.
     char mtu[6] = {};
     hvc::GetText(port.Get(), L"ActiveMaximumTransmissionUnit", mtu, sizeof mtu);
-    if (std::atoi(mtu) == 0) continue;
+    if (std::atoi(mtu) == 0)
+      continue;
 
     vExtPort* grown = hvc::GrowList(g_extPortList, listed);
-    if (grown == nullptr) return 0;  // the frame then reports no records
+    if (grown == nullptr)
+      return 0;  // the frame then reports no records
     vExtPort& record = *grown;
 
     hvc::VariantHolder value;

@@ -18,7 +18,8 @@ namespace hvc {
 template <class Record>
 Record* GrowList(Record*& list, int count) {
   void* grown = std::realloc(list, static_cast<std::size_t>(count + 1) * sizeof(Record));
-  if (grown == nullptr) return nullptr;
+  if (grown == nullptr)
+    return nullptr;
   list = static_cast<Record*>(grown);
   std::memset(&list[count], 0, sizeof(Record));
   return &list[count];
@@ -45,13 +46,15 @@ int ListMachines(Record*& list, int* count, Each each) {
     ComPtr<IWbemClassObject> machine;
     ULONG returned = 0;
     NextObject(machines.Get(), machine, returned);
-    if (returned == 0) break;
+    if (returned == 0)
+      break;
     if (!machine) {
       LogMsg("Unable to fetch VM's info");
       return 1;
     }
     Record* record = GrowList(list, index);
-    if (record == nullptr) return 0;  // the frame then reports no records
+    if (record == nullptr)
+      return 0;  // the frame then reports no records
 
     VariantHolder value;
     GetProperty(machine.Get(), L"Name", value);

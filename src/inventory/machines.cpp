@@ -26,12 +26,15 @@ void ReportQueryFailure(HRESULT hr) {
 // '=' up to the last '"'. Nothing when the text has no such shape.
 void LastKeyValue(const char* path, char* field, std::size_t width) {
   const char* equals = std::strrchr(path, '=');
-  if (equals == nullptr || equals[1] == '\0') return;
+  if (equals == nullptr || equals[1] == '\0')
+    return;
   const char* rest = equals + 2;
   const char* quote = std::strrchr(rest, '"');
-  if (quote == nullptr) return;
+  if (quote == nullptr)
+    return;
   std::size_t length = static_cast<std::size_t>(quote - rest);
-  if (length > width - 1) length = width - 1;
+  if (length > width - 1)
+    length = width - 1;
   std::memcpy(field, rest, length);
   field[length] = '\0';
 }
@@ -39,14 +42,16 @@ void LastKeyValue(const char* path, char* field, std::size_t width) {
 // Element 0 of a string array, as narrow text; empty when there is none.
 void FirstElement(const VARIANT& value, char* buffer, std::size_t capacity) {
   buffer[0] = '\0';
-  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr) return;
+  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr)
+    return;
   LONG lower = 0;
   LONG upper = -1;
   if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(value.parray, 1, &upper)) ||
       upper < lower)
     return;
   BSTR first = nullptr;
-  if (FAILED(SafeArrayGetElement(value.parray, &lower, &first))) return;
+  if (FAILED(SafeArrayGetElement(value.parray, &lower, &first)))
+    return;
   hvc::CopyToNarrow(buffer, capacity, first);
   SysFreeString(first);
 }
@@ -54,18 +59,18 @@ void FirstElement(const VARIANT& value, char* buffer, std::size_t capacity) {
 }  // namespace
 
 int HypervConfig::GetVirtualMachines(void* buffer, unsigned long* size) {
-  return hvc::EnumeratingFrame(
-      [this] { return OpenWMIReferences(); }, [this](int* count) { return GetAllVMS(nullptr, count); }, g_vmList,
-      buffer, size);
+  return hvc::EnumeratingFrame([this] { return OpenWMIReferences(); },
+                               [this](int* count) { return GetAllVMS(nullptr, count); }, g_vmList, buffer, size);
 }
 
 int HypervConfig::GetAllVMS(vMachines*, int* count) {
   // The switch walk runs while the machine enumeration is still open; the adapter lists after it.
-  const int result = hvc::ListMachines(g_vmList, count, [this](int index, IWbemClassObject*) {
-    GetVSwitchListForVM(index);
-  });
-  if (result != 0 || g_vmList == nullptr) return result;
-  for (int i = 0; i < *count; ++i) GetVirtualNetworkAdapters(g_vmList[i].Name, &g_vmList[i]);
+  const int result =
+      hvc::ListMachines(g_vmList, count, [this](int index, IWbemClassObject*) { GetVSwitchListForVM(index); });
+  if (result != 0 || g_vmList == nullptr)
+    return result;
+  for (int i = 0; i < *count; ++i)
+    GetVirtualNetworkAdapters(g_vmList[i].Name, &g_vmList[i]);
   return 0;
 }
 
@@ -76,8 +81,7 @@ int HypervConfig::GetVirtualNetworkAdapters(char* vmName, vMachines* vm) {
 
   hvc::ComPtr<IEnumWbemClassObject> adapters;
   if (hvc::ExecQuery(query, hvc::kImmediate, adapters) != 0) {
-    hvc::LogMsg("Unable to fetch Msvm_SyntheticEthernetPortSettingData instance %d",
-                static_cast<int>(GetLastError()));
+    hvc::LogMsg("Unable to fetch Msvm_SyntheticEthernetPortSettingData instance %d", static_cast<int>(GetLastError()));
     return 1;
   }
 
@@ -102,11 +106,13 @@ int HypervConfig::GetVirtualNetworkAdapters(char* vmName, vMachines* vm) {
     if (SUCCEEDED(hvc::GetProperty(adapter.Get(), L"Connection", connection))) {
       FirstElement(connection.Get(), text, sizeof text);
       std::printf("%s %s\n", kAdaptersLabel, text);
-      if (text[0] != '\0') LastKeyValue(text, slot.Connection, sizeof slot.Connection);
+      if (text[0] != '\0')
+        LastKeyValue(text, slot.Connection, sizeof slot.Connection);
       ++vm->AdapterCount;
     }
     // Clears the next slot, or wipes this one when its adapter was not counted.
-    if (vm->AdapterCount < kListRoom) std::memset(&vm->Adapters[vm->AdapterCount], 0, sizeof(vAdapter));
+    if (vm->AdapterCount < kListRoom)
+      std::memset(&vm->Adapters[vm->AdapterCount], 0, sizeof(vAdapter));
   }
   return 0;
 }
@@ -130,7 +136,8 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
   for (;;) {
     hvc::ComPtr<IWbemClassObject> vswitch;
     ULONG returned = 0;
-    if (hvc::NextObject(switches.Get(), vswitch, returned) == WBEM_S_FALSE || returned == 0 || !vswitch) break;
+    if (hvc::NextObject(switches.Get(), vswitch, returned) == WBEM_S_FALSE || returned == 0 || !vswitch)
+      break;
     char name[128] = {};
     char elementName[128] = {};
     char switchPath[1024];
@@ -149,9 +156,11 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
     for (;;) {
       hvc::ComPtr<IWbemClassObject> port;
       const HRESULT next = hvc::NextObject(ports.Get(), port, returned);
-      if (next == WBEM_S_FALSE) break;
+      if (next == WBEM_S_FALSE)
+        break;
       if (returned == 0 || !port) {
-        if (--retries < 0) break;
+        if (--retries < 0)
+          break;
         continue;
       }
       char portPath[1024];
@@ -169,7 +178,8 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
         hvc::GetText(endpoint.Get(), L"__PATH", endpointPath, sizeof endpointPath);
         char lowerName[128] = {};
         StrToLower(g_vmList[vmIndex].Name, lowerName);
-        if (std::strstr(endpointPath, lowerName) == nullptr) continue;
+        if (std::strstr(endpointPath, lowerName) == nullptr)
+          continue;
         // Room for 24: further matches are not listed.
         if (matches < kListRoom) {
           vMachines& record = g_vmList[vmIndex];

@@ -24,10 +24,12 @@ hvc::ComPtr<IWbemClassObject> FirstAssociated(const char* path, const char* clau
 void WalkToEthernetPort(const char* switchPath, vNetwork& record) {
   char path[1024];
   hvc::ComPtr<IWbemClassObject> port = FirstAssociated(switchPath, hvc::wql::kResultSwitchPort);
-  if (!port) return;
+  if (!port)
+    return;
   hvc::GetText(port.Get(), L"__PATH", path, sizeof path);
   hvc::ComPtr<IWbemClassObject> endpoint = FirstAssociated(path, hvc::wql::kResultLanEndpoint);
-  if (!endpoint) return;
+  if (!endpoint)
+    return;
   hvc::GetText(endpoint.Get(), L"__PATH", path, sizeof path);
   hvc::ComPtr<IWbemClassObject> ethernet = FirstAssociated(path, hvc::wql::kAssocGlobalSap);
   if (!ethernet) {
@@ -51,9 +53,9 @@ void WalkToEthernetPort(const char* switchPath, vNetwork& record) {
 }  // namespace
 
 int HypervConfig::GetVirtualSwitches(void* buffer, unsigned long* size) {
-  return hvc::EnumeratingFrame(
-      [this] { return OpenWMIReferences(); }, [this](int* count) { return GetAllVswitches(nullptr, count); },
-      g_switchList, buffer, size);
+  return hvc::EnumeratingFrame([this] { return OpenWMIReferences(); },
+                               [this](int* count) { return GetAllVswitches(nullptr, count); }, g_switchList, buffer,
+                               size);
 }
 
 int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
@@ -72,7 +74,8 @@ int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
     char path[1024];
     hvc::GetText(vswitch.Get(), L"__PATH", path, sizeof path);
     vNetwork* grown = hvc::GrowList(g_switchList, index);
-    if (grown == nullptr) return 0;  // the frame then reports no records
+    if (grown == nullptr)
+      return 0;  // the frame then reports no records
     vNetwork& record = *grown;
 
     hvc::VariantHolder value;

@@ -30,6 +30,8 @@ void ReportHresult(const char* message, HRESULT hr);
 void ReportHresultWithLastError(const char* message, HRESULT hr);
 
 // ReturnValue and other 16-bit codes are printed as signed 16-bit numbers (32775 as -32761).
-inline int AsSigned16(unsigned long value) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(value)); }
+inline int AsSigned16(unsigned long value) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
+}
 
 }  // namespace hvc

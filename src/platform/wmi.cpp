@@ -65,13 +65,15 @@ HRESULT PutWideText(IWbemClassObject* object, const wchar_t* name, const wchar_t
   VariantHolder value;
   value.Get().vt = VT_BSTR;
   value.Get().bstrVal = SysAllocString(text);
-  if (text != nullptr && value.Get().bstrVal == nullptr) RaiseComError(E_OUTOFMEMORY);
+  if (text != nullptr && value.Get().bstrVal == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
   return object->Put(name, 0, &value.Get(), type);
 }
 
 HRESULT MakeOneElementArray(const wchar_t* element, VariantHolder& array) {
   SAFEARRAY* elements = SafeArrayCreateVector(VT_BSTR, 0, 1);
-  if (elements == nullptr) RaiseComError(E_OUTOFMEMORY);
+  if (elements == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
   VARIANT& value = *array.Put();
   value.vt = VT_ARRAY | VT_BSTR;
   value.parray = elements;
@@ -83,8 +85,10 @@ HRESULT MakeOneElementArray(const wchar_t* element, VariantHolder& array) {
 bool FirstObject(const std::string& query, ComPtr<IWbemClassObject>& object, DWORD pause) {
   object.Reset();
   ComPtr<IEnumWbemClassObject> found;
-  if (FAILED(ExecQuery(query, kImmediate, found)) || !found) return false;
-  if (pause != 0) Sleep(pause);
+  if (FAILED(ExecQuery(query, kImmediate, found)) || !found)
+    return false;
+  if (pause != 0)
+    Sleep(pause);
   ULONG returned = 0;
   if (NextObject(found.Get(), object, returned) != WBEM_S_NO_ERROR || returned == 0 || !object) {
     object.Reset();
@@ -110,8 +114,10 @@ HRESULT SpawnInParameters(IWbemClassObject* classObject, const wchar_t* method, 
   in.Reset();
   ComPtr<IWbemClassObject> signature;
   const HRESULT hr = GetMethodShown(classObject, method, signature);
-  if (hr != 0) return hr;
-  if (!signature) return static_cast<HRESULT>(WBEM_E_INVALID_METHOD_PARAMETERS);
+  if (hr != 0)
+    return hr;
+  if (!signature)
+    return static_cast<HRESULT>(WBEM_E_INVALID_METHOD_PARAMETERS);
   return signature->SpawnInstance(0, in.Put());
 }
 
@@ -137,10 +143,13 @@ GuidName NewGuidName() {
 }
 
 void CopyCut(char* field, std::size_t width, const char* text) {
-  if (width == 0) return;
+  if (width == 0)
+    return;
   std::size_t length = text != nullptr ? std::strlen(text) : 0;
-  if (length > width - 1) length = width - 1;
-  if (length > 0) std::memcpy(field, text, length);
+  if (length > width - 1)
+    length = width - 1;
+  if (length > 0)
+    std::memcpy(field, text, length);
   field[length] = '\0';
 }
 

@@ -22,8 +22,8 @@ constexpr DWORD kSettle = 10;  // ms the provider is given before its new object
 void PrintLastError() {
   const DWORD error = GetLastError();
   char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
-                 LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, LANG_USER_DEFAULT,
+                 reinterpret_cast<LPSTR>(&text), 0, nullptr);
   std::printf("ERROR: %s: %s\n", "Error Occured", text != nullptr ? text : "");
   LocalFree(text);
 }
@@ -40,7 +40,8 @@ struct Paths {
 // there is no object to go on with, and the provider reported no failure to quote.
 bool PathOfFirst(const std::string& query, hvc::VariantHolder& path) {
   hvc::ComPtr<IWbemClassObject> object;
-  if (!hvc::FirstObject(query, object)) return false;
+  if (!hvc::FirstObject(query, object))
+    return false;
   hvc::GetProperty(object.Get(), L"__PATH", path);
   return true;
 }
@@ -51,16 +52,21 @@ class SwitchCreation {
       : extPortDeviceID_(extPortDeviceID), switchName_(switchName), switchType_(switchType), switchGuid_(switchGuid) {}
 
   hvc::StepsEnd Run() {
-    if (!service_.Open("Unable to fetch VM's info")) return hvc::Failed();
-    if (const auto failed = CreateSwitch()) return *failed;
+    if (!service_.Open("Unable to fetch VM's info"))
+      return hvc::Failed();
+    if (const auto failed = CreateSwitch())
+      return *failed;
     if (switchType_ == kExternal) {
-      if (const auto failed = BindExternalPort()) return *failed;
+      if (const auto failed = BindExternalPort())
+        return *failed;
     } else if (switchType_ == kInternal) {
-      if (const auto failed = CreateInternalPort()) return *failed;
+      if (const auto failed = CreateInternalPort())
+        return *failed;
     } else {
       return hvc::Done();  // a switch bound to nothing
     }
-    if (const auto failed = CreateSwitchPort()) return *failed;
+    if (const auto failed = CreateSwitchPort())
+      return *failed;
     return ConnectPorts();
   }
 
@@ -69,7 +75,8 @@ class SwitchCreation {
 
   Step CreateSwitch() {
     hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"CreateSwitch", in)) return hvc::Failed();
+    if (!service_.Prepare(L"CreateSwitch", in))
+      return hvc::Failed();
     switchGuid_ = hvc::NewGuidName();
     hvc::PutText(in.Get(), L"Name", switchGuid_.name, CIM_STRING);
     hvc::PutText(in.Get(), L"FriendlyName", switchName_, CIM_STRING);
@@ -80,7 +87,8 @@ class SwitchCreation {
 
     hvc::ComPtr<IWbemClassObject> out;
     const HRESULT hr = service_.Call(L"CreateSwitch", in.Get(), out);
-    if (FAILED(hr)) return hvc::MethodNotExecuted(hr);
+    if (FAILED(hr))
+      return hvc::MethodNotExecuted(hr);
     // Whether the switch exists is decided by looking for it, not by what the call reported.
     static_cast<void>(hvc::ReturnValueOf(out.Get()));
 
@@ -101,7 +109,8 @@ class SwitchCreation {
       return hvc::Failed();
     }
     hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"BindExternalEthernetPort", in)) return hvc::Failed();
+    if (!service_.Prepare(L"BindExternalEthernetPort", in))
+      return hvc::Failed();
     hvc::GetProperty(port.Get(), L"__PATH", paths_.port);
     hvc::PutPath(in.Get(), L"ExternalEthernetPort", paths_.port.Get());
 
@@ -121,7 +130,8 @@ class SwitchCreation {
 
   Step CreateInternalPort() {
     hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"CreateInternalEthernetPortDynamicMac", in)) return hvc::Failed();
+    if (!service_.Prepare(L"CreateInternalEthernetPortDynamicMac", in))
+      return hvc::Failed();
     hvc::PutWideText(in.Get(), L"Name", switchGuid_.braced, CIM_STRING);
     hvc::PutText(in.Get(), L"FriendlyName", switchName_, CIM_STRING);
     if (const auto failed = CallJudged(L"CreateInternalEthernetPortDynamicMac", in.Get(),
@@ -134,7 +144,8 @@ class SwitchCreation {
 
   Step CreateSwitchPort() {
     hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"CreateSwitchPort", in)) return hvc::Failed();
+    if (!service_.Prepare(L"CreateSwitchPort", in))
+      return hvc::Failed();
     hvc::PutPath(in.Get(), L"VirtualSwitch", paths_.vswitch.Get());
     hvc::PutText(in.Get(), L"FriendlyName", switchName_, CIM_STRING);
     const hvc::GuidName portName = hvc::NewGuidName();
@@ -153,7 +164,8 @@ class SwitchCreation {
       return hvc::Failed();
 
     hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"ConnectSwitchPort", in)) return hvc::Failed();
+    if (!service_.Prepare(L"ConnectSwitchPort", in))
+      return hvc::Failed();
     hvc::PutPath(in.Get(), L"LANEndpoint", paths_.endpoint.Get());
     hvc::PutPath(in.Get(), L"SwitchPort", paths_.switchPort.Get());
     if (const auto failed = CallJudged(L"ConnectSwitchPort", in.Get(), "ConnectSwitchPort method failed %d", true))
@@ -167,7 +179,8 @@ class SwitchCreation {
   Step CallJudged(const wchar_t* method, IWbemClassObject* in, const char* refusedLog, bool logValue) {
     hvc::ComPtr<IWbemClassObject> out;
     const HRESULT hr = service_.Call(method, in, out);
-    if (FAILED(hr)) return hvc::MethodNotExecuted(hr);
+    if (FAILED(hr))
+      return hvc::MethodNotExecuted(hr);
     const unsigned short returned = hvc::ReturnValueOf(out.Get());
     if (returned != 0) {
       if (logValue)

@@ -13,9 +13,11 @@ namespace {
 // ReturnValue is not read: an accepted call counts as done, and no job is awaited.
 hvc::StepsEnd DeleteFirstSwitch(const char* switchQuery, const char* argument) {
   hvc::SwitchService service;
-  if (!service.Open(nullptr)) return hvc::Failed();
+  if (!service.Open(nullptr))
+    return hvc::Failed();
   hvc::ComPtr<IWbemClassObject> in;
-  if (!service.Prepare(L"DeleteSwitch", in)) return hvc::Failed();
+  if (!service.Prepare(L"DeleteSwitch", in))
+    return hvc::Failed();
 
   hvc::ComPtr<IWbemClassObject> vswitch;
   if (!hvc::FirstObject(hvc::wql::Quoted(switchQuery, argument), vswitch)) {
@@ -28,19 +30,22 @@ hvc::StepsEnd DeleteFirstSwitch(const char* switchQuery, const char* argument) {
 
   hvc::ComPtr<IWbemClassObject> out;
   const HRESULT hr = service.Call(L"DeleteSwitch", in.Get(), out);
-  if (FAILED(hr)) return hvc::MethodNotExecuted(hr);
+  if (FAILED(hr))
+    return hvc::MethodNotExecuted(hr);
   return hvc::Done();
 }
 
 int Finish(HypervConfig& config, const hvc::StepsEnd& end) {
-  if (end.then == hvc::StepsEnd::Then::closeConnection) config.CloseWMINamespace();
+  if (end.then == hvc::StepsEnd::Then::closeConnection)
+    config.CloseWMINamespace();
   return end.result;
 }
 
 }  // namespace
 
 int HypervConfig::DeleteVSwitch(char* switchName) {
-  return hvc::ActingFrame([this] { return OpenWMIReferences(); }, [this, switchName] { return DeleteVirtNetwork(switchName); });
+  return hvc::ActingFrame([this] { return OpenWMIReferences(); },
+                          [this, switchName] { return DeleteVirtNetwork(switchName); });
 }
 
 int HypervConfig::DeleteVirtNetwork(char* switchName) {

@@ -8,7 +8,8 @@ namespace hvc {
 
 bool SwitchService::Open(const char* noServiceLog) {
   if (!FirstObject(wql::kSwitchService, instance_)) {
-    if (noServiceLog != nullptr) LogMsg(noServiceLog);
+    if (noServiceLog != nullptr)
+      LogMsg(noServiceLog);
     return false;
   }
   return GetClassShown(L"Msvm_VirtualSwitchManagementService", class_) == 0;

@@ -18,9 +18,15 @@ struct StepsEnd {
   Then then = Then::keep;
 };
 
-inline StepsEnd Done() { return {0}; }
-inline StepsEnd Failed() { return {1}; }
-inline StepsEnd FailedAndClose() { return {1, StepsEnd::Then::closeConnection}; }
+inline StepsEnd Done() {
+  return {0};
+}
+inline StepsEnd Failed() {
+  return {1};
+}
+inline StepsEnd FailedAndClose() {
+  return {1, StepsEnd::Then::closeConnection};
+}
 
 // Msvm_VirtualSwitchManagementService as the switch methods use it: its first instance, whose
 // path every ExecMethod targets, and its class object, which gives each method's in-parameters.

@@ -9,11 +9,13 @@
 
 int HypervConfig::InitiateShutdownA(char* vmName, IEnumWbemClassObject* machines, IWbemClassObject** outParams) {
   // The machine only has to exist; nothing is read from it. A query that did not run has none.
-  if (machines == nullptr) return 1;
+  if (machines == nullptr)
+    return 1;
   hvc::ComPtr<IWbemClassObject> machine;
   ULONG returned = 0;
   hvc::NextObject(machines, machine, returned);
-  if (returned == 0 || !machine) return 1;
+  if (returned == 0 || !machine)
+    return 1;
 
   hvc::ComPtr<IEnumWbemClassObject> components;
   if (hvc::ExecQuery(hvc::wql::Quoted(hvc::wql::kShutdownComponentBySystem, vmName), hvc::kImmediate, components) !=
@@ -30,9 +32,11 @@ int HypervConfig::InitiateShutdownA(char* vmName, IEnumWbemClassObject* machines
   std::printf("OBJ %p\n", static_cast<void*>(component.Get()));
 
   hvc::ComPtr<IWbemClassObject> componentClass;
-  if (hvc::GetClassShown(L"Msvm_ShutdownComponent", componentClass) != 0) return 1;
+  if (hvc::GetClassShown(L"Msvm_ShutdownComponent", componentClass) != 0)
+    return 1;
   hvc::ComPtr<IWbemClassObject> in;
-  if (hvc::SpawnInParameters(componentClass.Get(), L"InitiateShutDown", in) != 0) return 1;
+  if (hvc::SpawnInParameters(componentClass.Get(), L"InitiateShutDown", in) != 0)
+    return 1;
 
   hvc::VariantHolder force;
   force.Get().vt = VT_BOOL;
@@ -48,7 +52,8 @@ int HypervConfig::InitiateShutdownA(char* vmName, IEnumWbemClassObject* machines
   std::printf("Path variable %s\n", pathText);
 
   hvc::ComPtr<IWbemClassObject> out;
-  if (FAILED(hvc::CallMethod(path.Get(), L"InitiateShutDown", in.Get(), out))) return 1;
+  if (FAILED(hvc::CallMethod(path.Get(), L"InitiateShutDown", in.Get(), out)))
+    return 1;
   *outParams = out.Detach();
   return 0;
 }

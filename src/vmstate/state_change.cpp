@@ -30,10 +30,12 @@ struct Ending {
 // The first machine of the query, or nothing when the query found none or did not run.
 hvc::ComPtr<IWbemClassObject> FirstMachine(IEnumWbemClassObject* machines) {
   hvc::ComPtr<IWbemClassObject> machine;
-  if (machines == nullptr) return machine;
+  if (machines == nullptr)
+    return machine;
   ULONG returned = 0;
   hvc::NextObject(machines, machine, returned);
-  if (returned == 0) machine.Reset();
+  if (returned == 0)
+    machine.Reset();
   return machine;
 }
 
@@ -47,9 +49,11 @@ Ending RequestStateChange(IEnumWbemClassObject* machines, const char* vmName, in
     return {1, Drop::connection};
   }
   hvc::ComPtr<IWbemClassObject> machineClass;
-  if (hvc::GetClassShown(L"Msvm_ComputerSystem", machineClass) != 0) return {1};
+  if (hvc::GetClassShown(L"Msvm_ComputerSystem", machineClass) != 0)
+    return {1};
   hvc::ComPtr<IWbemClassObject> in;
-  if (hvc::SpawnInParameters(machineClass.Get(), L"RequestStateChange", in) != 0) return {1};
+  if (hvc::SpawnInParameters(machineClass.Get(), L"RequestStateChange", in) != 0)
+    return {1};
 
   // The state travels as its decimal text; the provider converts it to the parameter's uint16.
   char text[10];
@@ -81,7 +85,8 @@ int HypervConfig::VMStateChange(char* vmName, int state) {
     hvc::ComPtr<IEnumWbemClassObject> machines;
     hvc::ExecQuery(hvc::wql::Quoted(hvc::wql::kMachineByName, vmName), hvc::kImmediate, machines);
     if (state == kGuestShutdown) {
-      if (InitiateShutdownA(vmName, machines.Get(), out.Put()) != 0) ending = {1, Drop::references};
+      if (InitiateShutdownA(vmName, machines.Get(), out.Put()) != 0)
+        ending = {1, Drop::references};
     } else {
       ending = RequestStateChange(machines.Get(), vmName, state, out);
     }
@@ -91,8 +96,10 @@ int HypervConfig::VMStateChange(char* vmName, int state) {
     if (ending.drop == Drop::connection) {
       closeWMIReferences();
     } else if (ending.drop == Drop::references) {
-      if (g_pServices != nullptr) g_pServices->Release();
-      if (g_pLocator != nullptr) g_pLocator->Release();
+      if (g_pServices != nullptr)
+        g_pServices->Release();
+      if (g_pLocator != nullptr)
+        g_pLocator->Release();
       g_pServices = nullptr;
       g_pLocator = nullptr;
     }
@@ -102,8 +109,10 @@ int HypervConfig::VMStateChange(char* vmName, int state) {
   const int returned = hvc::AsSigned16(hvc::ReturnValueOf(out.Get()));
   hvc::LogMsg("Return value of RequestStateChange method %d", returned);
   std::cout << "Return value of request state change " << returned << std::endl;
-  if (returned == 0) return 0;
-  if (static_cast<unsigned short>(returned) == kJobStarted) return GetJobStatus(out.Get(), 1);
+  if (returned == 0)
+    return 0;
+  if (static_cast<unsigned short>(returned) == kJobStarted)
+    return GetJobStatus(out.Get(), 1);
   if (state == kGuestShutdown)
     hvc::LogMsg(
         "Unable to shutdown. Ensure that VM's OS supports shutdown and also if integration packages are installed "

@@ -161,7 +161,8 @@ TEST(HypervConfigObject, ErrorTextIsEmptyAndInsideTheObject) {
     EXPECT_EQ(reinterpret_cast<unsigned char*>(text), bytes + 1);
     EXPECT_STREQ(text, "");
   }
-  for (std::size_t i = 1; i < sizeof(HypervConfig); ++i) EXPECT_EQ(bytes[i], 0) << i;
+  for (std::size_t i = 1; i < sizeof(HypervConfig); ++i)
+    EXPECT_EQ(bytes[i], 0) << i;
 }
 
 TEST(HypervConfigObject, AssignmentCopiesEveryByteAndReturnsTheLeftSide) {

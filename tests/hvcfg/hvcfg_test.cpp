@@ -36,19 +36,24 @@ std::string Slurp(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   std::string result = text.str();
-  for (std::size_t at = result.find("\r\n"); at != std::string::npos; at = result.find("\r\n", at)) result.erase(at, 1);
+  for (std::size_t at = result.find("\r\n"); at != std::string::npos; at = result.find("\r\n", at))
+    result.erase(at, 1);
   return result;
 }
 
-void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 std::string Quote(const std::string& arg) {
   std::string quoted = "\"";
   for (char c : arg) {
 #if !defined(_WIN32)
-    if (c == '"' || c == '\\' || c == '$' || c == '`') quoted += '\\';
+    if (c == '"' || c == '\\' || c == '$' || c == '`')
+      quoted += '\\';
 #else
-    if (c == '"') quoted += '\\';
+    if (c == '"')
+      quoted += '\\';
 #endif
     quoted += c;
   }
@@ -61,7 +66,8 @@ std::string Element(const std::string& json, const std::string& member) {
   std::string line, found;
   int count = 0;
   while (std::getline(lines, line))
-    if (line.find(member) != std::string::npos) found = line, ++count;
+    if (line.find(member) != std::string::npos)
+      found = line, ++count;
   EXPECT_EQ(count, 1) << member << " in\n" << json;
   return found;
 }
@@ -70,7 +76,8 @@ std::string Element(const std::string& json, const std::string& member) {
 std::string Member(const std::string& element, const std::string& key) {
   const std::string start = "\"" + key + "\": \"";
   const std::size_t at = element.find(start);
-  if (at == std::string::npos) return "<no " + key + ">";
+  if (at == std::string::npos)
+    return "<no " + key + ">";
   return element.substr(at + start.size(), element.find('"', at + start.size()) - at - start.size());
 }
 
@@ -101,8 +108,10 @@ class Hvcfg : public testing::Test {
   // hvcfg with `args`, on the test's host file unless `onHost` is false.
   Result Run(const std::vector<std::string>& args, bool onHost = true) {
     std::string command = Quote(Executable());
-    if (onHost) command += " --host " + Quote(host_.string());
-    for (const std::string& arg : args) command += " " + Quote(arg);
+    if (onHost)
+      command += " --host " + Quote(host_.string());
+    for (const std::string& arg : args)
+      command += " " + Quote(arg);
     command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
 #if defined(_WIN32)
     command = "\"" + command + "\"";  // cmd /c strips the outer pair
@@ -122,7 +131,8 @@ class Hvcfg : public testing::Test {
   static std::string Executable() {
     std::string path = HVCFG_PATH;
 #if defined(_WIN32)
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // Wine's view of the build tree
+    if (!path.empty() && path[0] == '/')
+      path = "Z:" + path;  // Wine's view of the build tree
 #endif
     return path;
   }
@@ -147,28 +157,35 @@ TEST_F(Hvcfg, ListingsGiveTheRecordsAsJson) {
     std::vector<std::string> members;
   };
   const Case cases[] = {
-      {"ports", "\"DeviceID\": \"{A7D3E9B0",
+      {"ports",
+       "\"DeviceID\": \"{A7D3E9B0",
        {"\"ElementName\": \"Intel(R) PRO/1000 PT Dual Port Server Adapter\"", "\"HealthState\": 5}"}},
-      {"switches", "\"ElementName\": \"External Network\"",
+      {"switches",
+       "\"ElementName\": \"External Network\"",
        {"\"PortDeviceID\": \"{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}\"", "\"SwitchType\": 1",
         "\"PortName\": \"Broadcom BCM5709C NetXtreme II GigE (NDIS VBD Client) #41\"", "\"EnabledState\": 2"}},
       {"switches", "\"ElementName\": \"Internal Network\"", {"\"SwitchType\": 2", "\"HealthState\": 5"}},
-      {"vms", "\"ElementName\": \"WEB01\"",
+      {"vms",
+       "\"ElementName\": \"WEB01\"",
        {"\"EnabledState\": 2", "\"SwitchCount\": 2", "\"AdapterCount\": 2",
         "{\"Name\": \"" + std::string(kInternal) + "\", \"ElementName\": \"Internal Network\"}",
         "\"InstanceID\": \"Microsoft:" + std::string(kWeb) + "\\\\1E6B8D4F-3A27-4C95-B8E1-0D4F6A2C9B35\"",
         "\"Address\": \"00155D010A01\""}},
-      {"vms", "\"ElementName\": \"SQL01\"",
+      {"vms",
+       "\"ElementName\": \"SQL01\"",
        {"\"EnabledState\": 3", "\"SwitchCount\": 0, \"Switches\": []",
         "\"ElementName\": \"Legacy Network\", \"Address\": \"00155D010A05\", \"Connection\": \"\"}"}},
-      {"vms", "\"ElementName\": \"PRINT-SRV\"",
+      {"vms",
+       "\"ElementName\": \"PRINT-SRV\"",
        {"\"HealthState\": 20", "\"Connection\": \"" + std::string(kInternal) + "\""}},
-      {"adapters", "\"ElementName\": \"TEST-CLIENT\"",
+      {"adapters",
+       "\"ElementName\": \"TEST-CLIENT\"",
        {"\"Name\": \"E9B3D6A1-8F24-4C7E-A5D1-7B0E3F9C2A68\"", "\"HealthState\": 5, \"EnabledState\": 32769}"}},
   };
   for (const Case& c : cases) {
     const std::string element = Element(Json(c.command), c.key);
-    for (const std::string& member : c.members) EXPECT_NE(element.find(member), std::string::npos) << c.command << ": " << member << " in " << element;
+    for (const std::string& member : c.members)
+      EXPECT_NE(element.find(member), std::string::npos) << c.command << ": " << member << " in " << element;
   }
   const std::string vms = Json("vms");
   EXPECT_EQ(std::count(vms.begin(), vms.end(), '\n'), 5 + 2);  // the brackets and one line a machine
@@ -188,8 +205,9 @@ TEST_F(Hvcfg, TablesForPeopleKeepTheLibrarysConsoleOffStandardOutput) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.find("HypervConfig::"), std::string::npos) << r.out;
-  for (const char* text : {"Saved (32769)", "Paused (32768)", "Major failure (20)", "Legacy Network   00155D010A05  (not connected)",
-                           "PRINT-SRV    Network Adapter  00155D010A07  Internal Network"})
+  for (const char* text :
+       {"Saved (32769)", "Paused (32768)", "Major failure (20)", "Legacy Network   00155D010A05  (not connected)",
+        "PRINT-SRV    Network Adapter  00155D010A07  Internal Network"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << " in\n" << r.out;
 
   r = Run({"--verbose", "vms"});
@@ -214,7 +232,7 @@ TEST_F(Hvcfg, HelpForTheToolAndEachCommand) {
 // Refusals: the exit status, the reason, and the host file left as it was.
 TEST_F(Hvcfg, BadInputIsRefusedWithItsReason) {
   HostSpec twins = simhost::provider::default_host_spec();
-  twins.vms[1].element_name = twins.vms[0].element_name;      // two WEB01
+  twins.vms[1].element_name = twins.vms[0].element_name;  // two WEB01
   twins.switches.push_back({L"5E0C3B7A-1D2F-4A6B-8C9D-0E1F2A3B4C5D", L"External Network", L"", false, {}});
   Write(host_, simhost::provider::to_json(twins));
   const std::string before = Slurp(host_);
@@ -230,9 +248,12 @@ TEST_F(Hvcfg, BadInputIsRefusedWithItsReason) {
       {{"delete-switch", "9b4e6f1c-2a7d-4e83-b5c9-1f0d3a8e6b27"}, 1, "2 switches are named \"External Network\""},
       {{"connect", "No Such Switch", kSql, "00155D010A05"}, 1, "no switch is named"},
       {{"connect", kInternal, "NO-SUCH-VM", "00155D010A05"}, 1, "no VM is named"},
-      {{"connect", kInternal, "SQL01", "00155D0A0A0A"}, 1,
+      {{"connect", kInternal, "SQL01", "00155D0A0A0A"},
+       1,
        "SQL01 has no adapter with MAC 00155D0A0A0A (its adapters: 00155D010A04, 00155D010A05)"},
-      {{"create-switch", "Uplink", "--external", "No Such Port"}, 1, "no external port has the DeviceID or display name"},
+      {{"create-switch", "Uplink", "--external", "No Such Port"},
+       1,
+       "no external port has the DeviceID or display name"},
       {{"start"}, 2, "start needs 1 argument"},
       {{"state", "SQL01"}, 2, "state needs 2 arguments"},
       {{"state", "SQL01", "two"}, 2, "state N must be a number"},
@@ -282,7 +303,8 @@ TEST_F(Hvcfg, SwitchesAreCreatedAndDeleted) {
   ASSERT_EQ(r.code, 0) << r.err;
 
   std::string switches = Json("switches");
-  EXPECT_NE(Element(switches, "\"ElementName\": \"Lab \\\"A\\\" \\\\ 1\"").find("\"SwitchType\": 2"), std::string::npos);
+  EXPECT_NE(Element(switches, "\"ElementName\": \"Lab \\\"A\\\" \\\\ 1\"").find("\"SwitchType\": 2"),
+            std::string::npos);
   const std::string uplink = Element(switches, "\"ElementName\": \"Uplink\"");
   EXPECT_NE(uplink.find("\"SwitchType\": 1"), std::string::npos) << uplink;
   EXPECT_NE(uplink.find("\"PortDeviceID\": \"" + std::string(kFreeNic) + "\""), std::string::npos) << uplink;

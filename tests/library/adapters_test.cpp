@@ -20,15 +20,20 @@ constexpr char kBuildAgent[] = "7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // runni
 constexpr char kBuildMac[] = "00155D010A03";
 constexpr char kBuildPort[] = "C81E2B7D-54A9-4F3C-B6E0-9A7D1F3E5C22";
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
 
 class Adapters : public HostTest {
  protected:
   std::vector<cim::InstanceId> Find(const std::wstring& query) { return host().query(query)->instances; }
   std::wstring Text(cim::InstanceId id, const wchar_t* name) {
     const auto value = host().repository().property(*host().repository().get(id), name);
-    if (value->is_array()) return std::get<std::wstring>(value->items().at(0));
+    if (value->is_array())
+      return std::get<std::wstring>(value->items().at(0));
     return value->is_null() ? L"" : *value->as_string();
   }
   std::string Path(const std::wstring& query) {
@@ -46,7 +51,8 @@ class Adapters : public HostTest {
       EXPECT_EQ(config_.OpenWMINamespace(), 0);
       const int result = work();
       closedEarly = g_pServices == nullptr;
-      if (!closedEarly) config_.CloseWMINamespace();
+      if (!closedEarly)
+        config_.CloseWMINamespace();
       return result;
     });
   }
@@ -55,7 +61,8 @@ class Adapters : public HostTest {
     hvc::ComPtr<IEnumWbemClassObject> found;
     hvc::ComPtr<IWbemClassObject> object;
     ULONG returned = 0;
-    if (hvc::ExecQuery(Narrow(query), hvc::kImmediate, found) == 0) hvc::NextObject(found.Get(), object, returned);
+    if (hvc::ExecQuery(Narrow(query), hvc::kImmediate, found) == 0)
+      hvc::NextObject(found.Get(), object, returned);
     return object;
   }
   Outcome Add(const char* sw, const char* vm, const char* mac) {
@@ -83,12 +90,14 @@ TEST_F(Adapters, AddingConnectsTheAdapterThroughANewPortOfTheSwitch) {
   EXPECT_EQ(outcome.out,
             "VMPath " + Path(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Wide(kBuildAgent) + L"'") +
                 "\nVMSwitch " + Path(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='" + Wide(kInternal) + L"'") +
-                "\nVNetpath " + Path(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'") +
+                "\nVNetpath " +
+                Path(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'") +
                 "\nPath variable " + Path(L"SELECT * FROM Msvm_VirtualSwitchManagementService") + "\n");
   // The settings handed to the modify call already carry the new Connection.
   std::wstring settings;
   for (const CallRecord& entry : host().transcript())
-    if (entry.subject == L"ModifyVirtualSystemResources") settings = entry.detail;
+    if (entry.subject == L"ModifyVirtualSystemResources")
+      settings = entry.detail;
   EXPECT_NE(settings.find(L"ResourceSettingData={<INSTANCE"), std::wstring::npos);
   EXPECT_NE(settings.find(L"\"Connection\""), std::wstring::npos);
   EXPECT_NE(settings.find(L"<VALUE.ARRAY><VALUE>" + connection + L"</VALUE>"), std::wstring::npos);
@@ -148,7 +157,7 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
     std::vector<FaultRule> rules;
     std::vector<std::string> log;
     std::string console = "";
-    int portsAdded = 0;        // a port created before the failure stays
+    int portsAdded = 0;         // a port created before the failure stays
     bool disconnected = false;  // the adapter was disconnected before the failure
   };
   const char* vm = kBuildAgent;
@@ -156,46 +165,129 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
   const std::int32_t notFound = 0x80041002, failed = 0x80041001, mismatch = 0x80041005;
   const std::string attach = "Unable to attach switchport to vswitch 0x", create = "Unable to create switch port 0x";
   const Case cases[] = {
-      {true, "00000000-0000-0000-0000-000000000000", kInternal, mac, {},
+      {true,
+       "00000000-0000-0000-0000-000000000000",
+       kInternal,
+       mac,
+       {},
        {"Unable to fetch VM instance for 00000000-0000-0000-0000-000000000000"}},
       {true, vm, "NOPE", mac, {}, {"Unable to get object for VSwitch with GUID NOPE"}},
-      {true, vm, kInternal, "0000000000AA", {}, {"Unable to get object for VMNetworkAdapter with mac address 0000000000AA"}},
+      {true,
+       vm,
+       kInternal,
+       "0000000000AA",
+       {},
+       {"Unable to get object for VMNetworkAdapter with mac address 0000000000AA"}},
       {true, vm, kInternal, mac, {Refusal(L"CreateSwitchPort", 32773)}, {create + "1\n"}},
       {true, vm, kInternal, mac, {Refusal(L"CreateSwitchPort", 4096)}, {create + "1\n"}},
-      {true, vm, kInternal, mac, {HresultRule(Call::exec_method, L"CreateSwitchPort", failed)}, {create + "80041001\n"},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::exec_method, L"CreateSwitchPort", failed)},
+       {create + "80041001\n"},
        "Could not execute method. Error code = 0x80041001--->"},
-      {true, vm, kInternal, mac, {HresultRule(Call::get_object, L"Msvm_VirtualSwitchManagementService", notFound)},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::get_object, L"Msvm_VirtualSwitchManagementService", notFound)},
        {"Unable to get object Msvm_VirtualSwitchManagementService", create + "80041002\n"}},
-      {true, vm, kInternal, mac, {HresultRule(Call::spawn_instance, L"__PARAMETERS", failed)},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::spawn_instance, L"__PARAMETERS", failed)},
        {"Unable to spawn instance 0x80041001", create + "80041001\n"}},
-      {true, vm, kInternal, mac, {HresultRule(Call::put, L"VirtualSwitch", mismatch)},
-       {"Unable to put VirtualSwitch 0x80041005", create + "80041005\n"}, "VirtualSwitch put failed 0x80041005\n"},
-      {true, vm, kInternal, mac, {HresultRule(Call::get, L"__PATH", notFound, 3)}, {create + "80041002\n"},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::put, L"VirtualSwitch", mismatch)},
+       {"Unable to put VirtualSwitch 0x80041005", create + "80041005\n"},
+       "VirtualSwitch put failed 0x80041005\n"},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::get, L"__PATH", notFound, 3)},
+       {create + "80041002\n"},
        "Could not get path. Error code = 0x80041002--->"},
-      {true, vm, kInternal, mac, {HresultRule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
-       {attach + "80041001\n"}, "Could not execute method. Error code = 0x80041001--->", 1},
-      {true, vm, kInternal, mac, {HresultRule(Call::get_method, L"ModifyVirtualSystemResources", notFound)},
-       {"Unable to find method ModifyVirtualSystemResources 0x80041002", attach + "80041002\n"}, "", 1},
-      {true, vm, kInternal, mac, {HresultRule(Call::put, L"Connection", mismatch)},
-       {"Unable to put Connection 0x80041005", attach + "80041005\n"}, "Unable to put Connection 80041005\n", 1},
-      {true, vm, kInternal, mac, {HresultRule(Call::get_text, L"Msvm_SyntheticEthernetPortSettingData", failed)},
-       {"GetText of IWbemObjectTextSrc failed 0x80041001", attach + "80041001\n"}, "", 1},
-      {false, vm, kExternal, "00155D010A05", {},  // an adapter that is not connected
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
+       {attach + "80041001\n"},
+       "Could not execute method. Error code = 0x80041001--->",
+       1},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::get_method, L"ModifyVirtualSystemResources", notFound)},
+       {"Unable to find method ModifyVirtualSystemResources 0x80041002", attach + "80041002\n"},
+       "",
+       1},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::put, L"Connection", mismatch)},
+       {"Unable to put Connection 0x80041005", attach + "80041005\n"},
+       "Unable to put Connection 80041005\n",
+       1},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::get_text, L"Msvm_SyntheticEthernetPortSettingData", failed)},
+       {"GetText of IWbemObjectTextSrc failed 0x80041001", attach + "80041001\n"},
+       "",
+       1},
+      {false,
+       vm,
+       kExternal,
+       "00155D010A05",
+       {},  // an adapter that is not connected
        {"Unable to find switchport to delete\n", "Unable to get details of switchport 0x1\n"}},
-      {false, vm, kExternal, mac, {HresultRule(Call::get, L"__PATH", notFound, 3)},
+      {false,
+       vm,
+       kExternal,
+       mac,
+       {HresultRule(Call::get, L"__PATH", notFound, 3)},
        {"Unable to get path for switch port attached to virtual  network adapter",
         "Unable to get details of switchport 0x80041002\n"}},
-      {false, vm, kExternal, mac, {HresultRule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
+      {false,
+       vm,
+       kExternal,
+       mac,
+       {HresultRule(Call::exec_method, L"ModifyVirtualSystemResources", failed)},
        {"Unable to detach switchport from vswitch 0x80041001\n"}},
-      {false, vm, kExternal, mac, {Refusal(L"DeleteSwitchPort", 32773)}, {"Unable to delete switchport 0x1\n"}, "", 0, true},
-      {false, vm, kExternal, mac, {HresultRule(Call::put, L"SwitchPort", mismatch)},
+      {false,
+       vm,
+       kExternal,
+       mac,
+       {Refusal(L"DeleteSwitchPort", 32773)},
+       {"Unable to delete switchport 0x1\n"},
+       "",
+       0,
+       true},
+      {false,
+       vm,
+       kExternal,
+       mac,
+       {HresultRule(Call::put, L"SwitchPort", mismatch)},
        {"Unable to put VswitchPortPath 0x80041005", "Unable to delete switchport 0x80041005\n"},
-       "VswitchPortPath put failed 0x80041005\n", 0, true},
+       "VswitchPortPath put failed 0x80041005\n",
+       0,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log.front());
     Install(simhost::provider::default_host_spec());
-    for (const FaultRule& rule : c.rules) host().add_fault(rule);
+    for (const FaultRule& rule : c.rules)
+      host().add_fault(rule);
     const std::size_t ports = Find(L"SELECT * FROM Msvm_SwitchPort").size();
     const Outcome outcome = c.add ? Add(c.sw, c.vm, c.mac) : Remove(c.sw, c.vm, c.mac);
     EXPECT_EQ(outcome.result, 1);
@@ -214,7 +306,7 @@ TEST_F(Adapters, RemovingFromAPortThatNoLongerExistsFails) {
   const Outcome outcome = Remove(kExternal, kBuildAgent, kBuildMac);
   EXPECT_EQ(outcome.result, 1);
   EXPECT_EQ(outcome.log, (std::vector<std::string>{"Unable to fetch Msvm_SwitchPort object",
-                                                    "Unable to get details of switchport 0x1\n"}));
+                                                   "Unable to get details of switchport 0x1\n"}));
   EXPECT_EQ(Text(BuildAdapter(), L"Connection"), port);
 }
 
@@ -260,8 +352,8 @@ TEST_F(Adapters, AConnectionWithoutAPortNameHasNoPortToRemove) {
               SafeArrayPutElement(value.Get().parray, &at, hvc::SharedBstr(connections[i][at].c_str()).Bstr());
           }
           EXPECT_EQ(adapter->Put(L"Connection", 0, i >= 0 ? &value.Get() : nullptr, 0), 0);
-          return static_cast<int>(Access::Call(config_, Access::GetSwitchPortDetails, adapter.Get(), &port,
-                                               &portPath.Get()));
+          return static_cast<int>(
+              Access::Call(config_, Access::GetSwitchPortDetails, adapter.Get(), &port, &portPath.Get()));
         },
         closedEarly);
     EXPECT_EQ(outcome.result, 1) << i;
@@ -308,28 +400,47 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
     bool closedEarly;
   } cases[] = {
       {{}, false, 0, {"Return value of RemoveVirtualSystemServices method 0"}, "", false},
-      {{}, true, 0,
-       {"Return value of RemoveVirtualSystemServices method 4096", "Job state-4 Error Code - 0", "Job state-7 Error Code - 0"},
-       "", false},
-      {{Refusal(L"RemoveVirtualSystemResources", 32775)}, false, 1,
-       {"Return value of RemoveVirtualSystemServices method -32761", "Adding resources failed for nic"}, "", true},
-      {{HresultRule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)}, false, 1, {},
-       "Could not execute method. Error code = 0x80041001--->", true},
+      {{},
+       true,
+       0,
+       {"Return value of RemoveVirtualSystemServices method 4096", "Job state-4 Error Code - 0",
+        "Job state-7 Error Code - 0"},
+       "",
+       false},
+      {{Refusal(L"RemoveVirtualSystemResources", 32775)},
+       false,
+       1,
+       {"Return value of RemoveVirtualSystemServices method -32761", "Adding resources failed for nic"},
+       "",
+       true},
+      {{HresultRule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)},
+       false,
+       1,
+       {},
+       "Could not execute method. Error code = 0x80041001--->",
+       true},
       // No service instance: nothing to call, nothing changed, the connection stays usable.
       {{HresultRule(Call::exec_query, L"Msvm_VirtualSystemManagementService", 0x80041017)}, false, 1, {}, "", false},
-      {{HresultRule(Call::get_object, L"Msvm_VirtualSystemManagementService", 0x80041002)}, false, 1, {},
-       "\nGetObject returned 0x80041002:", false},
+      {{HresultRule(Call::get_object, L"Msvm_VirtualSystemManagementService", 0x80041002)},
+       false,
+       1,
+       {},
+       "\nGetObject returned 0x80041002:",
+       false},
   };
   for (const auto& c : cases) {
     Install(simhost::provider::default_host_spec());
-    for (const FaultRule& rule : c.rules) host().add_fault(rule);
-    if (c.job) host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
+    for (const FaultRule& rule : c.rules)
+      host().add_fault(rule);
+    if (c.job)
+      host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
     bool closedEarly = false;
     const Outcome outcome = OnOpenConnection(
         [&] {
           hvc::VariantHolder adapterPath, vmPath;
-          hvc::GetProperty(Object(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").Get(),
-                           L"__PATH", adapterPath);
+          hvc::GetProperty(
+              Object(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").Get(),
+              L"__PATH", adapterPath);
           hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Wide(kBuildAgent) + L"'").Get(),
                            L"__PATH", vmPath);
           char name[] = "nic";
@@ -349,7 +460,8 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
 // A new adapter for SQL01 from the pool's default settings.
 TEST_F(Adapters, CreatingAnAdapter) {
   const std::wstring sql = L"B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";
-  const std::wstring adaptersOfSql = L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + sql + L"%'";
+  const std::wstring adaptersOfSql =
+      L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + sql + L"%'";
   const struct {
     std::vector<FaultRule> rules;
     bool job;
@@ -372,15 +484,18 @@ TEST_F(Adapters, CreatingAnAdapter) {
     HostSpec spec = simhost::provider::default_host_spec();
     spec.behaviour.default_settings_first = c.defaultFirst;
     Install(spec);
-    for (const FaultRule& rule : c.rules) host().add_fault(rule);
-    if (c.job) host().set_completion(L"AddVirtualSystemResources", OneJobPass());
+    for (const FaultRule& rule : c.rules)
+      host().add_fault(rule);
+    if (c.job)
+      host().set_completion(L"AddVirtualSystemResources", OneJobPass());
     std::string settingsPath =
         Path(L"ASSOCIATORS OF {" + Wide(Path(adaptersOfSql)) + L"} WHERE ResultClass=Msvm_VirtualSystemSettingData");
     bool closedEarly = false;
     const Outcome outcome = OnOpenConnection(
         [&] {
           hvc::VariantHolder vmPath;
-          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + sql + L"'").Get(), L"__PATH", vmPath);
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + sql + L"'").Get(), L"__PATH",
+                           vmPath);
           hvc::ComPtr<IWbemClassObject> added(
               Access::Call(config_, Access::CreateNetworkAdapter, vmPath.Get(), settingsPath.data(), c.kind));
           if (added) {
@@ -398,7 +513,8 @@ TEST_F(Adapters, CreatingAnAdapter) {
     if (c.kind != 1) {
       EXPECT_EQ(Calls(L"ExecQuery").size(), 1u);  // the test's own, for the machine's path
     }
-    if (c.adapters < 3) continue;
+    if (c.adapters < 3)
+      continue;
     const std::wstring identifier = Text(adapters.back(), L"VirtualSystemIdentifiers");
     EXPECT_EQ(identifier.size(), 38u);
     EXPECT_EQ(identifier.find_first_not_of(L"0123456789abcdef-", 1), 37u) << Narrow(identifier);
@@ -435,9 +551,11 @@ TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
                          hvc::kImmediate, settings);
           hvc::ComPtr<IWbemClassObject> skipped;
           ULONG returned = 0;
-          for (int i = 0; i < c.skip; ++i) hvc::NextObject(settings.Get(), skipped, returned);
+          for (int i = 0; i < c.skip; ++i)
+            hvc::NextObject(settings.Get(), skipped, returned);
           skipped.Reset();
-          hvc::ComPtr<IWbemClassObject> port(Access::Call(config_, Access::GetSyntheticPort, settings.Get(), sw.data()));
+          hvc::ComPtr<IWbemClassObject> port(
+              Access::Call(config_, Access::GetSyntheticPort, settings.Get(), sw.data()));
           return port ? 0 : 1;
         },
         closedEarly);

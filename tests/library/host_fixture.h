@@ -117,7 +117,8 @@ class HostTest : public testing::Test {
   std::vector<std::wstring> Calls(const wchar_t* call) const {
     std::vector<std::wstring> subjects;
     for (const CallRecord& entry : host_->transcript())
-      if (entry.call == call) subjects.push_back(entry.subject);
+      if (entry.call == call)
+        subjects.push_back(entry.subject);
     return subjects;
   }
 

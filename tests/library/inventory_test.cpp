@@ -23,7 +23,8 @@ constexpr wchar_t kOff[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C03";
 
 std::string Narrow(const wchar_t* text) {
   std::string result;
-  for (const wchar_t* p = text; *p != 0; ++p) result += static_cast<char>(*p);
+  for (const wchar_t* p = text; *p != 0; ++p)
+    result += static_cast<char>(*p);
   return result;
 }
 
@@ -64,8 +65,9 @@ HostSpec Lab() {
   web.name = kWeb;
   web.element_name = L"web-01";
   web.enabled_state = 2;
-  web.adapters = {Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
-                  Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")};
+  web.adapters = {
+      Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
+      Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")};
   VmSpec db;
   db.name = kDb;
   db.element_name = L"db-01";
@@ -111,7 +113,8 @@ TEST_F(Inventory, ExternalPortsWithAnMtuAreListedInOrder) {
   EXPECT_EQ(ports[1].HealthState, 20);
   for (const vExtPort& port : ports) {  // bytes after each text are zero
     const char* name = port.ElementName;
-    for (std::size_t i = std::strlen(name); i < sizeof port.ElementName; ++i) EXPECT_EQ(name[i], 0);
+    for (std::size_t i = std::strlen(name); i < sizeof port.ElementName; ++i)
+      EXPECT_EQ(name[i], 0);
   }
   EXPECT_EQ(outcome.out, "");
   EXPECT_TRUE(outcome.log.empty());
@@ -155,10 +158,13 @@ TEST_F(Inventory, MachinesCarryTheirSwitchesAndAdapters) {
 
   for (const vMachines& vm : vms) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&vm);
-    for (std::size_t i = 6272; i < 6464; ++i) ASSERT_EQ(bytes[i], 0) << "reserved byte " << i;
+    for (std::size_t i = 6272; i < 6464; ++i)
+      ASSERT_EQ(bytes[i], 0) << "reserved byte " << i;
     const auto* unused = reinterpret_cast<const unsigned char*>(&vm.Adapters[vm.AdapterCount]);
-    for (std::size_t i = 0; i < (24 - vm.AdapterCount) * sizeof(vAdapter); ++i) ASSERT_EQ(unused[i], 0);
-    for (int s = vm.SwitchCount; s < 24; ++s) ASSERT_EQ(vm.SwitchName[s][0], 0);
+    for (std::size_t i = 0; i < (24 - vm.AdapterCount) * sizeof(vAdapter); ++i)
+      ASSERT_EQ(unused[i], 0);
+    for (int s = vm.SwitchCount; s < 24; ++s)
+      ASSERT_EQ(vm.SwitchName[s][0], 0);
   }
 }
 
@@ -187,10 +193,10 @@ TEST_F(Inventory, AdapterListsArePrintedAfterTheWholeMachineEnumeration) {
     if (queries[i].find(L"InstanceID like 'Microsoft:") != std::wstring::npos && firstAdapters == queries.size())
       firstAdapters = i;
   }
-  EXPECT_EQ(machineQueries, (std::vector<std::wstring>{
-                                L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kWeb) + L"'",
-                                L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kDb) + L"'",
-                                L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kOff) + L"'"}));
+  EXPECT_EQ(machineQueries,
+            (std::vector<std::wstring>{L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kWeb) + L"'",
+                                       L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kDb) + L"'",
+                                       L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kOff) + L"'"}));
   EXPECT_LT(lastWalk, firstAdapters);
 }
 
@@ -226,7 +232,8 @@ TEST_F(Inventory, AssociatedAdaptersHoldOneRecordPerMachine) {
   EXPECT_EQ(records[0].EnabledState, 2);
   EXPECT_EQ(records[2].HealthState, 25);
   const auto* reserved = reinterpret_cast<const unsigned char*>(records[1].Reserved);
-  for (std::size_t i = 0; i < sizeof records[1].Reserved; ++i) EXPECT_EQ(reserved[i], 0);
+  for (std::size_t i = 0; i < sizeof records[1].Reserved; ++i)
+    EXPECT_EQ(reserved[i], 0);
 }
 
 TEST_F(HostTest, AnEmptyHostListsNothing) {
@@ -261,14 +268,26 @@ TEST_F(Inventory, FailedQueriesEndTheEnumeration) {
   };
   char name[] = "x";
   const Case cases[] = {
-      {"ports", [&](void* b, unsigned long* s) { return config_.GetExternalPorts(b, s); }, L"Msvm_ExternalEthernetPort",
-       "Query for External Ports failed. Error code = 0x80041017\n", {}},
-      {"machines", [&](void* b, unsigned long* s) { return config_.GetVirtualMachines(b, s); },
-       L"Caption='Virtual Machine'", "Query for VMs list failed. Error code = 0x80041017\n", {"Unable to fetch VM's info"}},
-      {"switches", [&](void* b, unsigned long* s) { return config_.GetVirtualSwitches(b, s); },
-       L"SELECT * FROM Msvm_VirtualSwitch", "Query for VMs list failed. Error code = 0x80041017\n", {}},
-      {"adapters", [&](void* b, unsigned long* s) { return config_.GetAdapters(b, s, name); },
-       L"Caption='Virtual Machine'", "Query for VMs list failed. Error code = 0x80041017\n", {"Unable to fetch VM's info"}},
+      {"ports",
+       [&](void* b, unsigned long* s) { return config_.GetExternalPorts(b, s); },
+       L"Msvm_ExternalEthernetPort",
+       "Query for External Ports failed. Error code = 0x80041017\n",
+       {}},
+      {"machines",
+       [&](void* b, unsigned long* s) { return config_.GetVirtualMachines(b, s); },
+       L"Caption='Virtual Machine'",
+       "Query for VMs list failed. Error code = 0x80041017\n",
+       {"Unable to fetch VM's info"}},
+      {"switches",
+       [&](void* b, unsigned long* s) { return config_.GetVirtualSwitches(b, s); },
+       L"SELECT * FROM Msvm_VirtualSwitch",
+       "Query for VMs list failed. Error code = 0x80041017\n",
+       {}},
+      {"adapters",
+       [&](void* b, unsigned long* s) { return config_.GetAdapters(b, s, name); },
+       L"Caption='Virtual Machine'",
+       "Query for VMs list failed. Error code = 0x80041017\n",
+       {"Unable to fetch VM's info"}},
   };
   for (const Case& c : cases) {
     host().clear_faults();
@@ -339,7 +358,8 @@ TEST_F(Inventory, AnAdapterWhoseConnectionCannotBeReadIsLeftOut) {
   ASSERT_EQ(vms[0].AdapterCount, 1);
   EXPECT_STREQ(vms[0].Adapters[0].ElementName, "Backend");  // the first adapter's slot was reused
   const auto* unused = reinterpret_cast<const unsigned char*>(&vms[0].Adapters[1]);
-  for (std::size_t i = 0; i < sizeof(vAdapter); ++i) ASSERT_EQ(unused[i], 0);
+  for (std::size_t i = 0; i < sizeof(vAdapter); ++i)
+    ASSERT_EQ(unused[i], 0);
 }
 
 TEST_F(Inventory, AFailedAdapterQueryLogsTheLastErrorAndKeepsTheRest) {
@@ -392,8 +412,9 @@ TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
 #if defined(_WIN32)
   EXPECT_EQ(out.rfind("Could not connect. Error code = 0x8004100e\n", 0), 0u);
 #else
-  EXPECT_EQ(out, "Failed to create IWbemLocator object. Err code = 0x80040154\n"
-                 "\n8*****************************************Failure in oPenWMI References\n");
+  EXPECT_EQ(out,
+            "Failed to create IWbemLocator object. Err code = 0x80040154\n"
+            "\n8*****************************************Failure in oPenWMI References\n");
 #endif
   EXPECT_EQ(g_pLocator, nullptr);
   EXPECT_EQ(g_pServices, nullptr);
@@ -420,7 +441,8 @@ TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
   EXPECT_EQ(records[0].SwitchCount, 24);
   EXPECT_EQ(records[0].SwitchName[23], Narrow(kExtSwitch));
   const auto* after = reinterpret_cast<const unsigned char*>(&records[1]);
-  for (std::size_t i = 0; i < sizeof(vMachines); ++i) ASSERT_EQ(after[i], 0x5A) << "written past the record at " << i;
+  for (std::size_t i = 0; i < sizeof(vMachines); ++i)
+    ASSERT_EQ(after[i], 0x5A) << "written past the record at " << i;
 }
 
 TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {

@@ -50,7 +50,8 @@ class Jobs : public HostTest {
 
   static int Count(const std::string& text, const std::string& what) {
     int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+      ++n;
     return n;
   }
 };
@@ -73,12 +74,21 @@ TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
     return mode;
   };
   const Case cases[] = {
-      {"completes after two passes", job(2, 7, 0), 1, 0,
+      {"completes after two passes",
+       job(2, 7, 0),
+       1,
+       0,
        {"Job state-4 Error Code - 0", "Job state-4 Error Code - 0", "Job state-7 Error Code - 0"}},
       {"completed at the first pass", job(0, 7, 0), 1, 0, {"Job state-7 Error Code - 0"}},
-      {"ends in an exception", job(1, 10, 32768), 1, 1,
+      {"ends in an exception",
+       job(1, 10, 32768),
+       1,
+       1,
        {"Job state-4 Error Code - 0", "Job state-10 Error Code - 32768", "State Change for failed with job state-10"}},
-      {"fails, nobody asked for a report", job(1, 8, 32768), 0, 1,
+      {"fails, nobody asked for a report",
+       job(1, 8, 32768),
+       0,
+       1,
        {"Job state-4 Error Code - 0", "Job state-8 Error Code - 32768"}},
   };
   for (const Case& c : cases) {
@@ -116,8 +126,8 @@ TEST_F(Jobs, AJobThatNeverStartsOrIsNotListedEndsTheWaitAtOnce) {
   host().add_fault(never);
   Outcome outcome = Wait(1);
   EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Job state-2 Error Code - 0",
-                                                   "State Change for failed with job state-2"}));
+  EXPECT_EQ(outcome.log,
+            (std::vector<std::string>{"Job state-2 Error Code - 0", "State Change for failed with job state-2"}));
 
   // A job that has already gone: nothing matches, the state stays 0.
   host().clear_faults();
@@ -132,8 +142,7 @@ TEST_F(Jobs, AJobThatNeverStartsOrIsNotListedEndsTheWaitAtOnce) {
     out->SpawnInstance(0, instance.Put());
     hvc::PutText(instance.Get(), L"Job", "\\\\HV-LAB01\\root\\virtualization:Msvm_ConcreteJob.InstanceID=\"GONE\"",
                  CIM_REFERENCE);
-    const int result =
-        HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, instance.Get(), 1);
+    const int result = HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, instance.Get(), 1);
     config_.CloseWMINamespace();
     return result;
   });
@@ -157,8 +166,8 @@ TEST_F(Jobs, AJobThatLeavesTheListWhileRunningEndsTheWait) {
   host().add_fault(gone);
   const Outcome outcome = Wait(1);
   EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Job state-4 Error Code - 0",
-                                                   "State Change for failed with job state-4"}));
+  EXPECT_EQ(outcome.log,
+            (std::vector<std::string>{"Job state-4 Error Code - 0", "State Change for failed with job state-4"}));
 }
 
 TEST_F(Jobs, AJobListThatCannotBeQueriedIsReportedOnTheConsoleOnly) {

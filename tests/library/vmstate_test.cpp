@@ -31,8 +31,12 @@ const std::string kUnable =
 constexpr HRESULT kRefused = static_cast<HRESULT>(0x80041001);
 constexpr HRESULT kMissing = static_cast<HRESULT>(0x80041002);
 
-std::string Returned(const std::string& value) { return "Return value of request state change " + value + "\n"; }
-std::string Logged(const std::string& value) { return "Return value of RequestStateChange method " + value; }
+std::string Returned(const std::string& value) {
+  return "Return value of request state change " + value + "\n";
+}
+std::string Logged(const std::string& value) {
+  return "Return value of RequestStateChange method " + value;
+}
 
 // The lines of one pass of the job wait that sees the job, and the wait's last line.
 std::string Pass(const std::string& state, const std::string& error = "0",
@@ -40,7 +44,9 @@ std::string Pass(const std::string& state, const std::string& error = "0",
   return "HypervConfig::GetJobStatus: ErrorCode " + error + "\n\n Instance ID <job>-> Description Running " + method +
          "HypervConfig::GetJobStatus: Job state " + state + "\n";
 }
-std::string Last(const std::string& state) { return "HypervConfig::GetJobStatus: Job state " + state + "\n"; }
+std::string Last(const std::string& state) {
+  return "HypervConfig::GetJobStatus: Job state " + state + "\n";
+}
 
 // Pointers, job identifiers and the shutdown component's path differ from run to run.
 std::string Normalised(std::string out) {
@@ -52,14 +58,15 @@ std::string Normalised(std::string out) {
 class VmState : public HostTest {
  protected:
   unsigned EnabledState(const char* vm) {
-    const auto found = host().query(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" +
-                                    std::wstring(vm, vm + std::strlen(vm)) + L"'");
+    const auto found =
+        host().query(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + std::wstring(vm, vm + std::strlen(vm)) + L"'");
     const auto& repo = host().repository();
     return static_cast<unsigned>(*repo.property(*repo.get(found->instances.at(0)), L"EnabledState")->as_uint());
   }
   std::wstring MethodDetail(const wchar_t* method) {
     for (const CallRecord& entry : host().transcript())
-      if (entry.call == L"ExecMethod" && entry.subject == method) return entry.detail;
+      if (entry.call == L"ExecMethod" && entry.subject == method)
+        return entry.detail;
     return L"";
   }
   Outcome SetState(const char* vm, int state) {
@@ -90,29 +97,69 @@ TEST_F(VmState, StateChangesAndTheirOutcomes) {
   const std::string job4 = "Job state-4 Error Code - 0";
   const std::string shutdown = kObj + O + M + kPath;
   const Row rows[] = {
-      {"start, a job of two passes", kSql, 2, {}, {}, 0,
+      {"start, a job of two passes",
+       kSql,
+       2,
+       {},
+       {},
+       0,
        O + M + Returned("4096") + Pass("4") + Pass("4") + Pass("7") + Last("7"),
-       {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"}, 2},
+       {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"},
+       2},
       {"turn off at once", kWeb, 3, immediate, {}, 0, O + M + Returned("0"), {Logged("0")}, 3},
       {"a transition the machine refuses", kSql, 3, {}, {}, 1, O + M + Returned("-32761"), {Logged("-32761")}, 3},
-      {"a job that fails", kWeb, 32768, fails, {}, 1,
+      {"a job that fails",
+       kWeb,
+       32768,
+       fails,
+       {},
+       1,
        O + M + Returned("4096") + Pass("4") + Pass("10", "32770") + Last("10"),
-       {Logged("4096"), job4, "Job state-10 Error Code - 32770", "State Change for failed with job state-10"}, 2},
-      {"a job that never starts", kWeb, 3, {}, 4096, 1, O + M + Returned("4096") + Pass("2") + Last("2"),
-       {Logged("4096"), "Job state-2 Error Code - 0", "State Change for failed with job state-2"}, 2},
-      {"guest shutdown", kWeb, 0, {}, {}, 0,
+       {Logged("4096"), job4, "Job state-10 Error Code - 32770", "State Change for failed with job state-10"},
+       2},
+      {"a job that never starts",
+       kWeb,
+       3,
+       {},
+       4096,
+       1,
+       O + M + Returned("4096") + Pass("2") + Last("2"),
+       {Logged("4096"), "Job state-2 Error Code - 0", "State Change for failed with job state-2"},
+       2},
+      {"guest shutdown",
+       kWeb,
+       0,
+       {},
+       {},
+       0,
        shutdown + Returned("4096") + Pass("4", "0", "InitiateShutdown") + Pass("4", "0", "InitiateShutdown") +
            Pass("7", "0", "InitiateShutdown") + Last("7"),
-       {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"}, 3},
-      {"a paused guest refuses", kPrint, 0, {}, {}, 1, shutdown + Returned("-32761"), {Logged("-32761"), kUnable},
+       {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"},
+       3},
+      {"a paused guest refuses",
+       kPrint,
+       0,
+       {},
+       {},
+       1,
+       shutdown + Returned("-32761"),
+       {Logged("-32761"), kUnable},
        32768},
-      {"shutdown refused with a value", kWeb, 0, {}, 32768, 1, shutdown + Returned("-32768"),
-       {Logged("-32768"), kUnable}, 2},
+      {"shutdown refused with a value",
+       kWeb,
+       0,
+       {},
+       32768,
+       1,
+       shutdown + Returned("-32768"),
+       {Logged("-32768"), kUnable},
+       2},
   };
   for (const Row& row : rows) {
     Install(simhost::provider::default_host_spec());
     const wchar_t* method = row.state == 0 ? L"InitiateShutdown" : L"RequestStateChange";
-    if (row.mode) host().set_completion(method, *row.mode);
+    if (row.mode)
+      host().set_completion(method, *row.mode);
     if (row.returnValue) {
       FaultRule rule;
       rule.call = Call::exec_method;
@@ -160,33 +207,111 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
   };
   const Row rows[] = {
       {"no such machine", "NOPE", 2, Call::exec_query, L"", "", {"VM not found NOPE"}, Left::closed, 0},
-      {"machine query fails", kSql, 2, Call::exec_query, L"Msvm_ComputerSystem where", "",
-       {"VM not found B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"}, Left::closed, 0},
-      {"no class", kSql, 2, Call::get_object, L"Msvm_ComputerSystem", "\nGetObject returned 0x80041002:", {},
-       Left::open, 0},
-      {"no method", kSql, 2, Call::get_method, L"RequestStateChange", O + "\nGetMethod returned 0x80041002:", {},
-       Left::open, 0},
-      {"method fails", kSql, 2, Call::exec_method, L"RequestStateChange",
-       O + M + "Could not execute method. Error code = 0x80041001--->5\n", {}, Left::closed, 1},
+      {"machine query fails",
+       kSql,
+       2,
+       Call::exec_query,
+       L"Msvm_ComputerSystem where",
+       "",
+       {"VM not found B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"},
+       Left::closed,
+       0},
+      {"no class",
+       kSql,
+       2,
+       Call::get_object,
+       L"Msvm_ComputerSystem",
+       "\nGetObject returned 0x80041002:",
+       {},
+       Left::open,
+       0},
+      {"no method",
+       kSql,
+       2,
+       Call::get_method,
+       L"RequestStateChange",
+       O + "\nGetMethod returned 0x80041002:",
+       {},
+       Left::open,
+       0},
+      {"method fails",
+       kSql,
+       2,
+       Call::exec_method,
+       L"RequestStateChange",
+       O + M + "Could not execute method. Error code = 0x80041001--->5\n",
+       {},
+       Left::closed,
+       1},
       {"no such machine to shut down", "NOPE", 0, Call::exec_query, L"", "", {}, Left::released, 0},
-      {"machine query fails, shutdown", kWeb, 0, Call::exec_query, L"Msvm_ComputerSystem where", "", {},
-       Left::released, 0},
-      {"no shutdown component", kBuild, 0, Call::exec_query, L"",
-       "", {"Not able to find 'enabled' VM 7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16"}, Left::released, 0},
-      {"guest off", kSql, 0, Call::exec_query, L"", "", {"Not able to find 'enabled' VM B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"},
-       Left::released, 0},
-      {"component query fails", kWeb, 0, Call::exec_query, L"Msvm_ShutdownComponent", "",
-       {"Not able to find enabled VM 4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97"}, Left::released, 0},
-      {"no component class", kWeb, 0, Call::get_object, L"Msvm_ShutdownComponent",
-       kObj + "\nGetObject returned 0x80041002:", {}, Left::released, 0},
-      {"no InitiateShutDown", kWeb, 0, Call::get_method, L"InitiateShutDown", kObj + O + "\nGetMethod returned 0x80041002:",
-       {}, Left::released, 0},
-      {"InitiateShutDown fails", kWeb, 0, Call::exec_method, L"InitiateShutDown", kObj + O + M + kPath, {},
-       Left::released, 1},
+      {"machine query fails, shutdown",
+       kWeb,
+       0,
+       Call::exec_query,
+       L"Msvm_ComputerSystem where",
+       "",
+       {},
+       Left::released,
+       0},
+      {"no shutdown component",
+       kBuild,
+       0,
+       Call::exec_query,
+       L"",
+       "",
+       {"Not able to find 'enabled' VM 7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16"},
+       Left::released,
+       0},
+      {"guest off",
+       kSql,
+       0,
+       Call::exec_query,
+       L"",
+       "",
+       {"Not able to find 'enabled' VM B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"},
+       Left::released,
+       0},
+      {"component query fails",
+       kWeb,
+       0,
+       Call::exec_query,
+       L"Msvm_ShutdownComponent",
+       "",
+       {"Not able to find enabled VM 4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97"},
+       Left::released,
+       0},
+      {"no component class",
+       kWeb,
+       0,
+       Call::get_object,
+       L"Msvm_ShutdownComponent",
+       kObj + "\nGetObject returned 0x80041002:",
+       {},
+       Left::released,
+       0},
+      {"no InitiateShutDown",
+       kWeb,
+       0,
+       Call::get_method,
+       L"InitiateShutDown",
+       kObj + O + "\nGetMethod returned 0x80041002:",
+       {},
+       Left::released,
+       0},
+      {"InitiateShutDown fails",
+       kWeb,
+       0,
+       Call::exec_method,
+       L"InitiateShutDown",
+       kObj + O + M + kPath,
+       {},
+       Left::released,
+       1},
   };
   for (const Row& row : rows) {
     Install(simhost::provider::default_host_spec());
-    if (!row.match.empty()) Fail(row.call, row.match, row.call == Call::exec_method ? kRefused : kMissing);
+    if (!row.match.empty())
+      Fail(row.call, row.match, row.call == Call::exec_method ? kRefused : kMissing);
     Left left = Left::open;
     std::string name = row.vm;
     Outcome outcome = Run([&] {
@@ -194,10 +319,11 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
       const long inits = winapi::CurrentCounts().comInits;
       SetLastError(ERROR_ACCESS_DENIED);
       const int result = Access::Call(config_, Access::VMStateChange, name.data(), row.state);
-      left = g_pServices != nullptr                              ? Left::open
+      left = g_pServices != nullptr                     ? Left::open
              : winapi::CurrentCounts().comInits < inits ? Left::closed
-                                                                 : Left::released;
-      if (left != Left::closed) Access::Call(config_, Access::closeWMIReferences);
+                                                        : Left::released;
+      if (left != Left::closed)
+        Access::Call(config_, Access::closeWMIReferences);
       return result;
     });
     EXPECT_EQ(outcome.result, 1) << row.what;

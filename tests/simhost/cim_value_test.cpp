@@ -7,25 +7,24 @@ namespace simhost::cim {
 namespace {
 
 struct ConvertCase {
-    const char* label;
-    Value in;
-    CimType target;
-    bool array;
-    Conversion expected;
-    Value out; // checked when expected == ok
+  const char* label;
+  Value in;
+  CimType target;
+  bool array;
+  Conversion expected;
+  Value out;  // checked when expected == ok
 };
 
 class ConvertTest : public ::testing::TestWithParam<ConvertCase> {};
 
-TEST_P(ConvertTest, ConvertsAsPutDoes)
-{
-    const auto& c = GetParam();
-    Value out = Value::string(L"untouched");
-    EXPECT_EQ(convert(c.in, c.target, c.array, out), c.expected);
-    if (c.expected == Conversion::ok)
-        EXPECT_EQ(out, c.out);
-    else
-        EXPECT_EQ(out, Value::string(L"untouched")) << "output written on failure";
+TEST_P(ConvertTest, ConvertsAsPutDoes) {
+  const auto& c = GetParam();
+  Value out = Value::string(L"untouched");
+  EXPECT_EQ(convert(c.in, c.target, c.array, out), c.expected);
+  if (c.expected == Conversion::ok)
+    EXPECT_EQ(out, c.out);
+  else
+    EXPECT_EQ(out, Value::string(L"untouched")) << "output written on failure";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -36,8 +35,12 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"text_not_number", Value::string(L"2a"), CimType::UInt16, false, Conversion::type_mismatch, {}},
         ConvertCase{"empty_text", Value::string(L""), CimType::SInt32, false, Conversion::type_mismatch, {}},
         ConvertCase{"text_too_big", Value::string(L"65536"), CimType::UInt16, false, Conversion::out_of_range, {}},
-        ConvertCase{"text_overflow_u64", Value::string(L"18446744073709551616"), CimType::UInt64, false,
-                    Conversion::out_of_range, {}},
+        ConvertCase{"text_overflow_u64",
+                    Value::string(L"18446744073709551616"),
+                    CimType::UInt64,
+                    false,
+                    Conversion::out_of_range,
+                    {}},
         ConvertCase{"max_u64", Value::string(L"18446744073709551615"), CimType::UInt64, false, Conversion::ok,
                     Value::uint64(18446744073709551615ULL)},
         ConvertCase{"negative_into_unsigned", Value::sint32(-1), CimType::UInt32, false, Conversion::out_of_range, {}},
@@ -49,108 +52,113 @@ INSTANTIATE_TEST_SUITE_P(
                     Value::string(L"1500")},
         ConvertCase{"bool_into_text", Value::boolean(true), CimType::String, false, Conversion::ok,
                     Value::string(L"TRUE")},
-        ConvertCase{"integer_into_bool", Value::sint32(5), CimType::Boolean, false, Conversion::ok, Value::boolean(true)},
+        ConvertCase{"integer_into_bool", Value::sint32(5), CimType::Boolean, false, Conversion::ok,
+                    Value::boolean(true)},
         ConvertCase{"text_into_bool", Value::string(L"False"), CimType::Boolean, false, Conversion::ok,
                     Value::boolean(false)},
         ConvertCase{"bool_into_integer", Value::boolean(true), CimType::UInt16, false, Conversion::type_mismatch, {}},
         ConvertCase{"whole_real_into_int", Value::real64(3.0), CimType::UInt8, false, Conversion::ok, Value::uint8(3)},
         ConvertCase{"fraction_into_int", Value::real64(3.5), CimType::UInt8, false, Conversion::type_mismatch, {}},
-        ConvertCase{"text_into_real", Value::string(L"2.5"), CimType::Real64, false, Conversion::ok, Value::real64(2.5)},
+        ConvertCase{"text_into_real", Value::string(L"2.5"), CimType::Real64, false, Conversion::ok,
+                    Value::real64(2.5)},
         ConvertCase{"huge_into_real32", Value::real64(1e300), CimType::Real32, false, Conversion::out_of_range, {}},
         ConvertCase{"datetime_ok", Value::string(L"20240131235959.000000-480"), CimType::DateTime, false,
                     Conversion::ok, Value::datetime(L"20240131235959.000000-480")},
         ConvertCase{"interval_ok", Value::string(L"00000000000500.000000:000"), CimType::DateTime, false,
                     Conversion::ok, Value::datetime(L"00000000000500.000000:000")},
-        ConvertCase{"datetime_bad", Value::string(L"2024-01-31"), CimType::DateTime, false, Conversion::type_mismatch,
-                    {}},
+        ConvertCase{
+            "datetime_bad", Value::string(L"2024-01-31"), CimType::DateTime, false, Conversion::type_mismatch, {}},
         ConvertCase{"reference_ok", Value::string(L"Msvm_ConcreteJob.InstanceID=\"X\""), CimType::Reference, false,
                     Conversion::ok, Value::reference(L"Msvm_ConcreteJob.InstanceID=\"X\"")},
-        ConvertCase{"reference_bad", Value::string(L"not a path"), CimType::Reference, false,
-                    Conversion::type_mismatch, {}},
-        ConvertCase{"char16_from_text", Value::string(L"A"), CimType::Char16, false, Conversion::ok, Value::char16(u'A')},
+        ConvertCase{
+            "reference_bad", Value::string(L"not a path"), CimType::Reference, false, Conversion::type_mismatch, {}},
+        ConvertCase{"char16_from_text", Value::string(L"A"), CimType::Char16, false, Conversion::ok,
+                    Value::char16(u'A')},
         ConvertCase{"null_keeps_target_type", Value::null(CimType::String), CimType::UInt16, true, Conversion::ok,
                     Value::null(CimType::UInt16, true)},
         ConvertCase{"array_elementwise", Value::string_array({L"1", L"2"}), CimType::UInt16, true, Conversion::ok,
                     Value::array(CimType::UInt16, {std::uint64_t{1}, std::uint64_t{2}})},
-        ConvertCase{"array_bad_element", Value::string_array({L"1", L"x"}), CimType::UInt16, true,
-                    Conversion::type_mismatch, {}},
+        ConvertCase{"array_bad_element",
+                    Value::string_array({L"1", L"x"}),
+                    CimType::UInt16,
+                    true,
+                    Conversion::type_mismatch,
+                    {}},
         ConvertCase{"scalar_into_array", Value::string(L"1"), CimType::String, true, Conversion::type_mismatch, {}},
-        ConvertCase{"array_into_scalar", Value::string_array({L"1"}), CimType::String, false,
-                    Conversion::type_mismatch, {}}),
+        ConvertCase{
+            "array_into_scalar", Value::string_array({L"1"}), CimType::String, false, Conversion::type_mismatch, {}}),
     [](const ::testing::TestParamInfo<ConvertCase>& case_info) { return std::string(case_info.param.label); });
 
-TEST(ValueTest, StorageMustMatchTheType)
-{
-    EXPECT_THROW(Value::scalar(CimType::UInt16, std::wstring(L"1")), std::invalid_argument);
-    EXPECT_THROW(Value::array(CimType::String, {true}), std::invalid_argument);
-    EXPECT_EQ(Value::uint32(4000000000U).as_int(), 4000000000LL);
-    EXPECT_FALSE(Value::sint8(-1).as_uint().has_value());
-    for (CimType t : {CimType::String, CimType::Boolean, CimType::SInt8, CimType::Real32, CimType::Reference})
-        EXPECT_EQ(type_from_name(type_name(t)), t);
+TEST(ValueTest, StorageMustMatchTheType) {
+  EXPECT_THROW(Value::scalar(CimType::UInt16, std::wstring(L"1")), std::invalid_argument);
+  EXPECT_THROW(Value::array(CimType::String, {true}), std::invalid_argument);
+  EXPECT_EQ(Value::uint32(4000000000U).as_int(), 4000000000LL);
+  EXPECT_FALSE(Value::sint8(-1).as_uint().has_value());
+  for (CimType t : {CimType::String, CimType::Boolean, CimType::SInt8, CimType::Real32, CimType::Reference})
+    EXPECT_EQ(type_from_name(type_name(t)), t);
 }
 
-TEST(SchemaTest, VirtualizationClassesFollowTheHierarchy)
-{
-    const Schema& s = virtualization_schema();
-    const std::pair<const wchar_t*, const wchar_t*> is_a[] = {
-        {L"Msvm_VmLANEndpoint", L"CIM_LANEndpoint"},
-        {L"Msvm_SwitchLANEndpoint", L"CIM_LANEndpoint"},
-        {L"Msvm_ExternalEthernetPort", L"CIM_EthernetPort"},
-        {L"Msvm_InternalEthernetPort", L"CIM_EthernetPort"},
-        {L"Msvm_ConcreteJob", L"CIM_ConcreteJob"},
-        {L"Msvm_SyntheticEthernetPortSettingData", L"CIM_ResourceAllocationSettingData"},
-        {L"msvm_activeconnection", L"CIM_Dependency"},
-        {L"Msvm_ComputerSystem", L"CIM_ManagedElement"},
-    };
-    for (const auto& [cls, ancestor] : is_a)
-        EXPECT_TRUE(s.is_a(cls, ancestor)) << narrow(cls);
-    EXPECT_FALSE(s.is_a(L"Msvm_SwitchPort", L"CIM_LANEndpoint"));
+TEST(SchemaTest, VirtualizationClassesFollowTheHierarchy) {
+  const Schema& s = virtualization_schema();
+  const std::pair<const wchar_t*, const wchar_t*> is_a[] = {
+      {L"Msvm_VmLANEndpoint", L"CIM_LANEndpoint"},
+      {L"Msvm_SwitchLANEndpoint", L"CIM_LANEndpoint"},
+      {L"Msvm_ExternalEthernetPort", L"CIM_EthernetPort"},
+      {L"Msvm_InternalEthernetPort", L"CIM_EthernetPort"},
+      {L"Msvm_ConcreteJob", L"CIM_ConcreteJob"},
+      {L"Msvm_SyntheticEthernetPortSettingData", L"CIM_ResourceAllocationSettingData"},
+      {L"msvm_activeconnection", L"CIM_Dependency"},
+      {L"Msvm_ComputerSystem", L"CIM_ManagedElement"},
+  };
+  for (const auto& [cls, ancestor] : is_a)
+    EXPECT_TRUE(s.is_a(cls, ancestor)) << narrow(cls);
+  EXPECT_FALSE(s.is_a(L"Msvm_SwitchPort", L"CIM_LANEndpoint"));
 
-    const ClassDef& port = *s.find(L"MSVM_SWITCHPORT");
-    std::vector<std::wstring> keys;
-    for (auto k : port.keys())
-        keys.push_back(port.properties()[k].name);
-    EXPECT_EQ(keys, (std::vector<std::wstring>{L"CreationClassName", L"Name", L"SystemCreationClassName", L"SystemName"}));
-    EXPECT_EQ(s.find(L"Msvm_ExternalEthernetPort")->property(L"activemaximumtransmissionunit")->type.type,
-              CimType::UInt64);
-    EXPECT_TRUE(s.find(L"Msvm_HostedAccessPoint")->is_association());
-    EXPECT_FALSE(s.find(L"Msvm_SwitchPort")->is_association());
-    // Inherited properties keep their slot, so an index from a parent is valid in a subclass.
-    EXPECT_EQ(s.find(L"CIM_LANEndpoint")->property_index(L"Name"), s.find(L"Msvm_VmLANEndpoint")->property_index(L"Name"));
+  const ClassDef& port = *s.find(L"MSVM_SWITCHPORT");
+  std::vector<std::wstring> keys;
+  for (auto k : port.keys())
+    keys.push_back(port.properties()[k].name);
+  EXPECT_EQ(keys,
+            (std::vector<std::wstring>{L"CreationClassName", L"Name", L"SystemCreationClassName", L"SystemName"}));
+  EXPECT_EQ(s.find(L"Msvm_ExternalEthernetPort")->property(L"activemaximumtransmissionunit")->type.type,
+            CimType::UInt64);
+  EXPECT_TRUE(s.find(L"Msvm_HostedAccessPoint")->is_association());
+  EXPECT_FALSE(s.find(L"Msvm_SwitchPort")->is_association());
+  // Inherited properties keep their slot, so an index from a parent is valid in a subclass.
+  EXPECT_EQ(s.find(L"CIM_LANEndpoint")->property_index(L"Name"),
+            s.find(L"Msvm_VmLANEndpoint")->property_index(L"Name"));
 }
 
-TEST(SchemaTest, MethodSignatures)
-{
-    const Schema& s = virtualization_schema();
-    const MethodDecl* connect = s.find(L"Msvm_VirtualSwitchManagementService")->method(L"connectswitchport");
-    ASSERT_NE(connect, nullptr);
-    ASSERT_EQ(connect->in.size(), 2u);
-    EXPECT_EQ(connect->in[1].name, L"LANEndpoint");
-    EXPECT_EQ(connect->in[1].type.type, CimType::Reference);
-    EXPECT_EQ(connect->out.front().name, L"ActiveConnection");
-    EXPECT_EQ(connect->out.back().name, L"Job");
+TEST(SchemaTest, MethodSignatures) {
+  const Schema& s = virtualization_schema();
+  const MethodDecl* connect = s.find(L"Msvm_VirtualSwitchManagementService")->method(L"connectswitchport");
+  ASSERT_NE(connect, nullptr);
+  ASSERT_EQ(connect->in.size(), 2u);
+  EXPECT_EQ(connect->in[1].name, L"LANEndpoint");
+  EXPECT_EQ(connect->in[1].type.type, CimType::Reference);
+  EXPECT_EQ(connect->out.front().name, L"ActiveConnection");
+  EXPECT_EQ(connect->out.back().name, L"Job");
 
-    const MethodDecl* add = s.find(L"Msvm_VirtualSystemManagementService")->method(L"AddVirtualSystemResources");
-    ASSERT_NE(add, nullptr);
-    EXPECT_TRUE(add->in[1].type.array);
-    EXPECT_EQ(add->in[1].type.type, CimType::String);
-    EXPECT_TRUE(add->out[0].type.array);
-    // Inherited from CIM_EnabledLogicalElement.
-    const MethodDecl* rsc = s.find(L"Msvm_ComputerSystem")->method(L"RequestStateChange");
-    ASSERT_NE(rsc, nullptr);
-    EXPECT_EQ(rsc->in[1].type.type, CimType::DateTime);
-    EXPECT_NE(s.find(L"Msvm_ShutdownComponent")->method(L"InitiateShutDown"), nullptr);
-    EXPECT_EQ(s.find(L"Msvm_SwitchPort")->method(L"InitiateShutdown"), nullptr);
+  const MethodDecl* add = s.find(L"Msvm_VirtualSystemManagementService")->method(L"AddVirtualSystemResources");
+  ASSERT_NE(add, nullptr);
+  EXPECT_TRUE(add->in[1].type.array);
+  EXPECT_EQ(add->in[1].type.type, CimType::String);
+  EXPECT_TRUE(add->out[0].type.array);
+  // Inherited from CIM_EnabledLogicalElement.
+  const MethodDecl* rsc = s.find(L"Msvm_ComputerSystem")->method(L"RequestStateChange");
+  ASSERT_NE(rsc, nullptr);
+  EXPECT_EQ(rsc->in[1].type.type, CimType::DateTime);
+  EXPECT_NE(s.find(L"Msvm_ShutdownComponent")->method(L"InitiateShutDown"), nullptr);
+  EXPECT_EQ(s.find(L"Msvm_SwitchPort")->method(L"InitiateShutdown"), nullptr);
 }
 
-TEST(SchemaTest, RejectsInconsistentDeclarations)
-{
-    Schema s;
-    s.add({L"Base", L"", {{L"A", {CimType::UInt16, false, {}}, true, {}}}});
-    EXPECT_THROW(s.add({L"base", L""}), SchemaError);
-    EXPECT_THROW(s.add({L"Child", L"Missing"}), SchemaError);
-    EXPECT_THROW(s.add({L"Child", L"Base", {{L"a", {CimType::String, false, {}}, false, {}}}}), SchemaError);
+TEST(SchemaTest, RejectsInconsistentDeclarations) {
+  Schema s;
+  s.add({L"Base", L"", {{L"A", {CimType::UInt16, false, {}}, true, {}}}});
+  EXPECT_THROW(s.add({L"base", L""}), SchemaError);
+  EXPECT_THROW(s.add({L"Child", L"Missing"}), SchemaError);
+  EXPECT_THROW(s.add({L"Child", L"Base", {{L"a", {CimType::String, false, {}}, false, {}}}}), SchemaError);
 }
 
-} // namespace
-} // namespace simhost::cim
+}  // namespace
+}  // namespace simhost::cim

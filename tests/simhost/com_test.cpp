@@ -25,7 +25,8 @@ struct Ref {
   Ref() = default;
   Ref(const Ref&) = delete;
   ~Ref() {
-    if (p != nullptr) p->Release();
+    if (p != nullptr)
+      p->Release();
   }
   T** operator&() { return &p; }
   T* operator->() const { return p; }
@@ -60,8 +61,10 @@ class Facade : public testing::Test {
     ASSERT_EQ(locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_), S_OK);
   }
   void TearDown() override {
-    if (services_ != nullptr) services_->Release();
-    if (locator_ != nullptr) locator_->Release();
+    if (services_ != nullptr)
+      services_->Release();
+    if (locator_ != nullptr)
+      locator_->Release();
     install_.reset();
   }
 
@@ -70,7 +73,8 @@ class Facade : public testing::Test {
     Bstr query(text);
     Ref<IEnumWbemClassObject> found;
     const HRESULT hr = services_->ExecQuery(wql, query, flags, nullptr, &found);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     for (;;) {
       IWbemClassObject* object = nullptr;
       ULONG returned = 0;
@@ -88,7 +92,8 @@ class Facade : public testing::Test {
   std::size_t Count(const wchar_t* text) {
     std::vector<IWbemClassObject*> objects;
     EXPECT_EQ(Query(text, objects), S_OK) << text;
-    for (IWbemClassObject* o : objects) o->Release();
+    for (IWbemClassObject* o : objects)
+      o->Release();
     return objects.size();
   }
   std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
@@ -100,7 +105,8 @@ class Facade : public testing::Test {
     std::vector<IWbemClassObject*> objects;
     Query(query, objects);
     std::wstring path = objects.empty() ? L"" : Text(objects[0], L"__PATH");
-    for (IWbemClassObject* o : objects) o->Release();
+    for (IWbemClassObject* o : objects)
+      o->Release();
     return path;
   }
 
@@ -110,18 +116,22 @@ class Facade : public testing::Test {
               const std::function<void(IWbemClassObject*)>& put, IWbemClassObject** out = nullptr) {
     Ref<IWbemClassObject> klass;
     Bstr className(cls);
-    if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK) return hr;
+    if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK)
+      return hr;
     Ref<IWbemClassObject> signature;
-    if (HRESULT hr = klass->GetMethod(method, 0, &signature, nullptr); hr != S_OK) return hr;
+    if (HRESULT hr = klass->GetMethod(method, 0, &signature, nullptr); hr != S_OK)
+      return hr;
     Ref<IWbemClassObject> in;
     if (signature.p != nullptr) {
-      if (HRESULT hr = signature->SpawnInstance(0, &in); hr != S_OK) return hr;
+      if (HRESULT hr = signature->SpawnInstance(0, &in); hr != S_OK)
+        return hr;
       put(in);
     }
     Ref<IWbemClassObject> outParams;
     Bstr path(target.c_str());
     Bstr name(method);
-    if (HRESULT hr = services_->ExecMethod(path, name, 0, nullptr, in, &outParams, nullptr); FAILED(hr)) return hr;
+    if (HRESULT hr = services_->ExecMethod(path, name, 0, nullptr, in, &outParams, nullptr); FAILED(hr))
+      return hr;
     Var rv;
     EXPECT_EQ(outParams->Get(L"ReturnValue", 0, &rv, nullptr, nullptr), S_OK);
     EXPECT_EQ(rv.v.vt, VT_I4);
@@ -209,7 +219,8 @@ TEST_F(Facade, GetUsesTheAutomationTypesOfWmi) {
   Var missing;
   EXPECT_EQ(ports[0]->Get(L"NoSuchProperty", 0, &missing, nullptr, nullptr), WBEM_E_NOT_FOUND);
   EXPECT_EQ(Text(ports[0], L"activemaximumtransmissionunit"), L"1500");  // names ignore case
-  for (IWbemClassObject* o : ports) o->Release();
+  for (IWbemClassObject* o : ports)
+    o->Release();
 }
 
 TEST_F(Facade, PutConvertsToThePropertyType) {
@@ -304,7 +315,7 @@ TEST_F(Facade, ExecMethodRefusesBadTargetsMethodsAndParameters) {
     if (c.parameter != nullptr) {
       Ref<IWbemClassObject> klass;
       Bstr className(c.method == std::wstring(L"DeleteSwitch") ? L"Msvm_VirtualSwitchManagementService"
-                                                                : L"Msvm_ComputerSystem");
+                                                               : L"Msvm_ComputerSystem");
       ASSERT_EQ(services_->GetObject(className, 0, nullptr, &klass, nullptr), S_OK);
       Ref<IWbemClassObject> signature;
       ASSERT_EQ(klass->GetMethod(c.method, 0, &signature, nullptr), S_OK);
@@ -328,10 +339,12 @@ TEST_F(Facade, ExecMethodRefusesBadTargetsMethodsAndParameters) {
 }
 
 TEST_F(Facade, AStateChangeRunsAsAJobThatAdvancesWithEachJobQuery) {
-  const std::wstring vm = FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
+  const std::wstring vm =
+      FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
   Ref<IWbemClassObject> out;
-  const long rv = Invoke(vm, L"Msvm_ComputerSystem", L"RequestStateChange",
-                         [](IWbemClassObject* in) { PutText(in, L"RequestedState", L"3", CIM_UINT16); }, &out);
+  const long rv = Invoke(
+      vm, L"Msvm_ComputerSystem", L"RequestStateChange",
+      [](IWbemClassObject* in) { PutText(in, L"RequestedState", L"3", CIM_UINT16); }, &out);
   ASSERT_EQ(rv, 4096);
   const std::wstring job = Text(out, L"Job");
   std::vector<int> states;
@@ -358,9 +371,9 @@ TEST_F(Facade, AStateChangeRunsAsAJobThatAdvancesWithEachJobQuery) {
 
 TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
   std::vector<IWbemClassObject*> adapters;
-  ASSERT_EQ(Query(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:4A1D%'",
-                  adapters),
-            S_OK);
+  ASSERT_EQ(
+      Query(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:4A1D%'", adapters),
+      S_OK);
   ASSERT_FALSE(adapters.empty());
   Ref<IWbemContext> context;
   ASSERT_EQ(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemContext,
@@ -385,7 +398,8 @@ TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
   SysFreeString(text);
   for (const wchar_t* property : {L"InstanceID", L"Address", L"ElementName"})
     EXPECT_EQ(Text(copy, property), Text(adapters[0], property)) << property;
-  for (IWbemClassObject* o : adapters) o->Release();
+  for (IWbemClassObject* o : adapters)
+    o->Release();
 }
 
 TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
@@ -416,9 +430,7 @@ TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
 
 #if !defined(_WIN32)  // Windows and Wine have WMI's own locator registered behind ours
 TEST(Installation, UnregisteredClassesAreNotFoundOnceItIsGone) {
-  {
-    simhost::com::Installation install(SimulatedHost::make_default());
-  }
+  { simhost::com::Installation install(SimulatedHost::make_default()); }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IWbemLocator* locator = nullptr;
   EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,

@@ -6,69 +6,69 @@ namespace simhost::wql {
 namespace {
 
 // Renders a condition as a prefix expression so that tests can state the tree in one line.
-std::wstring render(const Expr& e)
-{
-    switch (e.kind) {
-    case Expr::Kind::and_: return L"(and " + render(*e.left) + L" " + render(*e.right) + L")";
-    case Expr::Kind::or_: return L"(or " + render(*e.left) + L" " + render(*e.right) + L")";
-    case Expr::Kind::not_: return L"(not " + render(*e.left) + L")";
-    case Expr::Kind::compare: break;
-    }
-    static const wchar_t* ops[] = {L"=", L"<>", L"<", L">", L"<=", L">=", L" like ", L" is null", L" is not null"};
-    const auto& c = e.compare;
-    std::wstring out = c.property + ops[static_cast<int>(c.op)];
-    if (c.op != CompareOp::is_null && c.op != CompareOp::is_not_null) {
-        const auto& v = c.literal;
-        out += v.as_string() ? L"'" + *v.as_string() + L"'" : cim::scalar_text(v.get());
-    }
-    return out;
+std::wstring render(const Expr& e) {
+  switch (e.kind) {
+    case Expr::Kind::and_:
+      return L"(and " + render(*e.left) + L" " + render(*e.right) + L")";
+    case Expr::Kind::or_:
+      return L"(or " + render(*e.left) + L" " + render(*e.right) + L")";
+    case Expr::Kind::not_:
+      return L"(not " + render(*e.left) + L")";
+    case Expr::Kind::compare:
+      break;
+  }
+  static const wchar_t* ops[] = {L"=", L"<>", L"<", L">", L"<=", L">=", L" like ", L" is null", L" is not null"};
+  const auto& c = e.compare;
+  std::wstring out = c.property + ops[static_cast<int>(c.op)];
+  if (c.op != CompareOp::is_null && c.op != CompareOp::is_not_null) {
+    const auto& v = c.literal;
+    out += v.as_string() ? L"'" + *v.as_string() + L"'" : cim::scalar_text(v.get());
+  }
+  return out;
 }
 
 struct WhereCase {
-    const wchar_t* where;
-    const wchar_t* tree;
+  const wchar_t* where;
+  const wchar_t* tree;
 };
 
 class WhereTest : public ::testing::TestWithParam<WhereCase> {};
 
-TEST_P(WhereTest, BuildsTheExpectedTree)
-{
-    const std::wstring text = std::wstring(L"select * from C where ") + GetParam().where;
-    auto q = parse(text);
-    ASSERT_TRUE(q) << cim::narrow(q.error().message);
-    const auto& select = std::get<SelectQuery>(q.value());
-    EXPECT_EQ(cim::narrow(render(*select.where)), cim::narrow(GetParam().tree));
+TEST_P(WhereTest, BuildsTheExpectedTree) {
+  const std::wstring text = std::wstring(L"select * from C where ") + GetParam().where;
+  auto q = parse(text);
+  ASSERT_TRUE(q) << cim::narrow(q.error().message);
+  const auto& select = std::get<SelectQuery>(q.value());
+  EXPECT_EQ(cim::narrow(render(*select.where)), cim::narrow(GetParam().tree));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Grammar, WhereTest,
-    ::testing::Values(
-        WhereCase{L"a=1 or b=2 and c=3", L"(or a=1 (and b=2 c=3))"},
-        WhereCase{L"(a=1 OR b=2) AND c=3", L"(and (or a=1 b=2) c=3)"},
-        WhereCase{L"not a=1 and b=2", L"(and (not a=1) b=2)"},
-        WhereCase{L"NOT (a=1 and b=2) or not not c=3", L"(or (not (and a=1 b=2)) (not (not c=3)))"},
-        WhereCase{L"a<>1 and b!=2 and c<=-3 and d>=0x1F", L"(and (and (and a<>1 b<>2) c<=-3) d>=31)"},
-        WhereCase{L"5 < a and 'x' = b", L"(and a>5 b='x')"},
-        WhereCase{L"a = 'it\\'s' and b = \"say \\\"hi\\\"\"", L"(and a='it's' b='say \"hi\"')"},
-        WhereCase{L"a = 'c:\\\\dir\\file'", L"a='c:\\dir\\file'"},
-        WhereCase{L"a = \"single ' inside\"", L"a='single ' inside'"},
-        WhereCase{L"a LIKE '%x_[a-c]'", L"a like '%x_[a-c]'"},
-        WhereCase{L"a is null or b IS NOT NULL", L"(or a is null b is not null)"},
-        WhereCase{L"a = NULL and b <> null", L"(and a is null b is not null)"},
-        WhereCase{L"a = TRUE and b = false and c = 2.5", L"(and (and a=TRUE b=FALSE) c=2.5)"},
-        WhereCase{L"a = 18446744073709551615", L"a=18446744073709551615"}));
+    ::testing::Values(WhereCase{L"a=1 or b=2 and c=3", L"(or a=1 (and b=2 c=3))"},
+                      WhereCase{L"(a=1 OR b=2) AND c=3", L"(and (or a=1 b=2) c=3)"},
+                      WhereCase{L"not a=1 and b=2", L"(and (not a=1) b=2)"},
+                      WhereCase{L"NOT (a=1 and b=2) or not not c=3", L"(or (not (and a=1 b=2)) (not (not c=3)))"},
+                      WhereCase{L"a<>1 and b!=2 and c<=-3 and d>=0x1F", L"(and (and (and a<>1 b<>2) c<=-3) d>=31)"},
+                      WhereCase{L"5 < a and 'x' = b", L"(and a>5 b='x')"},
+                      WhereCase{L"a = 'it\\'s' and b = \"say \\\"hi\\\"\"", L"(and a='it's' b='say \"hi\"')"},
+                      WhereCase{L"a = 'c:\\\\dir\\file'", L"a='c:\\dir\\file'"},
+                      WhereCase{L"a = \"single ' inside\"", L"a='single ' inside'"},
+                      WhereCase{L"a LIKE '%x_[a-c]'", L"a like '%x_[a-c]'"},
+                      WhereCase{L"a is null or b IS NOT NULL", L"(or a is null b is not null)"},
+                      WhereCase{L"a = NULL and b <> null", L"(and a is null b is not null)"},
+                      WhereCase{L"a = TRUE and b = false and c = 2.5", L"(and (and a=TRUE b=FALSE) c=2.5)"},
+                      WhereCase{L"a = 18446744073709551615", L"a=18446744073709551615"}));
 
 struct RefusalCase {
-    const wchar_t* query;
+  const wchar_t* query;
 };
 
 class RefusalTest : public ::testing::TestWithParam<RefusalCase> {};
 
-TEST_P(RefusalTest, IsAnInvalidQuery)
-{
-    auto q = parse(GetParam().query);
-    ASSERT_FALSE(q) << cim::narrow(GetParam().query);
-    EXPECT_EQ(q.error().code, ErrorCode::invalid_query);
+TEST_P(RefusalTest, IsAnInvalidQuery) {
+  auto q = parse(GetParam().query);
+  ASSERT_FALSE(q) << cim::narrow(GetParam().query);
+  EXPECT_EQ(q.error().code, ErrorCode::invalid_query);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,9 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{L"SELECT * FROM C WHERE a.b = 1"}, RefusalCase{L"SELECT * FROM C WHERE __CLASS ISA 'C'"},
         RefusalCase{L"SELECT * FROM C GROUP WITHIN 10 BY a"}, RefusalCase{L"SELECT * FROM C HAVING a = 1"},
         RefusalCase{L"SELECT * FROM C ORDER BY a"}, RefusalCase{L"SELECT * FROM C extra"},
-        RefusalCase{L"SELECT COUNT(*) FROM C"}, RefusalCase{L"SELECT *, a FROM C"},
-        RefusalCase{L"SELECT a, FROM C"}, RefusalCase{L"DELETE FROM C"},
-        RefusalCase{L"ASSOCIATORS {C.K=1}"}, RefusalCase{L"ASSOCIATORS OF C.K=1"},
+        RefusalCase{L"SELECT COUNT(*) FROM C"}, RefusalCase{L"SELECT *, a FROM C"}, RefusalCase{L"SELECT a, FROM C"},
+        RefusalCase{L"DELETE FROM C"}, RefusalCase{L"ASSOCIATORS {C.K=1}"}, RefusalCase{L"ASSOCIATORS OF C.K=1"},
         RefusalCase{L"ASSOCIATORS OF {C.K=\"1\""}, RefusalCase{L"ASSOCIATORS OF {C.K=\"}\""},
         RefusalCase{L"ASSOCIATORS OF {}"}, RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE"},
         RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE ResultClass"},
@@ -99,42 +98,43 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE SchemaOnly"},
         RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE ResultClass=X AND Role=Y"},
         RefusalCase{L"ASSOCIATORS OF {C.K=1} trailing"}, RefusalCase{L"REFERENCES OF {C.K=1} WHERE AssocClass=X"},
-        RefusalCase{L"REFERENCES OF {C.K=1} WHERE ResultRole=X"}, RefusalCase{L"REFERENCES OF {C.K=1} WHERE ClassDefsOnly"}));
+        RefusalCase{L"REFERENCES OF {C.K=1} WHERE ResultRole=X"},
+        RefusalCase{L"REFERENCES OF {C.K=1} WHERE ClassDefsOnly"}));
 
-TEST(ParseTest, SelectListAndKeywordsAnyCase)
-{
-    auto q = parse(L"sElEcT Name , ElementName fRoM Msvm_ComputerSystem");
-    ASSERT_TRUE(q);
-    const auto& s = std::get<SelectQuery>(q.value());
-    EXPECT_EQ(s.properties, (std::vector<std::wstring>{L"Name", L"ElementName"}));
-    EXPECT_EQ(s.class_name, L"Msvm_ComputerSystem");
-    EXPECT_EQ(s.where, nullptr);
+TEST(ParseTest, SelectListAndKeywordsAnyCase) {
+  auto q = parse(L"sElEcT Name , ElementName fRoM Msvm_ComputerSystem");
+  ASSERT_TRUE(q);
+  const auto& s = std::get<SelectQuery>(q.value());
+  EXPECT_EQ(s.properties, (std::vector<std::wstring>{L"Name", L"ElementName"}));
+  EXPECT_EQ(s.class_name, L"Msvm_ComputerSystem");
+  EXPECT_EQ(s.where, nullptr);
 }
 
-TEST(ParseTest, AssociatorsKeywordsInAnyOrder)
-{
-    const std::wstring path = L"\\\\H\\root\\virtualization:Msvm_ExternalEthernetPort.CreationClassName=\"X\","
-                              L"DeviceID=\"{A-B}\",SystemName=\"a\\\\b \\\"q\\\"\"";
-    auto q = parse(L"associators of { " + path + L" } where resultrole=Dependent KeysOnly AssocClass=A "
-                   L"RequiredAssocQualifier=Association Role=Antecedent ResultClass=R RequiredQualifier=Q");
-    ASSERT_TRUE(q) << cim::narrow(q.error().message);
-    const auto& a = std::get<AssociatorsQuery>(q.value());
-    EXPECT_EQ(a.path, path);
-    EXPECT_EQ(a.filter.assoc_class, L"A");
-    EXPECT_EQ(a.filter.result_class, L"R");
-    EXPECT_EQ(a.filter.role, L"Antecedent");
-    EXPECT_EQ(a.filter.result_role, L"Dependent");
-    EXPECT_EQ(a.filter.required_qualifier, L"Q");
-    EXPECT_EQ(a.filter.required_assoc_qualifier, L"Association");
-    EXPECT_TRUE(a.keys_only);
+TEST(ParseTest, AssociatorsKeywordsInAnyOrder) {
+  const std::wstring path =
+      L"\\\\H\\root\\virtualization:Msvm_ExternalEthernetPort.CreationClassName=\"X\","
+      L"DeviceID=\"{A-B}\",SystemName=\"a\\\\b \\\"q\\\"\"";
+  auto q = parse(L"associators of { " + path +
+                 L" } where resultrole=Dependent KeysOnly AssocClass=A "
+                 L"RequiredAssocQualifier=Association Role=Antecedent ResultClass=R RequiredQualifier=Q");
+  ASSERT_TRUE(q) << cim::narrow(q.error().message);
+  const auto& a = std::get<AssociatorsQuery>(q.value());
+  EXPECT_EQ(a.path, path);
+  EXPECT_EQ(a.filter.assoc_class, L"A");
+  EXPECT_EQ(a.filter.result_class, L"R");
+  EXPECT_EQ(a.filter.role, L"Antecedent");
+  EXPECT_EQ(a.filter.result_role, L"Dependent");
+  EXPECT_EQ(a.filter.required_qualifier, L"Q");
+  EXPECT_EQ(a.filter.required_assoc_qualifier, L"Association");
+  EXPECT_TRUE(a.keys_only);
 
-    auto r = parse(L"REFERENCES OF {C.K=1} WHERE Role=GroupComponent ResultClass=Msvm_SettingsDefineCapabilities");
-    ASSERT_TRUE(r);
-    const auto& ref = std::get<ReferencesQuery>(r.value());
-    EXPECT_EQ(ref.filter.result_class, L"Msvm_SettingsDefineCapabilities");
-    EXPECT_EQ(ref.filter.role, L"GroupComponent");
-    EXPECT_FALSE(ref.keys_only);
+  auto r = parse(L"REFERENCES OF {C.K=1} WHERE Role=GroupComponent ResultClass=Msvm_SettingsDefineCapabilities");
+  ASSERT_TRUE(r);
+  const auto& ref = std::get<ReferencesQuery>(r.value());
+  EXPECT_EQ(ref.filter.result_class, L"Msvm_SettingsDefineCapabilities");
+  EXPECT_EQ(ref.filter.role, L"GroupComponent");
+  EXPECT_FALSE(ref.keys_only);
 }
 
-} // namespace
-} // namespace simhost::wql
+}  // namespace
+}  // namespace simhost::wql

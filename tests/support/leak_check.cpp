@@ -10,7 +10,8 @@ class LeakCheck : public testing::EmptyTestEventListener {
 
   void OnTestStart(const testing::TestInfo&) override { before_ = winapi::CurrentCounts(); }
   void OnTestEnd(const testing::TestInfo& info) override {
-    if (info.result() == nullptr || info.result()->Skipped()) return;
+    if (info.result() == nullptr || info.result()->Skipped())
+      return;
     const winapi::LiveCounts after = winapi::CurrentCounts();
     EXPECT_EQ(after.bstrs, before_.bstrs) << "BSTRs left alive by " << info.name();
     EXPECT_EQ(after.safearrays, before_.safearrays) << "SAFEARRAYs left alive by " << info.name();

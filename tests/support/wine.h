@@ -30,17 +30,16 @@ inline bool RunningUnderWine() {
 }
 
 inline void NoteWineDifference(const char* expression, const char* reason, const char* file, int line) {
-  std::cout << file << ":" << line << ": known Wine difference, not checked: " << expression << " (" << reason
-            << ")\n";
+  std::cout << file << ":" << line << ": known Wine difference, not checked: " << expression << " (" << reason << ")\n";
   testing::Test::RecordProperty("known_wine_difference", reason);
 }
 
 }  // namespace hvc::test
 
-#define HVC_EXPECT_UNLESS_WINE(cond, reason)                                   \
-  do {                                                                         \
-    if (::hvc::test::RunningUnderWine())                                       \
-      ::hvc::test::NoteWineDifference(#cond, reason, __FILE__, __LINE__);      \
-    else                                                                       \
-      EXPECT_TRUE(cond) << "(Wine differs here: " << reason << ")";            \
+#define HVC_EXPECT_UNLESS_WINE(cond, reason)                              \
+  do {                                                                    \
+    if (::hvc::test::RunningUnderWine())                                  \
+      ::hvc::test::NoteWineDifference(#cond, reason, __FILE__, __LINE__); \
+    else                                                                  \
+      EXPECT_TRUE(cond) << "(Wine differs here: " << reason << ")";       \
   } while (0)

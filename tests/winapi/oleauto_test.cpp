@@ -13,7 +13,9 @@
 
 namespace {
 
-std::wstring Text(BSTR b) { return b == nullptr ? std::wstring() : std::wstring(b, SysStringLen(b)); }
+std::wstring Text(BSTR b) {
+  return b == nullptr ? std::wstring() : std::wstring(b, SysStringLen(b));
+}
 
 uint32_t LengthPrefix(BSTR b) {
   uint32_t bytes = 0;
@@ -136,7 +138,8 @@ TEST(Variant, ClearRefusesBadInput) {
   SAFEARRAY* const array = v.parray;
   ASSERT_EQ(SafeArrayLock(array), S_OK);
   EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
-  HVC_EXPECT_UNLESS_WINE(v.vt == (VT_ARRAY | VT_I4), "Wine's VariantClear empties a variant whose locked array it refuses to free");
+  HVC_EXPECT_UNLESS_WINE(v.vt == (VT_ARRAY | VT_I4),
+                         "Wine's VariantClear empties a variant whose locked array it refuses to free");
   SafeArrayUnlock(array);
   if (v.vt == VT_EMPTY) {
     SafeArrayDestroy(array);  // the refusal lost the array (Wine): free it here, not in VariantClear
@@ -199,8 +202,8 @@ struct Conversion {
   USHORT flags;
   VARTYPE to;
   HRESULT hr;
-  const wchar_t* expectedText;  // for VT_BSTR results
-  double expected;              // for the others
+  const wchar_t* expectedText;        // for VT_BSTR results
+  double expected;                    // for the others
   const char* wineDiffers = nullptr;  // why Wine's result differs, where it does
 };
 
@@ -209,30 +212,54 @@ VARIANT Source(const Conversion& c) {
   VariantInit(&v);
   v.vt = c.from;
   switch (c.from) {
-    case VT_BSTR: v.bstrVal = SysAllocString(c.text); break;
-    case VT_I2: v.iVal = static_cast<SHORT>(c.number); break;
-    case VT_I4: v.lVal = static_cast<LONG>(c.number); break;
-    case VT_UI4: v.ulVal = static_cast<ULONG>(c.number); break;
-    case VT_R8: v.dblVal = c.number; break;
-    case VT_BOOL: v.boolVal = c.number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
-    default: break;
+    case VT_BSTR:
+      v.bstrVal = SysAllocString(c.text);
+      break;
+    case VT_I2:
+      v.iVal = static_cast<SHORT>(c.number);
+      break;
+    case VT_I4:
+      v.lVal = static_cast<LONG>(c.number);
+      break;
+    case VT_UI4:
+      v.ulVal = static_cast<ULONG>(c.number);
+      break;
+    case VT_R8:
+      v.dblVal = c.number;
+      break;
+    case VT_BOOL:
+      v.boolVal = c.number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    default:
+      break;
   }
   return v;
 }
 
 double Number(const VARIANT& v) {
   switch (v.vt) {
-    case VT_I1: return v.cVal;
-    case VT_UI1: return v.bVal;
-    case VT_I2: return v.iVal;
-    case VT_UI2: return v.uiVal;
-    case VT_I4: return v.lVal;
-    case VT_UI4: return v.ulVal;
-    case VT_I8: return static_cast<double>(v.llVal);
-    case VT_UI8: return static_cast<double>(v.ullVal);
-    case VT_R8: return v.dblVal;
-    case VT_BOOL: return v.boolVal;
-    default: return -12345;
+    case VT_I1:
+      return v.cVal;
+    case VT_UI1:
+      return v.bVal;
+    case VT_I2:
+      return v.iVal;
+    case VT_UI2:
+      return v.uiVal;
+    case VT_I4:
+      return v.lVal;
+    case VT_UI4:
+      return v.ulVal;
+    case VT_I8:
+      return static_cast<double>(v.llVal);
+    case VT_UI8:
+      return static_cast<double>(v.ullVal);
+    case VT_R8:
+      return v.dblVal;
+    case VT_BOOL:
+      return v.boolVal;
+    default:
+      return -12345;
   }
 }
 
@@ -281,8 +308,8 @@ TEST(VariantChangeType, ConvertsAsWindowsDoes) {
       {VT_I4, nullptr, 1, 0, 15, DISP_E_BADVARTYPE, nullptr, 0},
   };
   for (const Conversion& c : cases) {
-    SCOPED_TRACE(testing::Message() << "from vt " << c.from << " (" << (c.text ? c.text : L"") << ", "
-                                    << c.number << ") to vt " << c.to);
+    SCOPED_TRACE(testing::Message() << "from vt " << c.from << " (" << (c.text ? c.text : L"") << ", " << c.number
+                                    << ") to vt " << c.to);
     VARIANT src = Source(c), dst;
     VariantInit(&dst);
     if (c.wineDiffers != nullptr) {
@@ -449,9 +476,11 @@ TEST(SafeArray, LockingRules) {
 
   ULONG locks = 0;
   HRESULT hr = S_OK;
-  while (locks < 70000 && (hr = SafeArrayLock(psa)) == S_OK) ++locks;
+  while (locks < 70000 && (hr = SafeArrayLock(psa)) == S_OK)
+    ++locks;
   EXPECT_EQ(hr, E_UNEXPECTED);
-  while (locks-- > 0) SafeArrayUnlock(psa);
+  while (locks-- > 0)
+    SafeArrayUnlock(psa);
   EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
 }
 

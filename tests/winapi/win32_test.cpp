@@ -17,11 +17,15 @@
 namespace {
 
 const std::string kUtf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a, e acute, euro sign, an emoji
-const std::wstring kWide = L"a\u00E9\u20AC\U0001F600";                // one or two units per character
+const std::wstring kWide = L"a\u00E9\u20AC\U0001F600";              // one or two units per character
 const wchar_t kLoneSurrogate = static_cast<wchar_t>(0xD800);
 
-std::wstring Z(std::wstring s) { return s.push_back(L'\0'), s; }
-std::string Z(std::string s) { return s.push_back('\0'), s; }
+std::wstring Z(std::wstring s) {
+  return s.push_back(L'\0'), s;
+}
+std::string Z(std::string s) {
+  return s.push_back('\0'), s;
+}
 
 // Clears the last error, runs the call, expects it to fail and returns the error it reported.
 template <typename Call>
@@ -31,7 +35,8 @@ DWORD FailureOf(Call call) {
   return GetLastError();
 }
 
-constexpr const char* kWineUtf8Flags = "Wine's UTF-8 conversions accept flags and default characters that UTF-8 refuses";
+constexpr const char* kWineUtf8Flags =
+    "Wine's UTF-8 conversions accept flags and default characters that UTF-8 refuses";
 constexpr const char* kWineMessages = "Wine's system message texts have their own wording, and some are missing";
 
 template <typename In, typename Out>
@@ -53,9 +58,9 @@ void Check(const Case<In, Out>& c, Convert convert) {
   SCOPED_TRACE(c.name);
   typename Out::value_type buffer[32];
   if (c.wineDiffers != nullptr) {
-    HVC_EXPECT_UNLESS_WINE((SetLastError(0), convert(c, c.capacity ? buffer : nullptr, c.capacity) == 0 &&
-                                                 GetLastError() == c.error),
-                           c.wineDiffers);
+    HVC_EXPECT_UNLESS_WINE(
+        (SetLastError(0), convert(c, c.capacity ? buffer : nullptr, c.capacity) == 0 && GetLastError() == c.error),
+        c.wineDiffers);
     return;
   }
   if (c.error != 0) {
@@ -74,8 +79,16 @@ TEST(CodePages, MultiByteToWideChar) {
       {"explicit length, none added", CP_UTF8, 0, "abc", 3, 0, L"abc"},
       {"multi-byte characters", CP_UTF8, 0, kUtf8, -1, 0, Z(kWide)},
       {"ANSI is UTF-8 for ASCII", CP_ACP, MB_PRECOMPOSED, "hi", 2, 0, L"hi"},
-      {"invalid byte replaced", CP_UTF8, 0, "a\xFF" "b", 3, 0, L"a\uFFFD" "b"},
-      {"invalid byte refused", CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF" "b", 3, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
+      {"invalid byte replaced", CP_UTF8, 0,
+       "a\xFF"
+       "b",
+       3, 0,
+       L"a\uFFFD"
+       "b"},
+      {"invalid byte refused", CP_UTF8, MB_ERR_INVALID_CHARS,
+       "a\xFF"
+       "b",
+       3, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
       {"overlong form refused", CP_UTF8, MB_ERR_INVALID_CHARS, "\xC0\xAF", 2, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
       {"too small", CP_UTF8, 0, "abc", -1, 3, L"", ERROR_INSUFFICIENT_BUFFER},
       {"zero length", CP_UTF8, 0, "abc", 0, 0, L"", ERROR_INVALID_PARAMETER},
@@ -95,7 +108,9 @@ TEST(CodePages, WideCharToMultiByte) {
       {"terminator counted", CP_UTF8, 0, L"abc", -1, 0, Z(std::string("abc"))},
       {"explicit length, none added", CP_UTF8, 0, L"abc", 3, 0, "abc"},
       {"multi-byte characters", CP_UTF8, 0, kWide, -1, 0, Z(kUtf8)},
-      {"lone surrogate replaced", CP_UTF8, 0, lone, 3, 0, "a\xEF\xBF\xBD" "b"},
+      {"lone surrogate replaced", CP_UTF8, 0, lone, 3, 0,
+       "a\xEF\xBF\xBD"
+       "b"},
       {"lone surrogate refused", CP_UTF8, WC_ERR_INVALID_CHARS, lone, 3, 0, "", ERROR_NO_UNICODE_TRANSLATION},
       {"too small", CP_UTF8, 0, L"abc", -1, 3, "", ERROR_INSUFFICIENT_BUFFER},
       {"zero length", CP_UTF8, 0, L"abc", 0, 0, "", ERROR_INVALID_PARAMETER},
@@ -111,11 +126,13 @@ TEST(CodePages, DefaultCharacterRules) {
   char buffer[16];
   BOOL used = TRUE;
   // UTF-8 takes neither a default character nor the flag that reports its use.
-  HVC_EXPECT_UNLESS_WINE(FailureOf([&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, " ", nullptr); }) ==
-                             static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+  HVC_EXPECT_UNLESS_WINE(FailureOf([&] {
+                           return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, " ", nullptr);
+                         }) == static_cast<DWORD>(ERROR_INVALID_PARAMETER),
                          kWineUtf8Flags);
-  HVC_EXPECT_UNLESS_WINE(FailureOf([&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, nullptr, &used); }) ==
-                             static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+  HVC_EXPECT_UNLESS_WINE(FailureOf([&] {
+                           return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, nullptr, &used);
+                         }) == static_cast<DWORD>(ERROR_INVALID_PARAMETER),
                          kWineUtf8Flags);
   // The ANSI code page does, and substitutes it for what it cannot encode.
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"ab", -1, buffer, 16, " ", &used), 3);
@@ -131,14 +148,16 @@ TEST(LastError, IsPerThread) {
   // Read back before the join: a thread library's own calls may change this thread's last error.
   std::atomic<int> step{0};
   std::thread other([&] {
-    while (step.load() != 1) std::this_thread::yield();
+    while (step.load() != 1)
+      std::this_thread::yield();
     EXPECT_EQ(GetLastError(), 0u);
     SetLastError(5);
     step = 2;
   });
   SetLastError(1234);
   step = 1;
-  while (step.load() != 2) std::this_thread::yield();
+  while (step.load() != 2)
+    std::this_thread::yield();
   EXPECT_EQ(GetLastError(), 1234u);
   other.join();
 }
@@ -174,8 +193,9 @@ TEST(FormatMessage, SystemTextsInAllocatedBuffers) {
   char buffer[20];  // "Access is denied.\r\n" and its zero
   HVC_EXPECT_UNLESS_WINE(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 20, nullptr) == 19u,
                          kWineMessages);
-  HVC_EXPECT_UNLESS_WINE(FailureOf([&] { return FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr); }) ==
-                             static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
+  HVC_EXPECT_UNLESS_WINE(FailureOf([&] {
+                           return FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr);
+                         }) == static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
                          kWineMessages);
 }
 
@@ -213,7 +233,9 @@ class WcstombsS : public testing::Test {
   _invalid_parameter_handler previous_ = _set_invalid_parameter_handler(Ignore);
 
  protected:
-  ~WcstombsS() override { _set_invalid_parameter_handler(previous_); }
+  ~WcstombsS() override {
+    _set_invalid_parameter_handler(previous_);
+  }
 #endif
 };
 

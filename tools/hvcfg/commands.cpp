@@ -22,7 +22,9 @@ int Refuse(const std::string& error) {
 }
 
 // A writable copy of a text for the library's char* parameters.
-std::vector<char> Writable(const std::string& text) { return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1); }
+std::vector<char> Writable(const std::string& text) {
+  return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}
 
 // The adapter switches' display names are needed only for connections that the machine's own
 // switch list does not name (it lists none while the machine is off).
@@ -39,11 +41,14 @@ std::vector<vNetwork> SwitchesToName(Context& c, const std::vector<vMachines>& v
 
 const vAdapter* FindAdapter(const vMachines& vm, const std::string& mac) {
   for (int a = 0; a < vm.AdapterCount && a < 24; ++a)
-    if (NormalMac(Field(vm.Adapters[a].Address)) == mac) return &vm.Adapters[a];
+    if (NormalMac(Field(vm.Adapters[a].Address)) == mac)
+      return &vm.Adapters[a];
   return nullptr;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
 
 // The records one plug or unplug works on.
 struct Plug {
@@ -53,18 +58,23 @@ struct Plug {
 int ResolvePlug(Context& c, const Invocation& inv, Plug& plug) {
   const std::string mac = NormalMac(inv.args[2]);
   std::vector<vNetwork> switches;
-  if (c.library.Switches(switches) != 0) return Failed(c, "GetVirtualSwitches");
+  if (c.library.Switches(switches) != 0)
+    return Failed(c, "GetVirtualSwitches");
   std::vector<vMachines> vms;
-  if (c.library.Machines(vms) != 0) return Failed(c, "GetVirtualMachines");
+  if (c.library.Machines(vms) != 0)
+    return Failed(c, "GetVirtualMachines");
   std::string error;
   const vNetwork* sw = Resolve(switches, inv.args[0], "switch", "switches", error);
-  if (sw == nullptr) return Refuse(error);
+  if (sw == nullptr)
+    return Refuse(error);
   const vMachines* vm = Resolve(vms, inv.args[1], "VM", "vms", error);
-  if (vm == nullptr) return Refuse(error);
+  if (vm == nullptr)
+    return Refuse(error);
   const vAdapter* adapter = FindAdapter(*vm, mac);
   if (adapter == nullptr) {
     std::string known;
-    for (int a = 0; a < vm->AdapterCount && a < 24; ++a) known += (a == 0 ? "" : ", ") + Field(vm->Adapters[a].Address);
+    for (int a = 0; a < vm->AdapterCount && a < 24; ++a)
+      known += (a == 0 ? "" : ", ") + Field(vm->Adapters[a].Address);
     return Refuse(Utf8(Field(vm->ElementName)) + " has no adapter with MAC " + mac +
                   (known.empty() ? " (it has no adapters)" : " (its adapters: " + known + ")"));
   }
@@ -80,8 +90,10 @@ struct Snapshot {
 };
 
 int Take(Context& c, Snapshot& s) {
-  if (c.library.Switches(s.switches) != 0) return Failed(c, "GetVirtualSwitches");
-  if (c.library.Machines(s.vms) != 0) return Failed(c, "GetVirtualMachines");
+  if (c.library.Switches(s.switches) != 0)
+    return Failed(c, "GetVirtualSwitches");
+  if (c.library.Machines(s.vms) != 0)
+    return Failed(c, "GetVirtualMachines");
   return 0;
 }
 
@@ -89,20 +101,26 @@ std::string Changes(const Snapshot& before, const Snapshot& after) {
   std::vector<std::string> changes;
   const auto findSwitch = [](const Snapshot& s, const vNetwork& sw) -> const vNetwork* {
     for (const vNetwork& other : s.switches)
-      if (Field(other.Name) == Field(sw.Name)) return &other;
+      if (Field(other.Name) == Field(sw.Name))
+        return &other;
     return nullptr;
   };
   for (const vNetwork& sw : after.switches)
     if (findSwitch(before, sw) == nullptr)
-      changes.push_back(std::string(sw.SwitchType == 1 ? "external" : sw.SwitchType == 2 ? "internal" : "private") +
+      changes.push_back(std::string(sw.SwitchType == 1   ? "external"
+                                    : sw.SwitchType == 2 ? "internal"
+                                                         : "private") +
                         " switch " + Quoted(Field(sw.ElementName)) + " added");
   for (const vNetwork& sw : before.switches)
-    if (findSwitch(after, sw) == nullptr) changes.push_back("switch " + Quoted(Field(sw.ElementName)) + " removed");
+    if (findSwitch(after, sw) == nullptr)
+      changes.push_back("switch " + Quoted(Field(sw.ElementName)) + " removed");
   for (const vMachines& vm : after.vms) {
     const vMachines* old = nullptr;
     for (const vMachines& other : before.vms)
-      if (Field(other.Name) == Field(vm.Name)) old = &other;
-    if (old == nullptr) continue;
+      if (Field(other.Name) == Field(vm.Name))
+        old = &other;
+    if (old == nullptr)
+      continue;
     if (old->EnabledState != vm.EnabledState)
       changes.push_back(Field(vm.ElementName) + " " + VmStateWord(old->EnabledState) + " -> " +
                         VmStateWord(vm.EnabledState));
@@ -114,9 +132,11 @@ std::string Changes(const Snapshot& before, const Snapshot& after) {
                             ConnectionName(*old, old->Adapters[o], before.switches) + " -> " +
                             ConnectionName(vm, vm.Adapters[a], after.switches));
   }
-  if (changes.empty()) return "nothing";
+  if (changes.empty())
+    return "nothing";
   std::string line;
-  for (std::size_t i = 0; i < changes.size(); ++i) line += (i == 0 ? "" : "; ") + changes[i];
+  for (std::size_t i = 0; i < changes.size(); ++i)
+    line += (i == 0 ? "" : "; ") + changes[i];
   return line;
 }
 
@@ -125,8 +145,10 @@ std::string Changes(const Snapshot& before, const Snapshot& after) {
 std::string NormalMac(const std::string& text) {
   std::string mac;
   for (char ch : text) {
-    if (ch == '-' || ch == ':') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(ch))) return "";
+    if (ch == '-' || ch == ':')
+      continue;
+    if (!std::isxdigit(static_cast<unsigned char>(ch)))
+      return "";
     mac += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   }
   return mac.size() == 12 ? mac : "";
@@ -134,10 +156,12 @@ std::string NormalMac(const std::string& text) {
 
 int ListMachines(Context& c, const Invocation&) {
   std::vector<vMachines> vms;
-  if (c.library.Machines(vms) != 0) return Failed(c, "GetVirtualMachines");
+  if (c.library.Machines(vms) != 0)
+    return Failed(c, "GetVirtualMachines");
   if (c.json) {
     std::vector<std::string> objects;
-    for (const vMachines& vm : vms) objects.push_back(MachineJson(vm));
+    for (const vMachines& vm : vms)
+      objects.push_back(MachineJson(vm));
     PrintJsonArray(c.console.out(), objects);
   } else {
     PrintMachines(c.console.out(), vms, SwitchesToName(c, vms));
@@ -147,10 +171,12 @@ int ListMachines(Context& c, const Invocation&) {
 
 int ListSwitches(Context& c, const Invocation&) {
   std::vector<vNetwork> switches;
-  if (c.library.Switches(switches) != 0) return Failed(c, "GetVirtualSwitches");
+  if (c.library.Switches(switches) != 0)
+    return Failed(c, "GetVirtualSwitches");
   if (c.json) {
     std::vector<std::string> objects;
-    for (const vNetwork& sw : switches) objects.push_back(SwitchJson(sw));
+    for (const vNetwork& sw : switches)
+      objects.push_back(SwitchJson(sw));
     PrintJsonArray(c.console.out(), objects);
   } else {
     PrintSwitches(c.console.out(), switches);
@@ -160,10 +186,12 @@ int ListSwitches(Context& c, const Invocation&) {
 
 int ListPorts(Context& c, const Invocation&) {
   std::vector<vExtPort> ports;
-  if (c.library.Ports(ports) != 0) return Failed(c, "GetExternalPorts");
+  if (c.library.Ports(ports) != 0)
+    return Failed(c, "GetExternalPorts");
   if (c.json) {
     std::vector<std::string> objects;
-    for (const vExtPort& port : ports) objects.push_back(PortJson(port));
+    for (const vExtPort& port : ports)
+      objects.push_back(PortJson(port));
     PrintJsonArray(c.console.out(), objects);
   } else {
     PrintPorts(c.console.out(), ports);
@@ -173,10 +201,12 @@ int ListPorts(Context& c, const Invocation&) {
 
 int ListAdapters(Context& c, const Invocation&) {
   std::vector<vAssocAdapter> adapters;
-  if (c.library.Adapters(adapters) != 0) return Failed(c, "GetAdapters");
+  if (c.library.Adapters(adapters) != 0)
+    return Failed(c, "GetAdapters");
   if (c.json) {
     std::vector<std::string> objects;
-    for (const vAssocAdapter& adapter : adapters) objects.push_back(AdapterJson(adapter));
+    for (const vAssocAdapter& adapter : adapters)
+      objects.push_back(AdapterJson(adapter));
     PrintJsonArray(c.console.out(), objects);
   } else {
     PrintAdapters(c.console.out(), adapters);
@@ -186,10 +216,12 @@ int ListAdapters(Context& c, const Invocation&) {
 
 int SetState(Context& c, const std::string& given, int state) {
   std::vector<vMachines> vms;
-  if (c.library.Machines(vms) != 0) return Failed(c, "GetVirtualMachines");
+  if (c.library.Machines(vms) != 0)
+    return Failed(c, "GetVirtualMachines");
   std::string error;
   const vMachines* vm = Resolve(vms, given, "VM", "vms", error);
-  if (vm == nullptr) return Refuse(error);
+  if (vm == nullptr)
+    return Refuse(error);
   const std::string label = Utf8(Field(vm->ElementName));
   const unsigned before = vm->EnabledState;
   std::vector<char> name = Writable(Field(vm->Name));
@@ -209,7 +241,8 @@ int CreateSwitch(Context& c, const Invocation& inv) {
   std::string device;
   if (inv.switchType == 1) {
     std::vector<vExtPort> ports;
-    if (c.library.Ports(ports) != 0) return Failed(c, "GetExternalPorts");
+    if (c.library.Ports(ports) != 0)
+      return Failed(c, "GetExternalPorts");
     std::vector<const vExtPort*> matches;
     for (const vExtPort& port : ports)
       if (SameIgnoringCase(Field(port.DeviceID), inv.port) || Utf8(Field(port.ElementName)) == Utf8(inv.port))
@@ -223,9 +256,8 @@ int CreateSwitch(Context& c, const Invocation& inv) {
   }
   std::vector<char> port = Writable(device);
   std::vector<char> name = Writable(display);
-  if (c.library.Call([&](HypervConfig& config) {
-        return config.CreateVSwitch(port.data(), name.data(), inv.switchType);
-      }) != 0)
+  if (c.library.Call(
+          [&](HypervConfig& config) { return config.CreateVSwitch(port.data(), name.data(), inv.switchType); }) != 0)
     return Failed(c, "CreateVSwitch");
   std::string type = inv.switchType == 1 ? "external" : inv.switchType == 2 ? "internal" : "private";
   std::fprintf(c.console.out(), "Created %s switch %s%s\n", type.c_str(), Quoted(display).c_str(),
@@ -235,15 +267,18 @@ int CreateSwitch(Context& c, const Invocation& inv) {
 
 int DeleteSwitch(Context& c, const Invocation& inv) {
   std::vector<vNetwork> switches;
-  if (c.library.Switches(switches) != 0) return Failed(c, "GetVirtualSwitches");
+  if (c.library.Switches(switches) != 0)
+    return Failed(c, "GetVirtualSwitches");
   std::string error;
   const vNetwork* sw = Resolve(switches, inv.args[0], "switch", "switches", error);
-  if (sw == nullptr) return Refuse(error);
+  if (sw == nullptr)
+    return Refuse(error);
   const std::string display = Field(sw->ElementName);
   const std::string guid = Field(sw->Name);
   // The library deletes by display name, so that name must pick out this switch alone.
   std::size_t sharing = 0;
-  for (const vNetwork& other : switches) sharing += Field(other.ElementName) == display ? 1 : 0;
+  for (const vNetwork& other : switches)
+    sharing += Field(other.ElementName) == display ? 1 : 0;
   if (sharing > 1)
     return Refuse("DeleteVSwitch takes a display name, and " + std::to_string(sharing) + " switches are named " +
                   Quoted(Utf8(display)) + "; it cannot tell them apart");
@@ -256,11 +291,11 @@ int DeleteSwitch(Context& c, const Invocation& inv) {
 
 int Connect(Context& c, const Invocation& inv) {
   Plug plug;
-  if (const int refused = ResolvePlug(c, inv, plug); refused != 0) return refused;
+  if (const int refused = ResolvePlug(c, inv, plug); refused != 0)
+    return refused;
   std::vector<char> sw = Writable(plug.switchName), vm = Writable(plug.vmName), mac = Writable(plug.address);
-  if (c.library.Call([&](HypervConfig& config) {
-        return config.AddVirtNetToVirtMachine(sw.data(), vm.data(), mac.data());
-      }) != 0)
+  if (c.library.Call(
+          [&](HypervConfig& config) { return config.AddVirtNetToVirtMachine(sw.data(), vm.data(), mac.data()); }) != 0)
     return Failed(c, "AddVirtNetToVirtMachine");
   std::fprintf(c.console.out(), "Connected %s's adapter %s to %s\n", plug.vmLabel.c_str(), plug.address.c_str(),
                Quoted(plug.switchLabel).c_str());
@@ -269,7 +304,8 @@ int Connect(Context& c, const Invocation& inv) {
 
 int Disconnect(Context& c, const Invocation& inv) {
   Plug plug;
-  if (const int refused = ResolvePlug(c, inv, plug); refused != 0) return refused;
+  if (const int refused = ResolvePlug(c, inv, plug); refused != 0)
+    return refused;
   std::vector<char> sw = Writable(plug.switchName), vm = Writable(plug.vmName), mac = Writable(plug.address);
   if (c.library.Call([&](HypervConfig& config) {
         return config.RemoveVirtNetFromVirtMachine(sw.data(), vm.data(), mac.data());
@@ -289,14 +325,17 @@ int Demo(Context& c, const Invocation&) {
   Snapshot now;
   // Runs one changing step, then shows the switches or the machine's adapters and what changed.
   const auto changed = [&](int result, const char* operation, const vMachines* show) {
-    if (result != 0) return Failed(c, operation);
-    if (Take(c, now) != 0) return 1;
+    if (result != 0)
+      return Failed(c, operation);
+    if (Take(c, now) != 0)
+      return 1;
     if (show == nullptr) {
       PrintSwitches(out, now.switches);
     } else {
       std::vector<vMachines> one;
       for (const vMachines& vm : now.vms)
-        if (Field(vm.Name) == Field(show->Name)) one.push_back(vm);
+        if (Field(vm.Name) == Field(show->Name))
+          one.push_back(vm);
       PrintMachineAdapters(out, one, now.switches);
     }
     std::fprintf(out, "\nChanged: %s.\n", Changes(last, now).c_str());
@@ -304,10 +343,12 @@ int Demo(Context& c, const Invocation&) {
     return 0;
   };
 
-  std::fprintf(out, "hvcfg demo: the hypervconfig library at work on a simulated Hyper-V host.\n"
-                    "Each step calls the library and shows what it returns; nothing real is touched.\n");
+  std::fprintf(out,
+               "hvcfg demo: the hypervconfig library at work on a simulated Hyper-V host.\n"
+               "Each step calls the library and shows what it returns; nothing real is touched.\n");
   heading("The virtual machines and their adapters (GetVirtualMachines)");
-  if (Take(c, start) != 0) return 1;
+  if (Take(c, start) != 0)
+    return 1;
   last = start;
   PrintMachines(out, start.vms, start.switches);
   heading("The virtual switches (GetVirtualSwitches)");
@@ -318,8 +359,10 @@ int Demo(Context& c, const Invocation&) {
   const vAdapter* adapter = nullptr;
   for (const vMachines& candidate : start.vms)
     for (int a = 0; a < candidate.AdapterCount && a < 24 && vm == nullptr; ++a)
-      if (Field(candidate.Adapters[a].Connection).empty()) vm = &candidate, adapter = &candidate.Adapters[a];
-  if (vm == nullptr) return Refuse("the demo host has no unconnected adapter");
+      if (Field(candidate.Adapters[a].Connection).empty())
+        vm = &candidate, adapter = &candidate.Adapters[a];
+  if (vm == nullptr)
+    return Refuse("the demo host has no unconnected adapter");
   const std::string vmName = Field(vm->Name), vmLabel = Field(vm->ElementName), mac = Field(adapter->Address);
 
   const std::string display = "Demo Switch";
@@ -330,20 +373,22 @@ int Demo(Context& c, const Invocation&) {
     return 1;
   std::string switchName;
   for (const vNetwork& sw : now.switches)
-    if (Field(sw.ElementName) == display) switchName = Field(sw.Name);
-  if (switchName.empty()) return Refuse("the new switch is not listed");
+    if (Field(sw.ElementName) == display)
+      switchName = Field(sw.Name);
+  if (switchName.empty())
+    return Refuse("the new switch is not listed");
 
   std::vector<char> swArg = Writable(switchName), vmArg = Writable(vmName), macArg = Writable(mac);
   heading("Connect " + vmLabel + "'s adapter " + mac + " to it (AddVirtNetToVirtMachine)");
   if (changed(c.library.Call([&](HypervConfig& h) {
-                return h.AddVirtNetToVirtMachine(swArg.data(), vmArg.data(), macArg.data());
-              }),
+        return h.AddVirtNetToVirtMachine(swArg.data(), vmArg.data(), macArg.data());
+      }),
               "AddVirtNetToVirtMachine", vm) != 0)
     return 1;
   heading("Disconnect it again (RemoveVirtNetFromVirtMachine)");
   if (changed(c.library.Call([&](HypervConfig& h) {
-                return h.RemoveVirtNetFromVirtMachine(swArg.data(), vmArg.data(), macArg.data());
-              }),
+        return h.RemoveVirtNetFromVirtMachine(swArg.data(), vmArg.data(), macArg.data());
+      }),
               "RemoveVirtNetFromVirtMachine", vm) != 0)
     return 1;
   heading("Delete " + Quoted(display) + " (DeleteVSwitch)");

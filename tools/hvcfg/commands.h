@@ -19,8 +19,8 @@ struct Context {
 // What the command line gave a command beyond its name.
 struct Invocation {
   std::vector<std::string> args;
-  int switchType = -1;   // create-switch: 1 external, 2 internal, 0 unbound
-  std::string port;      // create-switch --external: a port's DeviceID or display name
+  int switchType = -1;  // create-switch: 1 external, 2 internal, 0 unbound
+  std::string port;     // create-switch --external: a port's DeviceID or display name
 };
 
 // Each returns the exit status: 0 success, 1 failure (the library's, or a name it cannot resolve).

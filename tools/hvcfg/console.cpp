@@ -41,7 +41,8 @@ void FlushLibraryOutput() {
 Console::Console(bool verbose) {
   std::fflush(stdout);
   const int original = HVCFG_DUP(HVCFG_FILENO(stdout));
-  if (original < 0) return;  // no standard output to keep apart: write to it directly
+  if (original < 0)
+    return;  // no standard output to keep apart: write to it directly
   std::FILE* stream = HVCFG_FDOPEN(original, "w");
   if (stream == nullptr) {
     HVCFG_CLOSE(original);
@@ -56,13 +57,16 @@ Console::Console(bool verbose) {
 }
 
 Console::~Console() {
-  if (out_ != stdout) std::fclose(out_);
-  if (sink_ >= 0) HVCFG_CLOSE(sink_);
+  if (out_ != stdout)
+    std::fclose(out_);
+  if (sink_ >= 0)
+    HVCFG_CLOSE(sink_);
 }
 
 int Console::Library(const std::function<int()>& call) {
   std::fflush(out_);  // keeps the tool's lines ahead of what the call writes to standard error
-  if (sink_ < 0) return call();
+  if (sink_ < 0)
+    return call();
   struct Diversion {
     explicit Diversion(int target) : restore(target) {}
     ~Diversion() {

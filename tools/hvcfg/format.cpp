@@ -15,7 +15,8 @@ struct Word {
 template <std::size_t N>
 std::string Worded(const Word (&words)[N], unsigned value) {
   for (const Word& w : words)
-    if (w.value == value) return std::string(w.word) + " (" + std::to_string(value) + ")";
+    if (w.value == value)
+      return std::string(w.word) + " (" + std::to_string(value) + ")";
   return std::to_string(value);
 }
 
@@ -41,31 +42,35 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t i) {
   } else {
     return 0;
   }
-  if (i + length > text.size()) return 0;
+  if (i + length > text.size())
+    return 0;
   for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    if ((byte(i + k) & 0xC0) != 0x80)
+      return 0;
     code = (code << 6) | (byte(i + k) & 0x3F);
   }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+    return 0;
   return length;
 }
 
 }  // namespace
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (lower(a[i]) != lower(b[i]))
+      return false;
   }
   return true;
 }
 
 std::string VmStateWord(unsigned value) {
   static constexpr Word kWords[] = {
-      {2, "Running"},       {3, "Off"},          {32768, "Paused"},   {32769, "Saved"},
-      {32770, "Starting"},  {32771, "Snapshotting"}, {32773, "Saving"}, {32774, "Stopping"},
-      {32776, "Pausing"},   {32777, "Resuming"},
+      {2, "Running"},          {3, "Off"},        {32768, "Paused"},   {32769, "Saved"},   {32770, "Starting"},
+      {32771, "Snapshotting"}, {32773, "Saving"}, {32774, "Stopping"}, {32776, "Pausing"}, {32777, "Resuming"},
   };
   return Worded(kWords, value);
 }
@@ -86,7 +91,7 @@ std::string SwitchTypeWord(unsigned value) {
 }
 
 std::string RequestedStateWord(int value) {
-  static constexpr Word kWords[] = {{0, "Guest shutdown"}, {2, "Running"},     {3, "Off"},    {10, "Reboot"},
+  static constexpr Word kWords[] = {{0, "Guest shutdown"}, {2, "Running"},    {3, "Off"},      {10, "Reboot"},
                                     {11, "Reset"},         {32768, "Paused"}, {32769, "Saved"}};
   return value < 0 ? std::to_string(value) : Worded(kWords, static_cast<unsigned>(value));
 }
@@ -94,22 +99,28 @@ std::string RequestedStateWord(int value) {
 void Table::Print(std::FILE* out) const {
   std::vector<std::size_t> widths(headings_.size(), 0);
   const auto measure = [&](const std::vector<std::string>& cells) {
-    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) widths[c] = std::max(widths[c], Width(cells[c]));
+    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c)
+      widths[c] = std::max(widths[c], Width(cells[c]));
   };
   measure(headings_);
-  for (const auto& row : rows_) measure(row);
+  for (const auto& row : rows_)
+    measure(row);
   const auto print = [&](const std::vector<std::string>& cells) {
     std::string line;
     for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) {
       line += cells[c];
-      if (c + 1 < cells.size()) line.append(widths[c] - Width(cells[c]) + 2, ' ');
+      if (c + 1 < cells.size())
+        line.append(widths[c] - Width(cells[c]) + 2, ' ');
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
+    while (!line.empty() && line.back() == ' ')
+      line.pop_back();
     std::fprintf(out, "%s\n", line.c_str());
   };
   print(headings_);
-  for (const auto& row : rows_) print(row);
-  if (rows_.empty()) std::fprintf(out, "(none)\n");
+  for (const auto& row : rows_)
+    print(row);
+  if (rows_.empty())
+    std::fprintf(out, "(none)\n");
 }
 
 std::string Utf8(std::string_view text) {
@@ -156,7 +167,8 @@ std::string JsonString(std::string_view text) {
 }
 
 JsonObject& JsonObject::Key(std::string_view key) {
-  if (!body_.empty()) body_ += ", ";
+  if (!body_.empty())
+    body_ += ", ";
   body_ += JsonString(key) + ": ";
   return *this;
 }
@@ -178,7 +190,8 @@ JsonObject& JsonObject::Raw(std::string_view key, std::string_view json) {
 
 std::string JsonInline(const std::vector<std::string>& elements) {
   std::string json = "[";
-  for (std::size_t i = 0; i < elements.size(); ++i) json += (i == 0 ? "" : ", ") + elements[i];
+  for (std::size_t i = 0; i < elements.size(); ++i)
+    json += (i == 0 ? "" : ", ") + elements[i];
   return json + "]";
 }
 

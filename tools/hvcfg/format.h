@@ -35,7 +35,8 @@ class Table {
  public:
   explicit Table(std::vector<std::string> headings) : headings_(std::move(headings)) {}
   void Add(std::vector<std::string> cells) {
-    for (std::string& cell : cells) cell = Utf8(cell);
+    for (std::string& cell : cells)
+      cell = Utf8(cell);
     rows_.push_back(std::move(cells));
   }
   void Print(std::FILE* out) const;

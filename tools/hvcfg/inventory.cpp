@@ -16,10 +16,12 @@ template <class Record>
 int Library::List(const Enumeration& operation, std::vector<Record>& records) {
   const std::unique_ptr<Record, decltype(&std::free)> buffer(
       static_cast<Record*>(std::calloc(kRecordCapacity, sizeof(Record))), &std::free);
-  if (buffer == nullptr) throw std::bad_alloc();
+  if (buffer == nullptr)
+    throw std::bad_alloc();
   unsigned long size = 0;
   const int result = console_.Library([&] { return operation(config_, buffer.get(), &size); });
-  if (result == 0) records.assign(buffer.get(), buffer.get() + size / sizeof(Record));
+  if (result == 0)
+    records.assign(buffer.get(), buffer.get() + size / sizeof(Record));
   return result;
 }
 
@@ -48,17 +50,21 @@ template <class Record>
 const Record* Resolve(const std::vector<Record>& records, std::string_view given, std::string_view kind,
                       std::string_view listCommand, std::string& error) {
   for (const Record& record : records)
-    if (SameIgnoringCase(Field(record.Name), given)) return &record;
+    if (SameIgnoringCase(Field(record.Name), given))
+      return &record;
   std::vector<const Record*> named;
   for (const Record& record : records)
-    if (Utf8(Field(record.ElementName)) == Utf8(given)) named.push_back(&record);
-  if (named.size() == 1) return named.front();
+    if (Utf8(Field(record.ElementName)) == Utf8(given))
+      named.push_back(&record);
+  if (named.size() == 1)
+    return named.front();
   const std::string quoted = "\"" + std::string(given) + "\"";
   if (named.empty()) {
     error = "no " + std::string(kind) + " is named " + quoted + "; 'hvcfg " + std::string(listCommand) + "' lists them";
   } else {
     error = quoted + " names " + std::to_string(named.size()) + " " + std::string(kind) + "s (";
-    for (std::size_t i = 0; i < named.size(); ++i) error += (i == 0 ? "" : ", ") + Field(named[i]->Name);
+    for (std::size_t i = 0; i < named.size(); ++i)
+      error += (i == 0 ? "" : ", ") + Field(named[i]->Name);
     error += "); give one by its Name";
   }
   return nullptr;
@@ -71,11 +77,14 @@ template const vNetwork* Resolve(const std::vector<vNetwork>&, std::string_view,
 
 std::string ConnectionName(const vMachines& vm, const vAdapter& adapter, const std::vector<vNetwork>& switches) {
   const std::string connection = Field(adapter.Connection);
-  if (connection.empty()) return "(not connected)";
+  if (connection.empty())
+    return "(not connected)";
   for (int s = 0; s < vm.SwitchCount && s < 24; ++s)
-    if (SameIgnoringCase(Field(vm.SwitchName[s]), connection)) return Field(vm.SwitchElementName[s]);
+    if (SameIgnoringCase(Field(vm.SwitchName[s]), connection))
+      return Field(vm.SwitchElementName[s]);
   for (const vNetwork& sw : switches)
-    if (SameIgnoringCase(Field(sw.Name), connection)) return Field(sw.ElementName);
+    if (SameIgnoringCase(Field(sw.Name), connection))
+      return Field(sw.ElementName);
   return connection;
 }
 

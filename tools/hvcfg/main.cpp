@@ -41,13 +41,27 @@ struct Command {
   int (*run)(Context&, const Invocation&);
 };
 
-int Start(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], 2); }
-int Stop(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], 3); }
-int Pause(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], 32768); }
-int Save(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], 32769); }
-int Reset(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], 11); }
-int Shutdown(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], 0); }
-int State(Context& c, const Invocation& inv) { return SetState(c, inv.args[0], std::stoi(inv.args[1])); }
+int Start(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], 2);
+}
+int Stop(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], 3);
+}
+int Pause(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], 32768);
+}
+int Save(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], 32769);
+}
+int Reset(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], 11);
+}
+int Shutdown(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], 0);
+}
+int State(Context& c, const Invocation& inv) {
+  return SetState(c, inv.args[0], std::stoi(inv.args[1]));
+}
 
 constexpr Command kCommands[] = {
     {"vms", "", "list the virtual machines and their adapters",
@@ -120,7 +134,8 @@ constexpr std::string_view kExitStatus =
 
 const Command* Find(std::string_view name) {
   for (const Command& command : kCommands)
-    if (command.name == name) return &command;
+    if (command.name == name)
+      return &command;
   return nullptr;
 }
 
@@ -135,8 +150,8 @@ void PrintUsage(std::FILE* out) {
 #endif
                "Commands:\n");
   for (const Command& command : kCommands) {
-    const std::string call = std::string(command.name) + (command.synopsis.empty() ? "" : " ") +
-                             std::string(command.synopsis);
+    const std::string call =
+        std::string(command.name) + (command.synopsis.empty() ? "" : " ") + std::string(command.synopsis);
     if (call.size() > 22)
       std::fprintf(out, "  %s\n  %-22s  %.*s\n", call.c_str(), "", static_cast<int>(command.summary.size()),
                    command.summary.data());
@@ -161,7 +176,8 @@ void PrintCommandHelp(std::FILE* out, const Command& command) {
                " [--verbose]", static_cast<int>(command.name.size()), command.name.data(),
                command.synopsis.empty() ? "" : " ", static_cast<int>(command.synopsis.size()), command.synopsis.data(),
                static_cast<int>(command.details.size()), command.details.data());
-  if (command.synopsis.find("VM") != std::string_view::npos || command.synopsis.find("SWITCH") != std::string_view::npos)
+  if (command.synopsis.find("VM") != std::string_view::npos ||
+      command.synopsis.find("SWITCH") != std::string_view::npos)
     std::fprintf(out, "\n%.*s", static_cast<int>(kNames.size()), kNames.data());
 }
 
@@ -169,9 +185,8 @@ int UsageError(const std::string& message, const Command* command) {
   std::fprintf(stderr, "hvcfg: %s\n", message.c_str());
   if (command != nullptr)
     std::fprintf(stderr, "Usage: hvcfg %.*s%s%.*s (see 'hvcfg help %.*s')\n", static_cast<int>(command->name.size()),
-                 command->name.data(), command->synopsis.empty() ? "" : " ",
-                 static_cast<int>(command->synopsis.size()), command->synopsis.data(),
-                 static_cast<int>(command->name.size()), command->name.data());
+                 command->name.data(), command->synopsis.empty() ? "" : " ", static_cast<int>(command->synopsis.size()),
+                 command->synopsis.data(), static_cast<int>(command->name.size()), command->name.data());
   else
     std::fprintf(stderr, "See 'hvcfg --help'.\n");
   return kUsage;
@@ -199,8 +214,10 @@ std::optional<std::string> Parse(int argc, char** argv, Options& o) {
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
     const auto value = [&]() -> std::optional<std::string> {
-      if (equals != std::string::npos) return arg.substr(equals + 1);
-      if (i + 1 < argc) return std::string(argv[++i]);
+      if (equals != std::string::npos)
+        return arg.substr(equals + 1);
+      if (i + 1 < argc)
+        return std::string(argv[++i]);
       return std::nullopt;
     };
     if (arg == "--") {
@@ -216,7 +233,8 @@ std::optional<std::string> Parse(int argc, char** argv, Options& o) {
       ++o.switchTypes;
     } else if (name == "--host" || name == "--external") {
       const std::optional<std::string> given = value();
-      if (!given || given->empty()) return name + " needs a value";
+      if (!given || given->empty())
+        return name + " needs a value";
       if (name == "--host") {
         o.host = *given;
       } else {
@@ -233,7 +251,8 @@ std::optional<std::string> Parse(int argc, char** argv, Options& o) {
 
 void PrintLog(int, int, const char* text, void*) {
   std::string line = text == nullptr ? "" : text;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
   std::fprintf(stderr, "log: %s\n", line.c_str());
 }
 
@@ -241,10 +260,12 @@ using simhost::provider::SimulatedHost;
 
 std::optional<std::string> ReadFile(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot open it";
+  if (!in)
+    return "cannot open it";
   std::ostringstream content;
   content << in.rdbuf();
-  if (in.bad()) return "cannot read it";
+  if (in.bad())
+    return "cannot read it";
   text = content.str();
   return std::nullopt;
 }
@@ -256,11 +277,13 @@ std::optional<std::string> WriteFile(const std::string& path, const std::string&
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
-    if (!out) return "cannot write " + temporary;
+    if (!out)
+      return "cannot write " + temporary;
   }
   std::error_code error;
   std::filesystem::rename(temporary, path, error);
-  if (error) return "cannot replace it: " + error.message();
+  if (error)
+    return "cannot replace it: " + error.message();
   return std::nullopt;
 }
 
@@ -288,7 +311,8 @@ int Run(const Options& o, const Command& command) {
   {
     std::optional<simhost::com::Installation> installation;
     try {
-      if (host) installation.emplace(host);
+      if (host)
+        installation.emplace(host);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "hvcfg: cannot install the simulated host: %s\n", e.what());
       return 1;
@@ -305,7 +329,8 @@ int Run(const Options& o, const Command& command) {
   // change stays changed on a real host. A host that did not change leaves the file untouched.
   if (o.host) {
     const std::string now = simhost::provider::to_json(host->to_spec());
-    if (now == asLoaded) return result;
+    if (now == asLoaded)
+      return result;
     if (const auto error = WriteFile(*o.host, now)) {
       std::fprintf(stderr, "hvcfg: host file %s: %s\n", o.host->c_str(), error->c_str());
       return 1;
@@ -316,12 +341,15 @@ int Run(const Options& o, const Command& command) {
 
 int Main(int argc, char** argv) {
   Options o;
-  if (const auto error = Parse(argc, argv, o)) return UsageError(*error, nullptr);
+  if (const auto error = Parse(argc, argv, o))
+    return UsageError(*error, nullptr);
   if (o.words.empty() || o.words[0] == "help") {
-    if (o.words.size() > 2) return UsageError("help takes at most one command", nullptr);
+    if (o.words.size() > 2)
+      return UsageError("help takes at most one command", nullptr);
     if (o.words.size() == 2) {
       const Command* command = Find(o.words[1]);
-      if (command == nullptr) return UsageError("no command " + o.words[1], nullptr);
+      if (command == nullptr)
+        return UsageError("no command " + o.words[1], nullptr);
       PrintCommandHelp(stdout, *command);
       return 0;
     }
@@ -333,7 +361,8 @@ int Main(int argc, char** argv) {
     return 0;
   }
   const Command* command = Find(o.words[0]);
-  if (command == nullptr) return UsageError("no command " + o.words[0], nullptr);
+  if (command == nullptr)
+    return UsageError("no command " + o.words[0], nullptr);
   if (o.help) {
     PrintCommandHelp(stdout, *command);
     return 0;
@@ -349,8 +378,10 @@ int Main(int argc, char** argv) {
   if (o.host && command->kind == Kind::demo)
     return UsageError("demo runs on the built-in simulated host; --host does not apply", command);
   const bool creates = command->name == "create-switch";
-  if (creates && o.switchTypes != 1) return UsageError("give one of --internal, --external PORT, --unbound", command);
-  if (!creates && o.switchTypes != 0) return UsageError("--internal, --external and --unbound apply to create-switch", command);
+  if (creates && o.switchTypes != 1)
+    return UsageError("give one of --internal, --external PORT, --unbound", command);
+  if (!creates && o.switchTypes != 0)
+    return UsageError("--internal, --external and --unbound apply to create-switch", command);
   if (command->name == "state") {
     const std::string& n = o.invocation.args[1];
     char* end = nullptr;

@@ -45,7 +45,9 @@ struct ThreadApartment {
 };
 thread_local ThreadApartment t_apartment;
 
-bool ComUp() { return winapi::detail::ThreadComInits() > 0; }
+bool ComUp() {
+  return winapi::detail::ThreadComInits() > 0;
+}
 
 // Takes the calling thread out of its apartment. Class objects that its apartment registered are
 // revoked with it, as Windows does; the last apartment out tears down the process's COM state.
@@ -59,12 +61,15 @@ void LeaveApartment(Apartment model) {
     std::erase_if(p.classes, [&](const Process::Registration& r) {
       const bool goes = (r.apartment == Apartment::Single && model == Apartment::Single && r.owner == self) ||
                         (r.apartment == Apartment::Multi && lastInMta);
-      if (goes) released.push_back(r.object);
+      if (goes)
+        released.push_back(r.object);
       return goes;
     });
-    if (--p.apartments == 0) p.securityInitialised = false;
+    if (--p.apartments == 0)
+      p.securityInitialised = false;
   }
-  for (IUnknown* object : released) object->Release();
+  for (IUnknown* object : released)
+    object->Release();
 }
 
 ThreadApartment::~ThreadApartment() {
@@ -81,10 +86,12 @@ IUnknown* FindClassObject(REFCLSID clsid, DWORD context) {
   Process& p = TheProcess();
   std::lock_guard lock(p.mutex);
   for (Process::Registration& r : p.classes) {
-    if (r.clsid != clsid || (r.context & context) == 0) continue;
+    if (r.clsid != clsid || (r.context & context) == 0)
+      continue;
     // Single use limits other processes to one connection; requests from within the process are
     // all served. A suspended registration stays hidden.
-    if ((r.flags & REGCLS_SUSPENDED) != 0) continue;
+    if ((r.flags & REGCLS_SUSPENDED) != 0)
+      continue;
     r.object->AddRef();
     return r.object;
   }
@@ -99,11 +106,13 @@ extern "C" {
 
 HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
   constexpr DWORD known = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
-  if (pvReserved != nullptr || (dwCoInit & ~known) != 0) return E_INVALIDARG;
+  if (pvReserved != nullptr || (dwCoInit & ~known) != 0)
+    return E_INVALIDARG;
   const Apartment wanted = (dwCoInit & COINIT_APARTMENTTHREADED) != 0 ? Apartment::Single : Apartment::Multi;
   long& inits = winapi::detail::ThreadComInits();
   if (inits > 0) {
-    if (t_apartment.model != wanted) return RPC_E_CHANGED_MODE;
+    if (t_apartment.model != wanted)
+      return RPC_E_CHANGED_MODE;
     ++inits;
     return S_FALSE;
   }
@@ -111,51 +120,63 @@ HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
     Process& p = TheProcess();
     std::lock_guard lock(p.mutex);
     ++p.apartments;
-    if (wanted == Apartment::Multi) ++p.mtaThreads;
+    if (wanted == Apartment::Multi)
+      ++p.mtaThreads;
   }
   t_apartment.model = wanted;
   inits = 1;
   return S_OK;
 }
 
-HRESULT CoInitialize(LPVOID pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(LPVOID pvReserved) {
+  return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
 
 void CoUninitialize(void) {
   long& inits = winapi::detail::ThreadComInits();
-  if (inits <= 0) return;
-  if (--inits > 0) return;
+  if (inits <= 0)
+    return;
+  if (--inits > 0)
+    return;
   const Apartment model = t_apartment.model;
   t_apartment.model = Apartment::None;
   LeaveApartment(model);
 }
 
-HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG cAuthSvc, SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void*,
-                             DWORD, DWORD, void*, DWORD, void*) {
+HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG cAuthSvc, SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void*, DWORD,
+                             DWORD, void*, DWORD, void*) {
   // -1 lets COM choose the services; a positive count needs the list.
-  if (cAuthSvc < -1 || (cAuthSvc > 0 && asAuthSvc == nullptr)) return E_INVALIDARG;
-  if (!ComUp()) return CO_E_NOTINITIALIZED;
+  if (cAuthSvc < -1 || (cAuthSvc > 0 && asAuthSvc == nullptr))
+    return E_INVALIDARG;
+  if (!ComUp())
+    return CO_E_NOTINITIALIZED;
   Process& p = TheProcess();
   std::lock_guard lock(p.mutex);
-  if (p.securityInitialised) return RPC_E_TOO_LATE;
+  if (p.securityInitialised)
+    return RPC_E_TOO_LATE;
   p.securityInitialised = true;
-  for (LONG i = 0; i < cAuthSvc; ++i) asAuthSvc[i].hr = S_OK;
+  for (LONG i = 0; i < cAuthSvc; ++i)
+    asAuthSvc[i].hr = S_OK;
   return S_OK;
 }
 
 HRESULT CoSetProxyBlanket(IUnknown* pProxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, RPC_AUTH_IDENTITY_HANDLE, DWORD) {
-  if (pProxy == nullptr) return E_INVALIDARG;
+  if (pProxy == nullptr)
+    return E_INVALIDARG;
   // Every object here lives in this process and is reached directly, so there is no proxy whose
   // blanket could differ; callers treat success as "the blanket applies", which is true.
   return S_OK;
 }
 
-HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
-                              LPDWORD lpdwRegister) {
-  if (pUnk == nullptr || lpdwRegister == nullptr) return E_INVALIDARG;
+HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags, LPDWORD lpdwRegister) {
+  if (pUnk == nullptr || lpdwRegister == nullptr)
+    return E_INVALIDARG;
   *lpdwRegister = 0;
   constexpr DWORD knownFlags = REGCLS_MULTIPLEUSE | REGCLS_MULTI_SEPARATE | REGCLS_SUSPENDED | REGCLS_SURROGATE;
-  if ((flags & ~knownFlags) != 0 || dwClsContext == 0) return E_INVALIDARG;
-  if (!ComUp()) return CO_E_NOTINITIALIZED;
+  if ((flags & ~knownFlags) != 0 || dwClsContext == 0)
+    return E_INVALIDARG;
+  if (!ComUp())
+    return CO_E_NOTINITIALIZED;
   // A multiple-use local server also serves in-process requests; a separate one must say so itself.
   if ((flags & REGCLS_MULTIPLEUSE) != 0 && (dwClsContext & CLSCTX_LOCAL_SERVER) != 0)
     dwClsContext |= CLSCTX_INPROC_SERVER;
@@ -163,7 +184,8 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContex
   Process& p = TheProcess();
   std::lock_guard lock(p.mutex);
   DWORD cookie = p.nextCookie++;
-  if (cookie == 0) cookie = p.nextCookie++;  // zero never names a registration
+  if (cookie == 0)
+    cookie = p.nextCookie++;  // zero never names a registration
   p.classes.push_back({cookie, rclsid, pUnk, dwClsContext, flags, t_apartment.model, std::this_thread::get_id()});
   *lpdwRegister = cookie;
   return S_OK;
@@ -176,7 +198,8 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
     std::lock_guard lock(p.mutex);
     const auto it = std::find_if(p.classes.begin(), p.classes.end(),
                                  [&](const Process::Registration& r) { return r.cookie == dwRegister; });
-    if (it == p.classes.end()) return E_INVALIDARG;  // the documented result for a token not registered
+    if (it == p.classes.end())
+      return E_INVALIDARG;  // the documented result for a token not registered
     object = it->object;
     p.classes.erase(it);
   }
@@ -185,32 +208,40 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
 }
 
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID riid, LPVOID* ppv) {
-  if (ppv == nullptr) return E_POINTER;
+  if (ppv == nullptr)
+    return E_POINTER;
   *ppv = nullptr;
-  if (!ComUp()) return CO_E_NOTINITIALIZED;
+  if (!ComUp())
+    return CO_E_NOTINITIALIZED;
   IUnknown* object = FindClassObject(rclsid, dwClsContext);
-  if (object == nullptr) return REGDB_E_CLASSNOTREG;
+  if (object == nullptr)
+    return REGDB_E_CLASSNOTREG;
   const HRESULT hr = object->QueryInterface(riid, ppv);
   object->Release();
   return hr;
 }
 
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
-  if (ppv == nullptr) return E_POINTER;
+  if (ppv == nullptr)
+    return E_POINTER;
   *ppv = nullptr;
-  if (!ComUp()) return CO_E_NOTINITIALIZED;
+  if (!ComUp())
+    return CO_E_NOTINITIALIZED;
   // An aggregated object can only hand its inner IUnknown to the outer one.
-  if (pUnkOuter != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+  if (pUnkOuter != nullptr && riid != IID_IUnknown)
+    return CLASS_E_NOAGGREGATION;
   IClassFactory* factory = nullptr;
   HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hr = factory->CreateInstance(pUnkOuter, riid, ppv);
   factory->Release();
   return hr;
 }
 
 HRESULT CoCreateGuid(GUID* pguid) {
-  if (pguid == nullptr) return E_INVALIDARG;
+  if (pguid == nullptr)
+    return E_INVALIDARG;
   static std::mt19937_64 engine{[] {
     std::random_device device;
     std::seed_seq seeds{device(), device(), device(), device(), device(), device(), device(), device()};
@@ -225,18 +256,21 @@ HRESULT CoCreateGuid(GUID* pguid) {
   pguid->Data1 = static_cast<uint32_t>(high >> 32);
   pguid->Data2 = static_cast<uint16_t>(high >> 16);
   pguid->Data3 = static_cast<uint16_t>((high & 0x0FFF) | 0x4000);  // version 4: random
-  for (int i = 0; i < 8; ++i) pguid->Data4[i] = static_cast<uint8_t>(low >> (56 - 8 * i));
+  for (int i = 0; i < 8; ++i)
+    pguid->Data4[i] = static_cast<uint8_t>(low >> (56 - 8 * i));
   pguid->Data4[0] = static_cast<uint8_t>((pguid->Data4[0] & 0x3F) | 0x80);  // the RFC 4122 variant
   return S_OK;
 }
 
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
   constexpr int chars = 39;  // "{8-4-4-4-12}" and the terminating zero
-  if (lpsz == nullptr || cchMax < chars) return 0;
+  if (lpsz == nullptr || cchMax < chars)
+    return 0;
   static constexpr char hex[] = "0123456789ABCDEF";
   int at = 0;
   auto put = [&](uint64_t value, int digits) {
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) lpsz[at++] = hex[(value >> shift) & 0xF];
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+      lpsz[at++] = hex[(value >> shift) & 0xF];
   };
   lpsz[at++] = L'{';
   put(rguid.Data1, 8);
@@ -248,15 +282,18 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
   put(rguid.Data4[0], 2);
   put(rguid.Data4[1], 2);
   lpsz[at++] = L'-';
-  for (int i = 2; i < 8; ++i) put(rguid.Data4[i], 2);
+  for (int i = 2; i < 8; ++i)
+    put(rguid.Data4[i], 2);
   lpsz[at++] = L'}';
   lpsz[at++] = L'\0';
   return at;
 }
 
 HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
-  if (pclsid == nullptr) return E_INVALIDARG;
-  if (lpsz == nullptr) return CO_E_CLASSSTRING;
+  if (pclsid == nullptr)
+    return E_INVALIDARG;
+  if (lpsz == nullptr)
+    return CO_E_CLASSSTRING;
   // Expect exactly "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"; no registry holds ProgIDs here.
   static constexpr char pattern[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
   uint8_t bytes[16] = {};
@@ -264,22 +301,29 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
   for (int i = 0; pattern[i] != '\0'; ++i) {
     const wchar_t c = lpsz[i];
     if (pattern[i] != 'x') {
-      if (c != static_cast<wchar_t>(pattern[i])) return CO_E_CLASSSTRING;
+      if (c != static_cast<wchar_t>(pattern[i]))
+        return CO_E_CLASSSTRING;
       continue;
     }
     int value;
-    if (c >= L'0' && c <= L'9') value = c - L'0';
-    else if (c >= L'a' && c <= L'f') value = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'F') value = c - L'A' + 10;
-    else return CO_E_CLASSSTRING;
+    if (c >= L'0' && c <= L'9')
+      value = c - L'0';
+    else if (c >= L'a' && c <= L'f')
+      value = c - L'a' + 10;
+    else if (c >= L'A' && c <= L'F')
+      value = c - L'A' + 10;
+    else
+      return CO_E_CLASSSTRING;
     bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] << 4 | value);
     ++nibble;
   }
-  if (lpsz[sizeof pattern - 1] != L'\0') return CO_E_CLASSSTRING;
+  if (lpsz[sizeof pattern - 1] != L'\0')
+    return CO_E_CLASSSTRING;
   pclsid->Data1 = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
   pclsid->Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
   pclsid->Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-  for (int i = 0; i < 8; ++i) pclsid->Data4[i] = bytes[8 + i];
+  for (int i = 0; i < 8; ++i)
+    pclsid->Data4[i] = bytes[8 + i];
   return S_OK;
 }
 
@@ -288,6 +332,8 @@ LPVOID CoTaskMemAlloc(SIZE_T cb) {
   return std::malloc(cb == 0 ? 1 : cb);
 }
 
-void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+void CoTaskMemFree(LPVOID pv) {
+  std::free(pv);
+}
 
 }  // extern "C"

@@ -15,12 +15,16 @@ constexpr size_t kLengthPrefix = sizeof(uint32_t);
 // The byte length, with prefix and terminator, must stay a positive 32-bit count.
 constexpr size_t kMaxBytes = 0x7FFFFFFFu - kLengthPrefix - sizeof(OLECHAR);
 
-unsigned char* BlockOf(BSTR bstr) { return reinterpret_cast<unsigned char*>(bstr) - kLengthPrefix; }
+unsigned char* BlockOf(BSTR bstr) {
+  return reinterpret_cast<unsigned char*>(bstr) - kLengthPrefix;
+}
 
 BSTR AllocBytes(const void* source, size_t bytes) {
-  if (bytes > kMaxBytes) return nullptr;
+  if (bytes > kMaxBytes)
+    return nullptr;
   auto* block = static_cast<unsigned char*>(std::malloc(kLengthPrefix + bytes + sizeof(OLECHAR)));
-  if (block == nullptr) return nullptr;
+  if (block == nullptr)
+    return nullptr;
   const auto length = static_cast<uint32_t>(bytes);
   std::memcpy(block, &length, sizeof length);
   // "No source" means uninitialised contents; zero them rather than hand out heap garbage.
@@ -34,7 +38,9 @@ BSTR AllocBytes(const void* source, size_t bytes) {
   return reinterpret_cast<BSTR>(block + kLengthPrefix);
 }
 
-bool IsInterface(VARTYPE vt) { return vt == VT_UNKNOWN || vt == VT_DISPATCH; }
+bool IsInterface(VARTYPE vt) {
+  return vt == VT_UNKNOWN || vt == VT_DISPATCH;
+}
 
 }  // namespace
 
@@ -43,7 +49,8 @@ namespace winapi::detail {
 // Which vt values a VARIANT may carry. VT_RECORD is accepted by reference only: the layer has no
 // IRecordInfo implementation to clear or copy a record it would own.
 bool IsValidVariantType(VARTYPE vt) {
-  if ((vt & ~(VT_TYPEMASK | VT_ARRAY | VT_BYREF)) != 0) return false;
+  if ((vt & ~(VT_TYPEMASK | VT_ARRAY | VT_BYREF)) != 0)
+    return false;
   const VARTYPE base = vt & VT_TYPEMASK;
   const bool indirect = (vt & (VT_ARRAY | VT_BYREF)) != 0;
   switch (base) {
@@ -87,7 +94,8 @@ using winapi::detail::IsValidVariantType;
 // ---- BSTR ----
 
 BSTR WINAPI SysAllocString(const OLECHAR* psz) {
-  if (psz == nullptr) return nullptr;
+  if (psz == nullptr)
+    return nullptr;
   return AllocBytes(psz, std::wcslen(psz) * sizeof(OLECHAR));
 }
 
@@ -95,29 +103,37 @@ BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
   return AllocBytes(strIn, static_cast<size_t>(ui) * sizeof(OLECHAR));
 }
 
-BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) { return AllocBytes(psz, len); }
+BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
+  return AllocBytes(psz, len);
+}
 
 INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
-  if (pbstr == nullptr) return FALSE;
+  if (pbstr == nullptr)
+    return FALSE;
   // Allocate before freeing so that a failure leaves the caller's string intact.
   BSTR fresh = AllocBytes(psz, psz != nullptr ? std::wcslen(psz) * sizeof(OLECHAR) : 0);
-  if (fresh == nullptr) return FALSE;
+  if (fresh == nullptr)
+    return FALSE;
   SysFreeString(*pbstr);
   *pbstr = fresh;
   return TRUE;
 }
 
 UINT WINAPI SysStringByteLen(BSTR bstr) {
-  if (bstr == nullptr) return 0;
+  if (bstr == nullptr)
+    return 0;
   uint32_t length = 0;
   std::memcpy(&length, BlockOf(bstr), sizeof length);
   return length;
 }
 
-UINT WINAPI SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+UINT WINAPI SysStringLen(BSTR pbstr) {
+  return SysStringByteLen(pbstr) / sizeof(OLECHAR);
+}
 
 void WINAPI SysFreeString(BSTR bstrString) {
-  if (bstrString == nullptr) return;
+  if (bstrString == nullptr)
+    return;
   std::free(BlockOf(bstrString));
   winapi::detail::CountBstrs(-1);
 }
@@ -125,7 +141,8 @@ void WINAPI SysFreeString(BSTR bstrString) {
 // ---- VARIANT ----
 
 void WINAPI VariantInit(VARIANTARG* pvarg) {
-  if (pvarg == nullptr) return;
+  if (pvarg == nullptr)
+    return;
   pvarg->vt = VT_EMPTY;
   pvarg->wReserved1 = 0;
   pvarg->wReserved2 = 0;
@@ -133,14 +150,17 @@ void WINAPI VariantInit(VARIANTARG* pvarg) {
 }
 
 HRESULT WINAPI VariantClear(VARIANTARG* pvarg) {
-  if (pvarg == nullptr) return E_INVALIDARG;
+  if (pvarg == nullptr)
+    return E_INVALIDARG;
   const VARTYPE vt = pvarg->vt;
-  if (!IsValidVariantType(vt)) return DISP_E_BADVARTYPE;
+  if (!IsValidVariantType(vt))
+    return DISP_E_BADVARTYPE;
   // A reference borrows its target, so only owned values are released.
   if ((vt & VT_BYREF) == 0) {
     if ((vt & VT_ARRAY) != 0) {
       const HRESULT hr = SafeArrayDestroy(pvarg->parray);
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr))
+        return hr;
     } else if (vt == VT_BSTR) {
       SysFreeString(pvarg->bstrVal);
     } else if (IsInterface(vt) && pvarg->punkVal != nullptr) {
@@ -152,10 +172,13 @@ HRESULT WINAPI VariantClear(VARIANTARG* pvarg) {
 }
 
 HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
-  if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
+  if (pvargDest == nullptr || pvargSrc == nullptr)
+    return E_INVALIDARG;
   const VARTYPE vt = pvargSrc->vt;
-  if (!IsValidVariantType(vt)) return DISP_E_BADVARTYPE;
-  if (pvargDest == pvargSrc) return S_OK;
+  if (!IsValidVariantType(vt))
+    return DISP_E_BADVARTYPE;
+  if (pvargDest == pvargSrc)
+    return S_OK;
 
   // Build the copy first: the destination stays as it was if anything fails.
   VARIANT copy = *pvargSrc;
@@ -163,13 +186,15 @@ HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     if ((vt & VT_ARRAY) != 0) {
       if (pvargSrc->parray != nullptr) {
         const HRESULT hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr))
+          return hr;
       }
     } else if (vt == VT_BSTR) {
       if (pvargSrc->bstrVal != nullptr) {
-        copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
-                                             SysStringByteLen(pvargSrc->bstrVal));
-        if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
+        copy.bstrVal =
+            SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal), SysStringByteLen(pvargSrc->bstrVal));
+        if (copy.bstrVal == nullptr)
+          return E_OUTOFMEMORY;
       }
     } else if (IsInterface(vt) && pvargSrc->punkVal != nullptr) {
       pvargSrc->punkVal->AddRef();

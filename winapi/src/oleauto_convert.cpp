@@ -103,17 +103,22 @@ bool Read(const VARIANT& v, Value& out) {
 
 // ---- text to number ----
 
-bool IsBlank(OLECHAR c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
+bool IsBlank(OLECHAR c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
 
 // The text without surrounding blanks, narrowed; false if it holds anything but ASCII.
 bool Narrow(BSTR text, std::string& out) {
   const OLECHAR* begin = text;
   const OLECHAR* end = text + SysStringLen(text);
-  while (begin != end && IsBlank(*begin)) ++begin;
-  while (end != begin && IsBlank(end[-1])) --end;
+  while (begin != end && IsBlank(*begin))
+    ++begin;
+  while (end != begin && IsBlank(end[-1]))
+    --end;
   out.clear();
   for (const OLECHAR* p = begin; p != end; ++p) {
-    if (*p <= 0 || *p > 0x7F) return false;
+    if (*p <= 0 || *p > 0x7F)
+      return false;
     out.push_back(static_cast<char>(*p));
   }
   return true;
@@ -132,29 +137,38 @@ struct Number {
 
 Parse ParseNumber(BSTR text, Number& n) {
   std::string s;
-  if (text == nullptr || !Narrow(text, s)) return Parse::NotNumber;
+  if (text == nullptr || !Narrow(text, s))
+    return Parse::NotNumber;
   size_t i = 0;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
+  if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+    n.negative = s[i++] == '-';
   const size_t digitsStart = i;
   size_t mantissaDigits = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++mantissaDigits;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+    ++i, ++mantissaDigits;
   const size_t integerEnd = i;
   bool fractional = false;
   if (i < s.size() && s[i] == '.') {
     fractional = true;
     ++i;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++mantissaDigits;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+      ++i, ++mantissaDigits;
   }
-  if (mantissaDigits == 0) return Parse::NotNumber;
+  if (mantissaDigits == 0)
+    return Parse::NotNumber;
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     fractional = true;
     ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+      ++i;
     const size_t expStart = i;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-    if (i == expStart) return Parse::NotNumber;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+      ++i;
+    if (i == expStart)
+      return Parse::NotNumber;
   }
-  if (i != s.size()) return Parse::NotNumber;
+  if (i != s.size())
+    return Parse::NotNumber;
 
   if (!fractional) {
     const auto [end, ec] = std::from_chars(s.data() + digitsStart, s.data() + integerEnd, n.magnitude);
@@ -166,9 +180,12 @@ Parse ParseNumber(BSTR text, Number& n) {
   // from_chars takes no leading '+'.
   const char* first = s.data() + digitsStart;
   const auto [end, ec] = std::from_chars(first, s.data() + s.size(), n.real);
-  if (ec == std::errc::result_out_of_range) return Parse::TooBig;
-  if (ec != std::errc{} || end != s.data() + s.size()) return Parse::NotNumber;
-  if (n.negative) n.real = -n.real;
+  if (ec == std::errc::result_out_of_range)
+    return Parse::TooBig;
+  if (ec != std::errc{} || end != s.data() + s.size())
+    return Parse::NotNumber;
+  if (n.negative)
+    n.real = -n.real;
   return Parse::Ok;
 }
 
@@ -217,8 +234,10 @@ bool IntegerTarget(VARTYPE vt, IntegerRange& r) {
 double RoundHalfEven(double d) {
   const double down = std::floor(d);
   const double fraction = d - down;
-  if (fraction > 0.5) return down + 1;
-  if (fraction < 0.5) return down;
+  if (fraction > 0.5)
+    return down + 1;
+  if (fraction < 0.5)
+    return down;
   return std::fmod(down, 2.0) == 0 ? down : down + 1;
 }
 
@@ -229,10 +248,12 @@ struct Integer {
 };
 
 HRESULT IntegerFromReal(double d, Integer& out) {
-  if (std::isnan(d)) return DISP_E_OVERFLOW;
+  if (std::isnan(d))
+    return DISP_E_OVERFLOW;
   const double r = RoundHalfEven(d);
   constexpr double kTwo64 = 18446744073709551616.0;
-  if (!(std::fabs(r) < kTwo64)) return DISP_E_OVERFLOW;
+  if (!(std::fabs(r) < kTwo64))
+    return DISP_E_OVERFLOW;
   out.negative = r < 0;
   out.magnitude = static_cast<uint64_t>(std::fabs(r));
   return S_OK;
@@ -240,9 +261,11 @@ HRESULT IntegerFromReal(double d, Integer& out) {
 
 HRESULT FitInteger(const Integer& v, const IntegerRange& range, VARTYPE vt, VARIANT& dest) {
   if (v.negative && v.magnitude != 0) {
-    if (!range.isSigned) return DISP_E_OVERFLOW;
+    if (!range.isSigned)
+      return DISP_E_OVERFLOW;
     // |min| of a signed range is max + 1.
-    if (v.magnitude > static_cast<uint64_t>(range.max) + 1) return DISP_E_OVERFLOW;
+    if (v.magnitude > static_cast<uint64_t>(range.max) + 1)
+      return DISP_E_OVERFLOW;
   } else if (v.magnitude > range.max) {
     return DISP_E_OVERFLOW;
   }
@@ -297,7 +320,8 @@ HRESULT ToInteger(const Value& v, VARTYPE vt, const IntegerRange& range, VARIANT
       break;
     case K::Real: {
       const HRESULT hr = IntegerFromReal(v.real, i);
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr))
+        return hr;
       break;
     }
     case K::Boolean:
@@ -313,13 +337,16 @@ HRESULT ToInteger(const Value& v, VARTYPE vt, const IntegerRange& range, VARIANT
     case K::Text: {
       Number n;
       const Parse p = ParseNumber(v.text, n);
-      if (p == Parse::NotNumber) return DISP_E_TYPEMISMATCH;
-      if (p == Parse::TooBig) return DISP_E_OVERFLOW;
+      if (p == Parse::NotNumber)
+        return DISP_E_TYPEMISMATCH;
+      if (p == Parse::TooBig)
+        return DISP_E_OVERFLOW;
       if (n.exact) {
         i = {n.negative, n.magnitude};
       } else {
         const HRESULT hr = IntegerFromReal(n.real, i);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr))
+          return hr;
       }
       break;
     }
@@ -348,16 +375,20 @@ HRESULT ToReal(const Value& v, VARTYPE vt, VARIANT& dest) {
     case K::Text: {
       Number n;
       const Parse p = ParseNumber(v.text, n);
-      if (p == Parse::NotNumber) return DISP_E_TYPEMISMATCH;
-      if (p == Parse::TooBig) return DISP_E_OVERFLOW;
+      if (p == Parse::NotNumber)
+        return DISP_E_TYPEMISMATCH;
+      if (p == Parse::TooBig)
+        return DISP_E_OVERFLOW;
       d = n.exact ? static_cast<double>(n.magnitude) : n.real;
-      if (n.exact && n.negative) d = -d;
+      if (n.exact && n.negative)
+        d = -d;
       break;
     }
   }
   dest.vt = vt;
   if (vt == VT_R4) {
-    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) return DISP_E_OVERFLOW;
+    if (std::isfinite(d) && std::fabs(d) > FLT_MAX)
+      return DISP_E_OVERFLOW;
     dest.fltVal = static_cast<float>(d);
   } else {
     dest.dblVal = d;
@@ -366,10 +397,12 @@ HRESULT ToReal(const Value& v, VARTYPE vt, VARIANT& dest) {
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (size_t i = 0; i < a.size(); ++i) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (lower(a[i]) != lower(b[i]))
+      return false;
   }
   return true;
 }
@@ -400,7 +433,8 @@ HRESULT ToBool(const Value& v, VARIANT& dest) {
       }
       Number n;
       const Parse p = ParseNumber(v.text, n);
-      if (p == Parse::NotNumber) return DISP_E_TYPEMISMATCH;
+      if (p == Parse::NotNumber)
+        return DISP_E_TYPEMISMATCH;
       b = p == Parse::TooBig || (n.exact ? n.magnitude != 0 : n.real != 0);
       break;
     }
@@ -413,8 +447,10 @@ HRESULT ToBool(const Value& v, VARIANT& dest) {
 // ---- values to text ----
 
 std::string RealText(double d, bool single) {
-  if (std::isnan(d)) return "NaN";
-  if (std::isinf(d)) return d < 0 ? "-1.#INF" : "1.#INF";
+  if (std::isnan(d))
+    return "NaN";
+  if (std::isinf(d))
+    return d < 0 ? "-1.#INF" : "1.#INF";
   // The significant digits a VT_R4 and a VT_R8 carry.
   char buffer[64];
   const auto [end, ec] =
@@ -422,7 +458,8 @@ std::string RealText(double d, bool single) {
              : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, 15);
   std::string s(buffer, ec == std::errc{} ? end : buffer);
   for (char& c : s)
-    if (c == 'e') c = 'E';
+    if (c == 'e')
+      c = 'E';
   return s;
 }
 
@@ -457,24 +494,29 @@ HRESULT ToText(const Value& v, USHORT flags, VARIANT& dest) {
     }
     out = SysAllocStringLen(nullptr, static_cast<UINT>(s.size()));
     if (out != nullptr)
-      for (size_t i = 0; i < s.size(); ++i) out[i] = static_cast<OLECHAR>(s[i]);
+      for (size_t i = 0; i < s.size(); ++i)
+        out[i] = static_cast<OLECHAR>(s[i]);
   }
-  if (out == nullptr) return E_OUTOFMEMORY;
+  if (out == nullptr)
+    return E_OUTOFMEMORY;
   dest.vt = VT_BSTR;
   dest.bstrVal = out;
   return S_OK;
 }
 
 HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT& dest) {
-  if ((src.vt & ~VT_BYREF) == VT_NULL || vt == VT_NULL) return DISP_E_TYPEMISMATCH;
+  if ((src.vt & ~VT_BYREF) == VT_NULL || vt == VT_NULL)
+    return DISP_E_TYPEMISMATCH;
   Value v;
-  if (!Read(src, v)) return DISP_E_TYPEMISMATCH;
+  if (!Read(src, v))
+    return DISP_E_TYPEMISMATCH;
   if (vt == VT_EMPTY) {
     dest.vt = VT_EMPTY;
     return S_OK;
   }
   IntegerRange range{};
-  if (IntegerTarget(vt, range)) return ToInteger(v, vt, range, dest);
+  if (IntegerTarget(vt, range))
+    return ToInteger(v, vt, range, dest);
   switch (vt) {
     case VT_R4:
     case VT_R8:
@@ -492,15 +534,18 @@ HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT& dest) {
 
 HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID /*lcid*/, USHORT wFlags,
                                    VARTYPE vt) {
-  if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
+  if (pvargDest == nullptr || pvarSrc == nullptr)
+    return E_INVALIDARG;
   if (!winapi::detail::IsValidVariantType(pvarSrc->vt) || !winapi::detail::IsValidVariantType(vt))
     return DISP_E_BADVARTYPE;
-  if (pvarSrc->vt == vt) return VariantCopy(pvargDest, pvarSrc);
+  if (pvarSrc->vt == vt)
+    return VariantCopy(pvargDest, pvarSrc);
 
   VARIANT result;
   VariantInit(&result);
   HRESULT hr = Convert(*pvarSrc, wFlags, vt, result);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   // The source is read completely by now, so converting in place may release it.
   hr = VariantClear(pvargDest);
   if (FAILED(hr)) {

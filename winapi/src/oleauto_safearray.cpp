@@ -22,9 +22,13 @@ constexpr ULONG kMaxLocks = 0xFFFF;
 constexpr USHORT kForeignDescriptor = FADF_AUTO | FADF_EMBEDDED;
 constexpr USHORT kForeignData = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
 
-unsigned char* PrefixOf(SAFEARRAY* psa) { return reinterpret_cast<unsigned char*>(psa) - kPrefixBytes; }
+unsigned char* PrefixOf(SAFEARRAY* psa) {
+  return reinterpret_cast<unsigned char*>(psa) - kPrefixBytes;
+}
 
-size_t DescriptorBytes(UINT cDims) { return offsetof(SAFEARRAY, rgsabound) + cDims * sizeof(SAFEARRAYBOUND); }
+size_t DescriptorBytes(UINT cDims) {
+  return offsetof(SAFEARRAY, rgsabound) + cDims * sizeof(SAFEARRAYBOUND);
+}
 
 ULONG ElementSize(VARTYPE vt) {
   switch (vt) {
@@ -66,7 +70,8 @@ bool CountElements(const SAFEARRAY* psa, size_t& count) {
   count = 1;
   for (USHORT i = 0; i < psa->cDims; ++i) {
     const size_t n = psa->rgsabound[i].cElements;
-    if (n != 0 && count > SIZE_MAX / n) return false;
+    if (n != 0 && count > SIZE_MAX / n)
+      return false;
     count *= n;
   }
   return psa->cbElements == 0 || count <= SIZE_MAX / psa->cbElements;
@@ -84,7 +89,8 @@ HRESULT CellOffset(const SAFEARRAY* psa, const LONG* rgIndices, size_t& offset) 
   for (UINT i = 0; i < psa->cDims; ++i) {
     const SAFEARRAYBOUND& bound = psa->rgsabound[psa->cDims - 1 - i];
     const int64_t relative = static_cast<int64_t>(rgIndices[i]) - bound.lLbound;
-    if (relative < 0 || relative >= static_cast<int64_t>(bound.cElements)) return DISP_E_BADINDEX;
+    if (relative < 0 || relative >= static_cast<int64_t>(bound.cElements))
+      return DISP_E_BADINDEX;
     cell += static_cast<size_t>(relative) * stride;
     stride *= bound.cElements;
   }
@@ -92,23 +98,29 @@ HRESULT CellOffset(const SAFEARRAY* psa, const LONG* rgIndices, size_t& offset) 
   return S_OK;
 }
 
-unsigned char* Data(SAFEARRAY* psa) { return static_cast<unsigned char*>(psa->pvData); }
+unsigned char* Data(SAFEARRAY* psa) {
+  return static_cast<unsigned char*>(psa->pvData);
+}
 
 // Releases what each element owns and zeroes it.
 void ClearElements(SAFEARRAY* psa) {
-  if (psa->pvData == nullptr) return;
+  if (psa->pvData == nullptr)
+    return;
   const size_t count = ElementCount(psa);
   unsigned char* data = Data(psa);
   if ((psa->fFeatures & FADF_BSTR) != 0) {
     auto* items = reinterpret_cast<BSTR*>(data);
-    for (size_t i = 0; i < count; ++i) SysFreeString(items[i]);
+    for (size_t i = 0; i < count; ++i)
+      SysFreeString(items[i]);
   } else if ((psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) != 0) {
     auto* items = reinterpret_cast<IUnknown**>(data);
     for (size_t i = 0; i < count; ++i)
-      if (items[i] != nullptr) items[i]->Release();
+      if (items[i] != nullptr)
+        items[i]->Release();
   } else if ((psa->fFeatures & FADF_VARIANT) != 0) {
     auto* items = reinterpret_cast<VARIANT*>(data);
-    for (size_t i = 0; i < count; ++i) VariantClear(&items[i]);
+    for (size_t i = 0; i < count; ++i)
+      VariantClear(&items[i]);
   }
   std::memset(data, 0, count * psa->cbElements);
 }
@@ -122,11 +134,13 @@ HRESULT CopyElementOut(const SAFEARRAY* psa, const void* from, void* to) {
   if ((psa->fFeatures & FADF_BSTR) != 0) {
     const BSTR source = *static_cast<const BSTR*>(from);
     BSTR copy = nullptr;
-    if (source != nullptr && (copy = CopyBstr(source)) == nullptr) return E_OUTOFMEMORY;
+    if (source != nullptr && (copy = CopyBstr(source)) == nullptr)
+      return E_OUTOFMEMORY;
     *static_cast<BSTR*>(to) = copy;
   } else if ((psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) != 0) {
     IUnknown* object = *static_cast<IUnknown* const*>(from);
-    if (object != nullptr) object->AddRef();
+    if (object != nullptr)
+      object->AddRef();
     *static_cast<IUnknown**>(to) = object;
   } else if ((psa->fFeatures & FADF_VARIANT) != 0) {
     VariantInit(static_cast<VARIANT*>(to));
@@ -140,7 +154,8 @@ HRESULT CopyElementOut(const SAFEARRAY* psa, const void* from, void* to) {
 // A descriptor with zeroed prefix and bounds; no data yet.
 SAFEARRAY* AllocDescriptor(UINT cDims) {
   auto* block = static_cast<unsigned char*>(std::calloc(1, kPrefixBytes + DescriptorBytes(cDims)));
-  if (block == nullptr) return nullptr;
+  if (block == nullptr)
+    return nullptr;
   auto* psa = reinterpret_cast<SAFEARRAY*>(block + kPrefixBytes);
   psa->cDims = static_cast<USHORT>(cDims);
   winapi::detail::CountSafeArrays(+1);
@@ -154,7 +169,8 @@ void FreeDescriptor(SAFEARRAY* psa) {
 
 bool AllocData(SAFEARRAY* psa) {
   size_t count = 0;
-  if (!CountElements(psa, count)) return false;
+  if (!CountElements(psa, count))
+    return false;
   // Never a null pvData, even for an empty array: callers test it after SafeArrayAccessData.
   const size_t bytes = count * psa->cbElements;
   psa->pvData = std::calloc(bytes != 0 ? bytes : 1, 1);
@@ -165,11 +181,14 @@ bool AllocData(SAFEARRAY* psa) {
 
 SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
   const ULONG elementSize = ElementSize(vt);
-  if (elementSize == 0 || cDims == 0 || cDims > 0xFFFF || rgsabound == nullptr) return nullptr;
+  if (elementSize == 0 || cDims == 0 || cDims > 0xFFFF || rgsabound == nullptr)
+    return nullptr;
   SAFEARRAY* psa = AllocDescriptor(cDims);
-  if (psa == nullptr) return nullptr;
+  if (psa == nullptr)
+    return nullptr;
   psa->cbElements = elementSize;
-  for (UINT i = 0; i < cDims; ++i) psa->rgsabound[i] = rgsabound[cDims - 1 - i];
+  for (UINT i = 0; i < cDims; ++i)
+    psa->rgsabound[i] = rgsabound[cDims - 1 - i];
 
   unsigned char* prefix = PrefixOf(psa);
   switch (vt) {
@@ -205,65 +224,82 @@ SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabo
 SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   SAFEARRAYBOUND bound{cElements, lLbound};
   SAFEARRAY* psa = SafeArrayCreate(vt, 1, &bound);
-  if (psa != nullptr) psa->fFeatures |= FADF_FIXEDSIZE;
+  if (psa != nullptr)
+    psa->fFeatures |= FADF_FIXEDSIZE;
   return psa;
 }
 
 HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa) {
-  if (psa == nullptr) return S_OK;
-  if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
+  if (psa == nullptr)
+    return S_OK;
+  if (psa->cLocks != 0)
+    return DISP_E_ARRAYISLOCKED;
   ClearElements(psa);
   if ((psa->fFeatures & kForeignData) == 0) {
     std::free(psa->pvData);
     psa->pvData = nullptr;
   }
-  if ((psa->fFeatures & kForeignDescriptor) == 0) FreeDescriptor(psa);
+  if ((psa->fFeatures & kForeignDescriptor) == 0)
+    FreeDescriptor(psa);
   return S_OK;
 }
 
 HRESULT WINAPI SafeArrayLock(SAFEARRAY* psa) {
-  if (psa == nullptr) return E_INVALIDARG;
-  if (psa->cLocks >= kMaxLocks) return E_UNEXPECTED;
+  if (psa == nullptr)
+    return E_INVALIDARG;
+  if (psa->cLocks >= kMaxLocks)
+    return E_UNEXPECTED;
   ++psa->cLocks;
   return S_OK;
 }
 
 HRESULT WINAPI SafeArrayUnlock(SAFEARRAY* psa) {
-  if (psa == nullptr) return E_INVALIDARG;
-  if (psa->cLocks == 0) return E_UNEXPECTED;
+  if (psa == nullptr)
+    return E_INVALIDARG;
+  if (psa->cLocks == 0)
+    return E_UNEXPECTED;
   --psa->cLocks;
   return S_OK;
 }
 
 HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
-  if (psa == nullptr || ppvData == nullptr) return E_INVALIDARG;
+  if (psa == nullptr || ppvData == nullptr)
+    return E_INVALIDARG;
   const HRESULT hr = SafeArrayLock(psa);
   *ppvData = SUCCEEDED(hr) ? psa->pvData : nullptr;
   return hr;
 }
 
-HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
+HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
+  return SafeArrayUnlock(psa);
+}
 
 HRESULT WINAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
-  if (psa == nullptr || rgIndices == nullptr || ppvData == nullptr) return E_INVALIDARG;
+  if (psa == nullptr || rgIndices == nullptr || ppvData == nullptr)
+    return E_INVALIDARG;
   size_t offset = 0;
   const HRESULT hr = CellOffset(psa, rgIndices, offset);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   *ppvData = Data(psa) + offset;
   return S_OK;
 }
 
 HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-  if (psa == nullptr || rgIndices == nullptr) return E_INVALIDARG;
+  if (psa == nullptr || rgIndices == nullptr)
+    return E_INVALIDARG;
   // BSTR and interface elements are passed as the pointer itself, which may be null; other
   // elements are passed by address.
   const bool pointerElement = (psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH)) != 0;
-  if (pv == nullptr && !pointerElement) return E_INVALIDARG;
+  if (pv == nullptr && !pointerElement)
+    return E_INVALIDARG;
   size_t offset = 0;
   HRESULT hr = CellOffset(psa, rgIndices, offset);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hr = SafeArrayLock(psa);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
 
   void* cell = Data(psa) + offset;
   if ((psa->fFeatures & FADF_BSTR) != 0) {
@@ -276,10 +312,12 @@ HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     }
   } else if ((psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) != 0) {
     auto* object = static_cast<IUnknown*>(pv);
-    if (object != nullptr) object->AddRef();  // before releasing the old one: they may be the same
+    if (object != nullptr)
+      object->AddRef();  // before releasing the old one: they may be the same
     IUnknown* old = *static_cast<IUnknown**>(cell);
     *static_cast<IUnknown**>(cell) = object;
-    if (old != nullptr) old->Release();
+    if (old != nullptr)
+      old->Release();
   } else if ((psa->fFeatures & FADF_VARIANT) != 0) {
     hr = VariantCopy(static_cast<VARIANT*>(cell), static_cast<const VARIANT*>(pv));
   } else {
@@ -290,12 +328,15 @@ HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
 }
 
 HRESULT WINAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-  if (psa == nullptr || rgIndices == nullptr || pv == nullptr) return E_INVALIDARG;
+  if (psa == nullptr || rgIndices == nullptr || pv == nullptr)
+    return E_INVALIDARG;
   size_t offset = 0;
   HRESULT hr = CellOffset(psa, rgIndices, offset);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hr = SafeArrayLock(psa);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   hr = CopyElementOut(psa, Data(psa) + offset, pv);
   SafeArrayUnlock(psa);
   return hr;
@@ -303,8 +344,10 @@ HRESULT WINAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
 
 namespace {
 HRESULT Bound(SAFEARRAY* psa, UINT nDim, LONG* out, bool upper) {
-  if (psa == nullptr || out == nullptr) return E_INVALIDARG;
-  if (nDim == 0 || nDim > psa->cDims) return DISP_E_BADINDEX;
+  if (psa == nullptr || out == nullptr)
+    return E_INVALIDARG;
+  if (nDim == 0 || nDim > psa->cDims)
+    return DISP_E_BADINDEX;
   const SAFEARRAYBOUND& bound = psa->rgsabound[psa->cDims - nDim];
   // An empty dimension's upper bound is one below its lower bound.
   *out = upper ? static_cast<LONG>(static_cast<int64_t>(bound.lLbound) + bound.cElements - 1) : bound.lLbound;
@@ -320,12 +363,17 @@ HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
   return Bound(psa, nDim, plUbound, true);
 }
 
-UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa) { return psa != nullptr ? psa->cDims : 0; }
+UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa) {
+  return psa != nullptr ? psa->cDims : 0;
+}
 
-UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa) { return psa != nullptr ? psa->cbElements : 0; }
+UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa) {
+  return psa != nullptr ? psa->cbElements : 0;
+}
 
 HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
-  if (psa == nullptr || pvt == nullptr) return E_INVALIDARG;
+  if (psa == nullptr || pvt == nullptr)
+    return E_INVALIDARG;
   if ((psa->fFeatures & FADF_HAVEVARTYPE) != 0) {
     DWORD stored = 0;
     std::memcpy(&stored, PrefixOf(psa) + kPrefixBytes - sizeof stored, sizeof stored);
@@ -343,12 +391,16 @@ HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
 }
 
 HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
-  if (ppsaOut == nullptr) return E_INVALIDARG;
+  if (ppsaOut == nullptr)
+    return E_INVALIDARG;
   *ppsaOut = nullptr;
-  if (psa == nullptr || psa->cDims == 0) return E_INVALIDARG;
-  if ((psa->fFeatures & FADF_RECORD) != 0) return E_INVALIDARG;  // no IRecordInfo to copy records with
+  if (psa == nullptr || psa->cDims == 0)
+    return E_INVALIDARG;
+  if ((psa->fFeatures & FADF_RECORD) != 0)
+    return E_INVALIDARG;  // no IRecordInfo to copy records with
   SAFEARRAY* copy = AllocDescriptor(psa->cDims);
-  if (copy == nullptr) return E_OUTOFMEMORY;
+  if (copy == nullptr)
+    return E_OUTOFMEMORY;
   if ((psa->fFeatures & (FADF_HAVEIID | FADF_HAVEVARTYPE)) != 0)
     std::memcpy(PrefixOf(copy), PrefixOf(psa), kPrefixBytes);
   copy->fFeatures = psa->fFeatures & ~kForeignData;

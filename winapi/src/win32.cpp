@@ -31,7 +31,9 @@ int Fail(DWORD error) {
 
 // ---- Unicode -------------------------------------------------------------------------------------
 
-bool IsScalar(char32_t c) { return c < 0x110000 && (c < 0xD800 || c > 0xDFFF); }
+bool IsScalar(char32_t c) {
+  return c < 0x110000 && (c < 0xD800 || c > 0xDFFF);
+}
 
 // Decodes one UTF-8 sequence at s[i] (i < n) and advances i. An ill-formed sequence yields
 // nothing and consumes its maximal well-formed prefix (at least one byte), so each one becomes
@@ -45,13 +47,20 @@ bool DecodeUtf8(const unsigned char* s, size_t n, size_t& i, char32_t& out) {
   }
   int trail;
   unsigned char lo = 0x80, hi = 0xBF;  // the range of the first trail byte
-  if (b >= 0xC2 && b <= 0xDF) trail = 1;
-  else if (b == 0xE0) trail = 2, lo = 0xA0;
-  else if (b == 0xED) trail = 2, hi = 0x9F;  // no encoded surrogates
-  else if (b >= 0xE1 && b <= 0xEF) trail = 2;
-  else if (b == 0xF0) trail = 3, lo = 0x90;
-  else if (b == 0xF4) trail = 3, hi = 0x8F;  // nothing above U+10FFFF
-  else if (b >= 0xF1 && b <= 0xF3) trail = 3;
+  if (b >= 0xC2 && b <= 0xDF)
+    trail = 1;
+  else if (b == 0xE0)
+    trail = 2, lo = 0xA0;
+  else if (b == 0xED)
+    trail = 2, hi = 0x9F;  // no encoded surrogates
+  else if (b >= 0xE1 && b <= 0xEF)
+    trail = 2;
+  else if (b == 0xF0)
+    trail = 3, lo = 0x90;
+  else if (b == 0xF4)
+    trail = 3, hi = 0x8F;  // nothing above U+10FFFF
+  else if (b >= 0xF1 && b <= 0xF3)
+    trail = 3;
   else {
     ++i;
     return false;
@@ -155,7 +164,8 @@ struct Sink {
       if (count + n > capacity) {
         overflow = true;
       } else {
-        for (int k = 0; k < n; ++k) buffer[count + k] = units[k];
+        for (int k = 0; k < n; ++k)
+          buffer[count + k] = units[k];
       }
     }
     count += n;
@@ -239,21 +249,25 @@ constexpr Message kHresultMessages[] = {
 };
 
 const char* FindSystemMessage(DWORD id) {
-  if ((id & 0xFFFF0000) == 0x80070000) id &= 0xFFFF;  // a Win32 error wrapped in an HRESULT
+  if ((id & 0xFFFF0000) == 0x80070000)
+    id &= 0xFFFF;  // a Win32 error wrapped in an HRESULT
   if (id <= 0xFFFF) {
     for (const Message& m : kWin32Messages)
-      if (m.id == id) return m.text;
+      if (m.id == id)
+        return m.text;
     return nullptr;
   }
   for (const Message& m : kHresultMessages)
-    if (m.id == id) return m.text;
+    if (m.id == id)
+      return m.text;
   return nullptr;
 }
 
 // The table is US English; neutral requests fall back to it, other languages have no text.
 bool HaveLanguage(DWORD lang) {
   const DWORD primary = lang & 0x3FF, sub = lang >> 10;
-  if (primary == LANG_NEUTRAL) return true;
+  if (primary == LANG_NEUTRAL)
+    return true;
   return primary == LANG_ENGLISH && (sub == SUBLANG_NEUTRAL || sub == SUBLANG_ENGLISH_US);
 }
 
@@ -267,16 +281,19 @@ class ArgumentList {
     }
   }
   ~ArgumentList() {
-    if (haveList_) va_end(list_);
+    if (haveList_)
+      va_end(list_);
   }
   ArgumentList(const ArgumentList&) = delete;
   ArgumentList& operator=(const ArgumentList&) = delete;
 
   bool Present() const { return array_ != nullptr || haveList_; }
   DWORD_PTR At(size_t slot) {
-    if (array_ != nullptr) return array_[slot];
+    if (array_ != nullptr)
+      return array_[slot];
     // Every argument occupies one pointer-sized slot, as the Windows calling convention has it.
-    while (fetched_.size() <= slot) fetched_.push_back(va_arg(list_, DWORD_PTR));
+    while (fetched_.size() <= slot)
+      fetched_.push_back(va_arg(list_, DWORD_PTR));
     return fetched_[slot];
   }
 
@@ -289,11 +306,13 @@ class ArgumentList {
 
 std::string Narrow(const wchar_t* s, int precision) {
   std::string out;
-  if (s == nullptr) return "(null)";
+  if (s == nullptr)
+    return "(null)";
   const size_t n = std::wcslen(s);
   for (size_t i = 0; i < n && (precision < 0 || static_cast<int>(i) < precision);) {
     char32_t c;
-    if (!DecodeWide(s, n, i, c)) c = kReplacement;
+    if (!DecodeWide(s, n, i, c))
+      c = kReplacement;
     char bytes[4];
     out.append(bytes, EncodeUtf8(c, bytes));
   }
@@ -305,7 +324,8 @@ bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentL
   size_t slot = static_cast<size_t>(number - 1);
   std::string flags, conversion;
   size_t at = 0;
-  while (at < spec.size() && std::strchr("-+ #0", spec[at]) != nullptr) flags += spec[at++];
+  while (at < spec.size() && std::strchr("-+ #0", spec[at]) != nullptr)
+    flags += spec[at++];
   int width = -1, precision = -1;
   auto number_at = [&](int& value) {
     if (at < spec.size() && spec[at] == '*') {
@@ -315,7 +335,8 @@ bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentL
     }
     if (at < spec.size() && spec[at] >= '0' && spec[at] <= '9') {
       value = 0;
-      while (at < spec.size() && spec[at] >= '0' && spec[at] <= '9') value = value * 10 + (spec[at++] - '0');
+      while (at < spec.size() && spec[at] >= '0' && spec[at] <= '9')
+        value = value * 10 + (spec[at++] - '0');
     }
   };
   number_at(width);
@@ -327,19 +348,28 @@ bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentL
   // Size prefixes: h, l, ll, w, I, I32, I64.
   enum { Default, Short, Long, Wide, Ptr, Bits32, Bits64 } size = Default;
   const std::string_view rest = spec.substr(at);
-  if (rest.starts_with("I64") || rest.starts_with("ll")) size = Bits64, at += rest[0] == 'I' ? 3 : 2;
-  else if (rest.starts_with("I32")) size = Bits32, at += 3;
-  else if (rest.starts_with("I")) size = Ptr, at += 1;
-  else if (rest.starts_with("h")) size = Short, at += 1;
-  else if (rest.starts_with("l")) size = Long, at += 1;
-  else if (rest.starts_with("w")) size = Wide, at += 1;
-  if (at + 1 != spec.size()) return false;
+  if (rest.starts_with("I64") || rest.starts_with("ll"))
+    size = Bits64, at += rest[0] == 'I' ? 3 : 2;
+  else if (rest.starts_with("I32"))
+    size = Bits32, at += 3;
+  else if (rest.starts_with("I"))
+    size = Ptr, at += 1;
+  else if (rest.starts_with("h"))
+    size = Short, at += 1;
+  else if (rest.starts_with("l"))
+    size = Long, at += 1;
+  else if (rest.starts_with("w"))
+    size = Wide, at += 1;
+  if (at + 1 != spec.size())
+    return false;
   const char type = spec[at];
   const DWORD_PTR value = args.At(slot);
 
   std::string format = "%" + flags;
-  if (width >= 0) format += std::to_string(width);
-  if (precision >= 0) format += "." + std::to_string(precision);
+  if (width >= 0)
+    format += std::to_string(width);
+  if (precision >= 0)
+    format += "." + std::to_string(precision);
   char buffer[128];
   switch (type) {
     case 's':
@@ -364,12 +394,11 @@ bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentL
     case 'C': {
       const bool wide = type == 'C' ? size != Short : (size == Long || size == Wide);
       char bytes[4];
-      const std::string text =
-          wide ? std::string(bytes, EncodeUtf8(IsScalar(static_cast<char32_t>(value & 0xFFFF))
-                                                   ? static_cast<char32_t>(value & 0xFFFF)
-                                                   : kReplacement,
-                                               bytes))
-               : std::string(1, static_cast<char>(value));
+      const std::string text = wide ? std::string(bytes, EncodeUtf8(IsScalar(static_cast<char32_t>(value & 0xFFFF))
+                                                                        ? static_cast<char32_t>(value & 0xFFFF)
+                                                                        : kReplacement,
+                                                                    bytes))
+                                    : std::string(1, static_cast<char>(value));
       std::snprintf(buffer, sizeof buffer, (format + "s").c_str(), text.c_str());
       out += buffer;
       return true;
@@ -411,23 +440,30 @@ bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string&
     if (c == '\r' || c == '\n') {
       const bool pair = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
       // With a width limit, the definition's own line breaks are just white space.
-      if (maxWidth != 0) out += ' ';
-      else if (pair) out += "\r\n";
-      else out += c;
-      if (pair) ++i;
+      if (maxWidth != 0)
+        out += ' ';
+      else if (pair)
+        out += "\r\n";
+      else
+        out += c;
+      if (pair)
+        ++i;
       continue;
     }
     if (c != '%') {
       out += c;
       continue;
     }
-    if (++i == text.size()) break;
+    if (++i == text.size())
+      break;
     const char e = text[i];
-    if (e == '0') return true;  // the message ends here, without a line break
+    if (e == '0')
+      return true;  // the message ends here, without a line break
     if (e >= '1' && e <= '9') {
       const size_t start = i - 1;
       int number = e - '0';
-      if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') number = number * 10 + (text[++i] - '0');
+      if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9')
+        number = number * 10 + (text[++i] - '0');
       std::string_view spec = "s";
       if (i + 1 < text.size() && text[i + 1] == '!') {
         const size_t close = text.find('!', i + 2);
@@ -447,10 +483,18 @@ bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string&
       continue;
     }
     switch (e) {
-      case 'n': out += "\r\n"; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      default: out += e; break;  // %%, "% ", %., %! and any other character stand for themselves
+      case 'n':
+        out += "\r\n";
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      default:
+        out += e;
+        break;  // %%, "% ", %., %! and any other character stand for themselves
     }
   }
   if (maxWidth != 0 && maxWidth != FORMAT_MESSAGE_MAX_WIDTH_MASK) {
@@ -465,7 +509,8 @@ bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string&
         lastSpace = std::string::npos;
         continue;
       }
-      if (ch == ' ') lastSpace = wrapped.size() - 1;
+      if (ch == ' ')
+        lastSpace = wrapped.size() - 1;
       if (wrapped.size() - lineStart > maxWidth && lastSpace != std::string::npos) {
         wrapped.replace(lastSpace, 1, "\r\n");
         lineStart = lastSpace + 2;
@@ -488,7 +533,8 @@ bool PlainCLocale() {
 int WideToLocale(wchar_t c, bool plainC, std::mbstate_t& state, char* out) {
   if (plainC) {
     // Microsoft's "C" locale passes the Latin-1 range through byte for byte.
-    if (static_cast<std::make_unsigned_t<wchar_t>>(c) > 0xFF) return -1;
+    if (static_cast<std::make_unsigned_t<wchar_t>>(c) > 0xFF)
+      return -1;
     out[0] = static_cast<char>(c);
     return 1;
   }
@@ -500,15 +546,25 @@ int WideToLocale(wchar_t c, bool plainC, std::mbstate_t& state, char* out) {
 
 extern "C" {
 
-DWORD GetLastError(void) { return t_lastError; }
-void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+DWORD GetLastError(void) {
+  return t_lastError;
+}
+void SetLastError(DWORD dwErrCode) {
+  t_lastError = dwErrCode;
+}
 
-int lstrlenA(LPCSTR lpString) { return lpString == nullptr ? 0 : static_cast<int>(std::strlen(lpString)); }
-int lstrlenW(LPCWSTR lpString) { return lpString == nullptr ? 0 : static_cast<int>(std::wcslen(lpString)); }
+int lstrlenA(LPCSTR lpString) {
+  return lpString == nullptr ? 0 : static_cast<int>(std::strlen(lpString));
+}
+int lstrlenW(LPCWSTR lpString) {
+  return lpString == nullptr ? 0 : static_cast<int>(std::wcslen(lpString));
+}
 
 void Sleep(DWORD dwMilliseconds) {
-  if (dwMilliseconds == 0) std::this_thread::yield();  // gives up the rest of the time slice only
-  else std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+  if (dwMilliseconds == 0)
+    std::this_thread::yield();  // gives up the rest of the time slice only
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
 // Flags accepted: CP_UTF8 takes MB_ERR_INVALID_CHARS only. The ANSI code pages also take
@@ -521,10 +577,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
       static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr))
     return Fail(ERROR_INVALID_PARAMETER);
   const Page page = Classify(CodePage);
-  if (page == Page::Invalid) return Fail(ERROR_INVALID_PARAMETER);
+  if (page == Page::Invalid)
+    return Fail(ERROR_INVALID_PARAMETER);
   const DWORD allowed =
       page == Page::Utf8 ? MB_ERR_INVALID_CHARS : MB_PRECOMPOSED | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
-  if ((dwFlags & ~allowed) != 0) return Fail(ERROR_INVALID_FLAGS);
+  if ((dwFlags & ~allowed) != 0)
+    return Fail(ERROR_INVALID_FLAGS);
 
   const auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
   const size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
@@ -532,14 +590,17 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   for (size_t i = 0; i < n;) {
     char32_t c;
     if (!DecodeUtf8(s, n, i, c)) {
-      if ((dwFlags & MB_ERR_INVALID_CHARS) != 0) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      if ((dwFlags & MB_ERR_INVALID_CHARS) != 0)
+        return Fail(ERROR_NO_UNICODE_TRANSLATION);
       c = kReplacement;
     }
     wchar_t units[2];
     sink.Put(units, EncodeWide(c, units));
   }
-  if (sink.overflow) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  if (sink.count > INT_MAX) return Fail(ERROR_INVALID_PARAMETER);
+  if (sink.overflow)
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (sink.count > INT_MAX)
+    return Fail(ERROR_INVALID_PARAMETER);
   return static_cast<int>(sink.count);
 }
 
@@ -555,11 +616,13 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
       static_cast<const void*>(lpWideCharStr) == static_cast<const void*>(lpMultiByteStr))
     return Fail(ERROR_INVALID_PARAMETER);
   const Page page = Classify(CodePage);
-  if (page == Page::Invalid) return Fail(ERROR_INVALID_PARAMETER);
+  if (page == Page::Invalid)
+    return Fail(ERROR_INVALID_PARAMETER);
   if (page == Page::Utf8 && (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr))
     return Fail(ERROR_INVALID_PARAMETER);
   const DWORD allowed = page == Page::Utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  if ((dwFlags & ~allowed) != 0) return Fail(ERROR_INVALID_FLAGS);
+  if ((dwFlags & ~allowed) != 0)
+    return Fail(ERROR_INVALID_FLAGS);
 
   const size_t n = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
   Sink<char> sink{lpMultiByteStr, static_cast<size_t>(cbMultiByte)};
@@ -568,8 +631,10 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     char32_t c;
     char bytes[4];
     if (!DecodeWide(lpWideCharStr, n, i, c)) {
-      if ((dwFlags & WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_NO_UNICODE_TRANSLATION);
-      if (page == Page::Ansi) usedDefault = true;
+      if ((dwFlags & WC_ERR_INVALID_CHARS) != 0)
+        return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      if (page == Page::Ansi)
+        usedDefault = true;
       if (lpDefaultChar != nullptr) {
         sink.Put(lpDefaultChar, 1);
         continue;
@@ -578,9 +643,12 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     }
     sink.Put(bytes, EncodeUtf8(c, bytes));
   }
-  if (sink.overflow) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  if (sink.count > INT_MAX) return Fail(ERROR_INVALID_PARAMETER);
-  if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (sink.overflow)
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (sink.count > INT_MAX)
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (lpUsedDefaultChar != nullptr)
+    *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
   return static_cast<int>(sink.count);
 }
 
@@ -590,9 +658,10 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
     t_lastError = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
-  void* p = (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(uBytes == 0 ? 1 : uBytes, 1)
-                                          : std::malloc(uBytes == 0 ? 1 : uBytes);
-  if (p == nullptr) t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+  void* p =
+      (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(uBytes == 0 ? 1 : uBytes, 1) : std::malloc(uBytes == 0 ? 1 : uBytes);
+  if (p == nullptr)
+    t_lastError = ERROR_NOT_ENOUGH_MEMORY;
   return p;
 }
 
@@ -607,19 +676,25 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
   const bool fromString = (dwFlags & FORMAT_MESSAGE_FROM_STRING) != 0;
   const bool fromModule = (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) != 0;
   const bool fromSystem = (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) != 0;
-  if (lpBuffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  if (allocate) *reinterpret_cast<char**>(lpBuffer) = nullptr;
-  if (fromString && (fromModule || fromSystem)) return Fail(ERROR_INVALID_PARAMETER);
+  if (lpBuffer == nullptr)
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (allocate)
+    *reinterpret_cast<char**>(lpBuffer) = nullptr;
+  if (fromString && (fromModule || fromSystem))
+    return Fail(ERROR_INVALID_PARAMETER);
 
   const char* definition = nullptr;
   if (fromString) {
     definition = static_cast<const char*>(lpSource);
-    if (definition == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (definition == nullptr)
+      return Fail(ERROR_INVALID_PARAMETER);
   } else if (fromSystem) {
     // Modules carry no message tables here, so a module search always falls through to the system.
-    if (!HaveLanguage(dwLanguageId)) return Fail(kErrorResourceLangNotFound);
+    if (!HaveLanguage(dwLanguageId))
+      return Fail(kErrorResourceLangNotFound);
     definition = FindSystemMessage(dwMessageId);
-    if (definition == nullptr) return Fail(ERROR_MR_MID_NOT_FOUND);
+    if (definition == nullptr)
+      return Fail(ERROR_MR_MID_NOT_FOUND);
   } else if (fromModule) {
     return Fail(kErrorResourceTypeNotFound);
   } else {
@@ -631,16 +706,19 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     // With inserts ignored, the arguments are not looked at at all.
     const bool ignore = (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
     ArgumentList args(ignore ? nullptr : arguments, (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY) != 0);
-    if (!Expand(definition, dwFlags, args, text)) return 0;
+    if (!Expand(definition, dwFlags, args, text))
+      return 0;
   }
   // Windows caps a formatted message at 64K characters.
-  if (text.size() >= 0x10000) return Fail(kErrorMoreData);
+  if (text.size() >= 0x10000)
+    return Fail(kErrorMoreData);
 
   const size_t needed = text.size() + 1;
   char* out = lpBuffer;
   if (allocate) {
     out = static_cast<char*>(LocalAlloc(LMEM_FIXED, needed > nSize ? needed : nSize));
-    if (out == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (out == nullptr)
+      return Fail(ERROR_NOT_ENOUGH_MEMORY);
     *reinterpret_cast<char**>(lpBuffer) = out;
   } else if (needed > nSize) {
     return Fail(ERROR_INSUFFICIENT_BUFFER);
@@ -650,15 +728,19 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 }
 
 errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const wchar_t* wcstr, size_t count) {
-  if (pReturnValue != nullptr) *pReturnValue = 0;
+  if (pReturnValue != nullptr)
+    *pReturnValue = 0;
   auto fail = [&](errno_t code) {
-    if (mbstr != nullptr && sizeInBytes > 0) mbstr[0] = '\0';
+    if (mbstr != nullptr && sizeInBytes > 0)
+      mbstr[0] = '\0';
     errno = code;
     return code;
   };
   // The buffer and its size must agree: both absent (a size query) or both present.
-  if ((mbstr == nullptr) != (sizeInBytes == 0)) return fail(EINVAL);
-  if (wcstr == nullptr) return fail(EINVAL);
+  if ((mbstr == nullptr) != (sizeInBytes == 0))
+    return fail(EINVAL);
+  if (wcstr == nullptr)
+    return fail(EINVAL);
 
   const bool plainC = PlainCLocale();
   std::mbstate_t state{};
@@ -672,7 +754,8 @@ errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const 
     char bytes[MB_LEN_MAX];
     const int n = WideToLocale(*p, plainC, state, bytes);
     if (n < 0) {
-      if (pReturnValue != nullptr) *pReturnValue = 0;
+      if (pReturnValue != nullptr)
+        *pReturnValue = 0;
       return fail(EILSEQ);
     }
     if (used + n > limit) {  // never split a character
@@ -680,16 +763,19 @@ errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const 
       break;
     }
     if (!query) {
-      if (used + n >= sizeInBytes) return fail(ERANGE);  // no room for it and the terminator
+      if (used + n >= sizeInBytes)
+        return fail(ERANGE);  // no room for it and the terminator
       std::memcpy(mbstr + used, bytes, n);
     }
     used += n;
   }
   if (!query) {
-    if (used >= sizeInBytes) return fail(ERANGE);
+    if (used >= sizeInBytes)
+      return fail(ERANGE);
     mbstr[used] = '\0';
   }
-  if (pReturnValue != nullptr) *pReturnValue = used + 1;
+  if (pReturnValue != nullptr)
+    *pReturnValue = used + 1;
   return truncate && cut ? STRUNCATE : 0;
 }
 

@@ -23,8 +23,8 @@ void DefaultSink(int modName, int logType, const char* text, void*) {
 #endif
   const std::size_t len = std::strlen(text);
   const bool hasLineEnd = len > 0 && text[len - 1] == '\n';
-  std::fprintf(stderr, "%02d:%02d:%02d.%03ld [%d/%d] %s%s", local.tm_hour, local.tm_min, local.tm_sec, millis,
-               modName, logType, text, hasLineEnd ? "" : "\n");
+  std::fprintf(stderr, "%02d:%02d:%02d.%03ld [%d/%d] %s%s", local.tm_hour, local.tm_min, local.tm_sec, millis, modName,
+               logType, text, hasLineEnd ? "" : "\n");
   std::fflush(stderr);
 }
 
@@ -35,7 +35,8 @@ void* g_sinkContext = nullptr;
 }  // namespace
 
 int TvLogger::TorvaneLogMsg(int ModName, int LogType, const char* format, ...) {
-  if (format == nullptr) return -1;
+  if (format == nullptr)
+    return -1;
   try {
     va_list args;
     va_start(args, format);

@@ -7,439 +7,423 @@
 namespace simhost::cim {
 namespace {
 
-void append_part(std::wstring& key, std::wstring_view text)
-{
-    // Length-prefixed so that no value can imitate a separator.
-    key += L'|';
-    key += std::to_wstring(text.size());
-    key += L':';
-    key += fold(text);
+void append_part(std::wstring& key, std::wstring_view text) {
+  // Length-prefixed so that no value can imitate a separator.
+  key += L'|';
+  key += std::to_wstring(text.size());
+  key += L':';
+  key += fold(text);
 }
 
 // Unquoted path values are numbers or booleans; bring them to the text an instance's value gives.
-std::wstring canonical_unquoted(const std::wstring& text)
-{
-    if (iequals(text, L"TRUE") || iequals(text, L"FALSE"))
-        return iequals(text, L"TRUE") ? L"TRUE" : L"FALSE";
-    Value out;
-    if (convert(Value::string(text), CimType::UInt64, false, out) == Conversion::ok ||
-        convert(Value::string(text), CimType::SInt64, false, out) == Conversion::ok)
-        return scalar_text(out.get());
-    return text;
+std::wstring canonical_unquoted(const std::wstring& text) {
+  if (iequals(text, L"TRUE") || iequals(text, L"FALSE"))
+    return iequals(text, L"TRUE") ? L"TRUE" : L"FALSE";
+  Value out;
+  if (convert(Value::string(text), CimType::UInt64, false, out) == Conversion::ok ||
+      convert(Value::string(text), CimType::SInt64, false, out) == Conversion::ok)
+    return scalar_text(out.get());
+  return text;
 }
 
-bool quoted_type(CimType t) noexcept { return is_textual(t) || t == CimType::Char16; }
+bool quoted_type(CimType t) noexcept {
+  return is_textual(t) || t == CimType::Char16;
+}
 
 const std::vector<std::wstring_view> kSystemProperties = {
-    L"__CLASS",    L"__SUPERCLASS", L"__DERIVATION", L"__PATH",  L"__RELPATH",
-    L"__NAMESPACE", L"__SERVER",    L"__GENUS",      L"__DYNASTY", L"__PROPERTY_COUNT",
+    L"__CLASS",     L"__SUPERCLASS", L"__DERIVATION", L"__PATH",    L"__RELPATH",
+    L"__NAMESPACE", L"__SERVER",     L"__GENUS",      L"__DYNASTY", L"__PROPERTY_COUNT",
 };
 
-} // namespace
+}  // namespace
 
 Repository::Repository(const Schema& schema, std::wstring server, std::wstring ns)
-    : schema_(&schema), server_(std::move(server)), ns_(std::move(ns))
-{
+    : schema_(&schema), server_(std::move(server)), ns_(std::move(ns)) {}
+
+Repository::Slot* Repository::slot(InstanceId id) noexcept {
+  if (id == 0 || id > slots_.size())
+    return nullptr;
+  return slots_[id - 1].get();
 }
 
-Repository::Slot* Repository::slot(InstanceId id) noexcept
-{
-    if (id == 0 || id > slots_.size())
-        return nullptr;
-    return slots_[id - 1].get();
+const Repository::Slot* Repository::slot(InstanceId id) const noexcept {
+  if (id == 0 || id > slots_.size())
+    return nullptr;
+  return slots_[id - 1].get();
 }
 
-const Repository::Slot* Repository::slot(InstanceId id) const noexcept
-{
-    if (id == 0 || id > slots_.size())
-        return nullptr;
-    return slots_[id - 1].get();
+const Instance* Repository::get(InstanceId id) const noexcept {
+  const Slot* s = slot(id);
+  return s ? &s->inst : nullptr;
 }
 
-const Instance* Repository::get(InstanceId id) const noexcept
-{
-    const Slot* s = slot(id);
-    return s ? &s->inst : nullptr;
+std::wstring Repository::key_of(const Instance& inst) const {
+  std::wstring key = fold(inst.cls->name());
+  for (std::size_t i : inst.cls->keys()) {
+    const Value& v = inst.values[i];
+    append_part(key, v.is_null() || v.is_array() ? std::wstring() : scalar_text(v.get()));
+  }
+  return key;
 }
 
-std::wstring Repository::key_of(const Instance& inst) const
-{
-    std::wstring key = fold(inst.cls->name());
-    for (std::size_t i : inst.cls->keys()) {
-        const Value& v = inst.values[i];
-        append_part(key, v.is_null() || v.is_array() ? std::wstring() : scalar_text(v.get()));
-    }
-    return key;
-}
-
-std::optional<std::wstring> Repository::key_of(const ObjectPath& path, const ClassDef& cls) const
-{
-    const auto& keys = cls.keys();
-    if (path.keys.size() != keys.size() || keys.empty())
-        return std::nullopt;
-    std::vector<const KeyBinding*> bound(keys.size(), nullptr);
-    for (const auto& b : path.keys) {
-        std::size_t j = keys.size();
-        if (b.name.empty()) {
-            if (keys.size() == 1)
-                j = 0;
-        } else {
-            for (std::size_t k = 0; k < keys.size(); ++k)
-                if (iequals(cls.properties()[keys[k]].name, b.name))
-                    j = k;
-        }
-        if (j == keys.size() || bound[j])
-            return std::nullopt;
-        bound[j] = &b;
-    }
-    std::wstring key = fold(cls.name());
-    for (const KeyBinding* b : bound)
-        append_part(key, b->quoted ? b->value : canonical_unquoted(b->value));
-    return key;
-}
-
-bool Repository::local(const ObjectPath& path) const
-{
-    if (!path.server.empty() && path.server != L"." && !iequals(path.server, server_))
-        return false;
-    return path.ns.empty() || iequals(path.ns, ns_);
-}
-
-std::optional<InstanceId> Repository::find(const ObjectPath& path) const
-{
-    if (!local(path) || path.is_class())
-        return std::nullopt;
-    const ClassDef* cls = schema_->find(path.class_name);
-    if (!cls)
-        return std::nullopt;
-    for (const ClassDef* c : schema_->with_subclasses(*cls)) {
-        auto key = key_of(path, *c);
-        if (!key)
-            continue;
-        auto it = by_path_.find(*key);
-        if (it != by_path_.end())
-            return it->second;
-    }
+std::optional<std::wstring> Repository::key_of(const ObjectPath& path, const ClassDef& cls) const {
+  const auto& keys = cls.keys();
+  if (path.keys.size() != keys.size() || keys.empty())
     return std::nullopt;
-}
-
-std::optional<InstanceId> Repository::find(std::wstring_view path_text) const
-{
-    auto p = ObjectPath::parse(path_text);
-    return p ? find(*p) : std::nullopt;
-}
-
-std::optional<std::wstring> Repository::target_key(const Value& reference) const
-{
-    const std::wstring* text = reference.as_string();
-    if (!text)
-        return std::nullopt;
-    auto p = ObjectPath::parse(*text);
-    if (!p || !local(*p))
-        return std::nullopt;
-    if (auto id = find(*p))
-        return slot(*id)->key;
-    // The target does not exist yet: index under the path as written.
-    const ClassDef* cls = schema_->find(p->class_name);
-    return cls ? key_of(*p, *cls) : std::nullopt;
-}
-
-void Repository::index_links(Slot& s)
-{
-    if (!s.inst.cls->is_association())
-        return;
-    const auto& props = s.inst.cls->properties();
-    for (std::size_t i = 0; i < props.size(); ++i) {
-        if (props[i].type.type != CimType::Reference || props[i].type.array)
-            continue;
-        auto key = target_key(s.inst.values[i]);
-        if (!key)
-            continue;
-        by_target_[*key].push_back({s.inst.id, i});
-        s.links.emplace_back(i, std::move(*key));
+  std::vector<const KeyBinding*> bound(keys.size(), nullptr);
+  for (const auto& b : path.keys) {
+    std::size_t j = keys.size();
+    if (b.name.empty()) {
+      if (keys.size() == 1)
+        j = 0;
+    } else {
+      for (std::size_t k = 0; k < keys.size(); ++k)
+        if (iequals(cls.properties()[keys[k]].name, b.name))
+          j = k;
     }
+    if (j == keys.size() || bound[j])
+      return std::nullopt;
+    bound[j] = &b;
+  }
+  std::wstring key = fold(cls.name());
+  for (const KeyBinding* b : bound)
+    append_part(key, b->quoted ? b->value : canonical_unquoted(b->value));
+  return key;
 }
 
-void Repository::unindex_links(Slot& s)
-{
-    for (const auto& [prop, key] : s.links) {
-        auto it = by_target_.find(key);
-        if (it == by_target_.end())
-            continue;
-        auto& v = it->second;
-        const InstanceId id = s.inst.id;
-        const std::size_t p = prop;
-        v.erase(std::remove_if(v.begin(), v.end(), [&](const Link& l) { return l.assoc == id && l.property == p; }),
-                v.end());
-        if (v.empty())
-            by_target_.erase(it);
-    }
-    s.links.clear();
-}
-
-Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, const PropertyList& properties)
-{
-    using R = Expected<InstanceId, Status>;
-    const ClassDef* cls = schema_->find(class_name);
-    if (!cls || cls->is_abstract())
-        return R::failure(Status::invalid_class);
-    Instance inst;
-    inst.cls = cls;
-    inst.values.reserve(cls->properties().size());
-    for (const auto& p : cls->properties())
-        inst.values.push_back(Value::null(p.type.type, p.type.array));
-    for (const auto& [name, value] : properties) {
-        auto idx = cls->property_index(name);
-        if (!idx)
-            return R::failure(Status::invalid_property);
-        const auto& t = cls->properties()[*idx].type;
-        switch (convert(value, t.type, t.array, inst.values[*idx])) {
-        case Conversion::ok: break;
-        case Conversion::type_mismatch: return R::failure(Status::type_mismatch);
-        case Conversion::out_of_range: return R::failure(Status::out_of_range);
-        }
-    }
-    for (std::size_t k : cls->keys())
-        if (inst.values[k].is_null())
-            return R::failure(Status::missing_key);
-    std::wstring key = key_of(inst);
-    if (by_path_.count(key))
-        return R::failure(Status::already_exists);
-
-    inst.id = slots_.size() + 1;
-    auto s = std::make_unique<Slot>();
-    s->inst = std::move(inst);
-    s->key = std::move(key);
-    Slot& ref = *s;
-    slots_.push_back(std::move(s));
-    by_path_.emplace(ref.key, ref.inst.id);
-    if (by_class_.size() <= cls->id())
-        by_class_.resize(schema_->classes().size());
-    by_class_[cls->id()].push_back(ref.inst.id);
-    index_links(ref);
-    return ref.inst.id;
-}
-
-Status Repository::set(InstanceId id, std::wstring_view property, const Value& value)
-{
-    Slot* s = slot(id);
-    if (!s)
-        return Status::not_found;
-    const ClassDef& cls = *s->inst.cls;
-    auto idx = cls.property_index(property);
-    if (!idx)
-        return Status::invalid_property;
-    const auto& decl = cls.properties()[*idx];
-    Value converted;
-    switch (convert(value, decl.type.type, decl.type.array, converted)) {
-    case Conversion::ok: break;
-    case Conversion::type_mismatch: return Status::type_mismatch;
-    case Conversion::out_of_range: return Status::out_of_range;
-    }
-    if (decl.key) {
-        if (converted.is_null())
-            return Status::missing_key;
-        Instance probe{id, &cls, s->inst.values};
-        probe.values[*idx] = converted;
-        std::wstring key = key_of(probe);
-        if (key != s->key) {
-            if (by_path_.count(key))
-                return Status::already_exists;
-            by_path_.erase(s->key);
-            by_path_.emplace(key, id);
-            s->key = std::move(key);
-        }
-    }
-    const bool relink = decl.type.type == CimType::Reference && cls.is_association();
-    if (relink)
-        unindex_links(*s);
-    s->inst.values[*idx] = std::move(converted);
-    if (relink)
-        index_links(*s);
-    return Status::ok;
-}
-
-std::vector<Repository::Link> Repository::links_to(const Slot& target) const
-{
-    auto it = by_target_.find(target.key);
-    if (it == by_target_.end())
-        return {};
-    std::vector<Link> links = it->second;
-    std::sort(links.begin(), links.end(), [](const Link& a, const Link& b) {
-        return a.assoc != b.assoc ? a.assoc < b.assoc : a.property < b.property;
-    });
-    return links;
-}
-
-std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade)
-{
-    Slot* s = slot(id);
-    if (!s)
-        return {};
-    std::vector<InstanceId> removed{id};
-    std::vector<Link> dependents;
-    if (cascade == Cascade::associations)
-        dependents = links_to(*s);
-
-    unindex_links(*s);
-    by_path_.erase(s->key);
-    auto& list = by_class_[s->inst.cls->id()];
-    auto pos = std::lower_bound(list.begin(), list.end(), id);
-    if (pos != list.end() && *pos == id)
-        list.erase(pos);
-    slots_[id - 1].reset();
-
-    for (const Link& l : dependents) {
-        if (l.assoc == id || !slot(l.assoc))
-            continue;
-        auto more = remove(l.assoc, Cascade::none);
-        removed.insert(removed.end(), more.begin(), more.end());
-    }
-    return removed;
-}
-
-std::vector<InstanceId> Repository::instances_of(const ClassDef& cls, bool deep) const
-{
-    std::vector<InstanceId> out;
-    auto add = [&](const ClassDef& c) {
-        if (c.id() < by_class_.size())
-            out.insert(out.end(), by_class_[c.id()].begin(), by_class_[c.id()].end());
-    };
-    if (!deep) {
-        add(cls);
-        return out;
-    }
-    std::size_t lists = 0;
-    for (const ClassDef* c : schema_->with_subclasses(cls)) {
-        const std::size_t before = out.size();
-        add(*c);
-        lists += out.size() != before;
-    }
-    // Each list is already in creation order; merging is only needed when several contribute.
-    if (lists > 1)
-        std::sort(out.begin(), out.end());
-    return out;
-}
-
-ObjectPath Repository::path(const Instance& inst) const
-{
-    std::vector<KeyBinding> keys;
-    for (std::size_t i : inst.cls->keys()) {
-        const auto& decl = inst.cls->properties()[i];
-        const Value& v = inst.values[i];
-        keys.push_back({decl.name, v.is_null() ? std::wstring() : scalar_text(v.get()), quoted_type(decl.type.type)});
-    }
-    return make_path(server_, ns_, inst.cls->name(), std::move(keys));
-}
-
-const std::vector<std::wstring_view>& Repository::system_property_names() { return kSystemProperties; }
-
-bool Repository::is_system_property(std::wstring_view name)
-{
-    for (auto n : kSystemProperties)
-        if (iequals(n, name))
-            return true;
+bool Repository::local(const ObjectPath& path) const {
+  if (!path.server.empty() && path.server != L"." && !iequals(path.server, server_))
     return false;
+  return path.ns.empty() || iequals(path.ns, ns_);
 }
 
-std::optional<Value> Repository::system_property(const Instance& inst, std::wstring_view name) const
-{
-    const ClassDef& cls = *inst.cls;
-    if (iequals(name, L"__CLASS"))
-        return Value::string(cls.name());
-    if (iequals(name, L"__SUPERCLASS"))
-        return cls.superclass() ? Value::string(cls.superclass()->name()) : Value::null(CimType::String);
-    if (iequals(name, L"__DERIVATION"))
-        return Value::string_array(cls.derivation());
-    if (iequals(name, L"__DYNASTY"))
-        return Value::string(cls.dynasty().name());
-    if (iequals(name, L"__PATH"))
-        return Value::string(path_text(inst));
-    if (iequals(name, L"__RELPATH"))
-        return Value::string(relpath_text(inst));
-    if (iequals(name, L"__NAMESPACE"))
-        return Value::string(ns_);
-    if (iequals(name, L"__SERVER"))
-        return Value::string(server_);
-    if (iequals(name, L"__GENUS"))
-        return Value::sint32(2); // WBEM_GENUS_INSTANCE
-    if (iequals(name, L"__PROPERTY_COUNT"))
-        return Value::sint32(static_cast<std::int32_t>(cls.properties().size()));
+std::optional<InstanceId> Repository::find(const ObjectPath& path) const {
+  if (!local(path) || path.is_class())
     return std::nullopt;
+  const ClassDef* cls = schema_->find(path.class_name);
+  if (!cls)
+    return std::nullopt;
+  for (const ClassDef* c : schema_->with_subclasses(*cls)) {
+    auto key = key_of(path, *c);
+    if (!key)
+      continue;
+    auto it = by_path_.find(*key);
+    if (it != by_path_.end())
+      return it->second;
+  }
+  return std::nullopt;
 }
 
-std::optional<Value> Repository::property(const Instance& inst, std::wstring_view name) const
-{
-    if (auto idx = inst.cls->property_index(name))
-        return inst.values[*idx];
-    return system_property(inst, name);
+std::optional<InstanceId> Repository::find(std::wstring_view path_text) const {
+  auto p = ObjectPath::parse(path_text);
+  return p ? find(*p) : std::nullopt;
 }
 
-std::vector<InstanceId> Repository::references_of(InstanceId source, const ReferenceFilter& filter) const
-{
-    const Slot* s = slot(source);
-    if (!s)
-        return {};
-    const ClassDef* wanted = nullptr;
-    if (!filter.result_class.empty() && !(wanted = schema_->find(filter.result_class)))
-        return {};
-    std::vector<InstanceId> out;
-    for (const Link& l : links_to(*s)) {
-        const Instance& a = slot(l.assoc)->inst;
-        if (wanted && !schema_->is_a(*a.cls, *wanted))
-            continue;
-        if (!filter.role.empty() && !iequals(a.cls->properties()[l.property].name, filter.role))
-            continue;
-        if (!filter.required_qualifier.empty() && !a.cls->qualifier(filter.required_qualifier))
-            continue;
-        if (out.empty() || out.back() != l.assoc) // links are sorted by association
-            out.push_back(l.assoc);
+std::optional<std::wstring> Repository::target_key(const Value& reference) const {
+  const std::wstring* text = reference.as_string();
+  if (!text)
+    return std::nullopt;
+  auto p = ObjectPath::parse(*text);
+  if (!p || !local(*p))
+    return std::nullopt;
+  if (auto id = find(*p))
+    return slot(*id)->key;
+  // The target does not exist yet: index under the path as written.
+  const ClassDef* cls = schema_->find(p->class_name);
+  return cls ? key_of(*p, *cls) : std::nullopt;
+}
+
+void Repository::index_links(Slot& s) {
+  if (!s.inst.cls->is_association())
+    return;
+  const auto& props = s.inst.cls->properties();
+  for (std::size_t i = 0; i < props.size(); ++i) {
+    if (props[i].type.type != CimType::Reference || props[i].type.array)
+      continue;
+    auto key = target_key(s.inst.values[i]);
+    if (!key)
+      continue;
+    by_target_[*key].push_back({s.inst.id, i});
+    s.links.emplace_back(i, std::move(*key));
+  }
+}
+
+void Repository::unindex_links(Slot& s) {
+  for (const auto& [prop, key] : s.links) {
+    auto it = by_target_.find(key);
+    if (it == by_target_.end())
+      continue;
+    auto& v = it->second;
+    const InstanceId id = s.inst.id;
+    const std::size_t p = prop;
+    v.erase(std::remove_if(v.begin(), v.end(), [&](const Link& l) { return l.assoc == id && l.property == p; }),
+            v.end());
+    if (v.empty())
+      by_target_.erase(it);
+  }
+  s.links.clear();
+}
+
+Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, const PropertyList& properties) {
+  using R = Expected<InstanceId, Status>;
+  const ClassDef* cls = schema_->find(class_name);
+  if (!cls || cls->is_abstract())
+    return R::failure(Status::invalid_class);
+  Instance inst;
+  inst.cls = cls;
+  inst.values.reserve(cls->properties().size());
+  for (const auto& p : cls->properties())
+    inst.values.push_back(Value::null(p.type.type, p.type.array));
+  for (const auto& [name, value] : properties) {
+    auto idx = cls->property_index(name);
+    if (!idx)
+      return R::failure(Status::invalid_property);
+    const auto& t = cls->properties()[*idx].type;
+    switch (convert(value, t.type, t.array, inst.values[*idx])) {
+      case Conversion::ok:
+        break;
+      case Conversion::type_mismatch:
+        return R::failure(Status::type_mismatch);
+      case Conversion::out_of_range:
+        return R::failure(Status::out_of_range);
     }
-    return out;
+  }
+  for (std::size_t k : cls->keys())
+    if (inst.values[k].is_null())
+      return R::failure(Status::missing_key);
+  std::wstring key = key_of(inst);
+  if (by_path_.count(key))
+    return R::failure(Status::already_exists);
+
+  inst.id = slots_.size() + 1;
+  auto s = std::make_unique<Slot>();
+  s->inst = std::move(inst);
+  s->key = std::move(key);
+  Slot& ref = *s;
+  slots_.push_back(std::move(s));
+  by_path_.emplace(ref.key, ref.inst.id);
+  if (by_class_.size() <= cls->id())
+    by_class_.resize(schema_->classes().size());
+  by_class_[cls->id()].push_back(ref.inst.id);
+  index_links(ref);
+  return ref.inst.id;
 }
 
-std::vector<InstanceId> Repository::associators_of(InstanceId source, const AssociatorFilter& filter) const
-{
-    const Slot* s = slot(source);
-    if (!s)
-        return {};
-    const ClassDef* assoc_cls = nullptr;
-    const ClassDef* result_cls = nullptr;
-    if (!filter.assoc_class.empty() && !(assoc_cls = schema_->find(filter.assoc_class)))
-        return {};
-    if (!filter.result_class.empty() && !(result_cls = schema_->find(filter.result_class)))
-        return {};
-
-    std::vector<InstanceId> out;
-    std::unordered_map<InstanceId, bool> seen;
-    for (const Link& l : links_to(*s)) {
-        const Slot& a = *slot(l.assoc);
-        const ClassDef& acls = *a.inst.cls;
-        if (assoc_cls && !schema_->is_a(acls, *assoc_cls))
-            continue;
-        if (!filter.role.empty() && !iequals(acls.properties()[l.property].name, filter.role))
-            continue;
-        if (!filter.required_assoc_qualifier.empty() && !acls.qualifier(filter.required_assoc_qualifier))
-            continue;
-        for (const auto& [prop, key] : a.links) {
-            if (prop == l.property)
-                continue;
-            if (!filter.result_role.empty() && !iequals(acls.properties()[prop].name, filter.result_role))
-                continue;
-            auto it = by_path_.find(key);
-            if (it == by_path_.end() || it->second == source)
-                continue;
-            const Instance& target = slot(it->second)->inst;
-            if (result_cls && !schema_->is_a(*target.cls, *result_cls))
-                continue;
-            if (!filter.required_qualifier.empty() && !target.cls->qualifier(filter.required_qualifier))
-                continue;
-            if (!seen.emplace(target.id, true).second)
-                continue;
-            out.push_back(target.id);
-        }
+Status Repository::set(InstanceId id, std::wstring_view property, const Value& value) {
+  Slot* s = slot(id);
+  if (!s)
+    return Status::not_found;
+  const ClassDef& cls = *s->inst.cls;
+  auto idx = cls.property_index(property);
+  if (!idx)
+    return Status::invalid_property;
+  const auto& decl = cls.properties()[*idx];
+  Value converted;
+  switch (convert(value, decl.type.type, decl.type.array, converted)) {
+    case Conversion::ok:
+      break;
+    case Conversion::type_mismatch:
+      return Status::type_mismatch;
+    case Conversion::out_of_range:
+      return Status::out_of_range;
+  }
+  if (decl.key) {
+    if (converted.is_null())
+      return Status::missing_key;
+    Instance probe{id, &cls, s->inst.values};
+    probe.values[*idx] = converted;
+    std::wstring key = key_of(probe);
+    if (key != s->key) {
+      if (by_path_.count(key))
+        return Status::already_exists;
+      by_path_.erase(s->key);
+      by_path_.emplace(key, id);
+      s->key = std::move(key);
     }
-    return out;
+  }
+  const bool relink = decl.type.type == CimType::Reference && cls.is_association();
+  if (relink)
+    unindex_links(*s);
+  s->inst.values[*idx] = std::move(converted);
+  if (relink)
+    index_links(*s);
+  return Status::ok;
 }
 
-} // namespace simhost::cim
+std::vector<Repository::Link> Repository::links_to(const Slot& target) const {
+  auto it = by_target_.find(target.key);
+  if (it == by_target_.end())
+    return {};
+  std::vector<Link> links = it->second;
+  std::sort(links.begin(), links.end(), [](const Link& a, const Link& b) {
+    return a.assoc != b.assoc ? a.assoc < b.assoc : a.property < b.property;
+  });
+  return links;
+}
+
+std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
+  Slot* s = slot(id);
+  if (!s)
+    return {};
+  std::vector<InstanceId> removed{id};
+  std::vector<Link> dependents;
+  if (cascade == Cascade::associations)
+    dependents = links_to(*s);
+
+  unindex_links(*s);
+  by_path_.erase(s->key);
+  auto& list = by_class_[s->inst.cls->id()];
+  auto pos = std::lower_bound(list.begin(), list.end(), id);
+  if (pos != list.end() && *pos == id)
+    list.erase(pos);
+  slots_[id - 1].reset();
+
+  for (const Link& l : dependents) {
+    if (l.assoc == id || !slot(l.assoc))
+      continue;
+    auto more = remove(l.assoc, Cascade::none);
+    removed.insert(removed.end(), more.begin(), more.end());
+  }
+  return removed;
+}
+
+std::vector<InstanceId> Repository::instances_of(const ClassDef& cls, bool deep) const {
+  std::vector<InstanceId> out;
+  auto add = [&](const ClassDef& c) {
+    if (c.id() < by_class_.size())
+      out.insert(out.end(), by_class_[c.id()].begin(), by_class_[c.id()].end());
+  };
+  if (!deep) {
+    add(cls);
+    return out;
+  }
+  std::size_t lists = 0;
+  for (const ClassDef* c : schema_->with_subclasses(cls)) {
+    const std::size_t before = out.size();
+    add(*c);
+    lists += out.size() != before;
+  }
+  // Each list is already in creation order; merging is only needed when several contribute.
+  if (lists > 1)
+    std::sort(out.begin(), out.end());
+  return out;
+}
+
+ObjectPath Repository::path(const Instance& inst) const {
+  std::vector<KeyBinding> keys;
+  for (std::size_t i : inst.cls->keys()) {
+    const auto& decl = inst.cls->properties()[i];
+    const Value& v = inst.values[i];
+    keys.push_back({decl.name, v.is_null() ? std::wstring() : scalar_text(v.get()), quoted_type(decl.type.type)});
+  }
+  return make_path(server_, ns_, inst.cls->name(), std::move(keys));
+}
+
+const std::vector<std::wstring_view>& Repository::system_property_names() {
+  return kSystemProperties;
+}
+
+bool Repository::is_system_property(std::wstring_view name) {
+  for (auto n : kSystemProperties)
+    if (iequals(n, name))
+      return true;
+  return false;
+}
+
+std::optional<Value> Repository::system_property(const Instance& inst, std::wstring_view name) const {
+  const ClassDef& cls = *inst.cls;
+  if (iequals(name, L"__CLASS"))
+    return Value::string(cls.name());
+  if (iequals(name, L"__SUPERCLASS"))
+    return cls.superclass() ? Value::string(cls.superclass()->name()) : Value::null(CimType::String);
+  if (iequals(name, L"__DERIVATION"))
+    return Value::string_array(cls.derivation());
+  if (iequals(name, L"__DYNASTY"))
+    return Value::string(cls.dynasty().name());
+  if (iequals(name, L"__PATH"))
+    return Value::string(path_text(inst));
+  if (iequals(name, L"__RELPATH"))
+    return Value::string(relpath_text(inst));
+  if (iequals(name, L"__NAMESPACE"))
+    return Value::string(ns_);
+  if (iequals(name, L"__SERVER"))
+    return Value::string(server_);
+  if (iequals(name, L"__GENUS"))
+    return Value::sint32(2);  // WBEM_GENUS_INSTANCE
+  if (iequals(name, L"__PROPERTY_COUNT"))
+    return Value::sint32(static_cast<std::int32_t>(cls.properties().size()));
+  return std::nullopt;
+}
+
+std::optional<Value> Repository::property(const Instance& inst, std::wstring_view name) const {
+  if (auto idx = inst.cls->property_index(name))
+    return inst.values[*idx];
+  return system_property(inst, name);
+}
+
+std::vector<InstanceId> Repository::references_of(InstanceId source, const ReferenceFilter& filter) const {
+  const Slot* s = slot(source);
+  if (!s)
+    return {};
+  const ClassDef* wanted = nullptr;
+  if (!filter.result_class.empty() && !(wanted = schema_->find(filter.result_class)))
+    return {};
+  std::vector<InstanceId> out;
+  for (const Link& l : links_to(*s)) {
+    const Instance& a = slot(l.assoc)->inst;
+    if (wanted && !schema_->is_a(*a.cls, *wanted))
+      continue;
+    if (!filter.role.empty() && !iequals(a.cls->properties()[l.property].name, filter.role))
+      continue;
+    if (!filter.required_qualifier.empty() && !a.cls->qualifier(filter.required_qualifier))
+      continue;
+    if (out.empty() || out.back() != l.assoc)  // links are sorted by association
+      out.push_back(l.assoc);
+  }
+  return out;
+}
+
+std::vector<InstanceId> Repository::associators_of(InstanceId source, const AssociatorFilter& filter) const {
+  const Slot* s = slot(source);
+  if (!s)
+    return {};
+  const ClassDef* assoc_cls = nullptr;
+  const ClassDef* result_cls = nullptr;
+  if (!filter.assoc_class.empty() && !(assoc_cls = schema_->find(filter.assoc_class)))
+    return {};
+  if (!filter.result_class.empty() && !(result_cls = schema_->find(filter.result_class)))
+    return {};
+
+  std::vector<InstanceId> out;
+  std::unordered_map<InstanceId, bool> seen;
+  for (const Link& l : links_to(*s)) {
+    const Slot& a = *slot(l.assoc);
+    const ClassDef& acls = *a.inst.cls;
+    if (assoc_cls && !schema_->is_a(acls, *assoc_cls))
+      continue;
+    if (!filter.role.empty() && !iequals(acls.properties()[l.property].name, filter.role))
+      continue;
+    if (!filter.required_assoc_qualifier.empty() && !acls.qualifier(filter.required_assoc_qualifier))
+      continue;
+    for (const auto& [prop, key] : a.links) {
+      if (prop == l.property)
+        continue;
+      if (!filter.result_role.empty() && !iequals(acls.properties()[prop].name, filter.result_role))
+        continue;
+      auto it = by_path_.find(key);
+      if (it == by_path_.end() || it->second == source)
+        continue;
+      const Instance& target = slot(it->second)->inst;
+      if (result_cls && !schema_->is_a(*target.cls, *result_cls))
+        continue;
+      if (!filter.required_qualifier.empty() && !target.cls->qualifier(filter.required_qualifier))
+        continue;
+      if (!seen.emplace(target.id, true).second)
+        continue;
+      out.push_back(target.id);
+    }
+  }
+  return out;
+}
+
+}  // namespace simhost::cim

@@ -14,14 +14,14 @@
 namespace simhost::cimxml::xml {
 
 struct Element {
-    std::wstring name;
-    std::vector<std::pair<std::wstring, std::wstring>> attributes; // in document order, decoded
-    std::vector<Element> children;
-    std::wstring text; // all character data directly inside, decoded and concatenated
+  std::wstring name;
+  std::vector<std::pair<std::wstring, std::wstring>> attributes;  // in document order, decoded
+  std::vector<Element> children;
+  std::wstring text;  // all character data directly inside, decoded and concatenated
 
-    const std::wstring* attribute(std::wstring_view attr) const;
-    // True when the element's own character data is nothing but XML whitespace.
-    bool blank_text() const;
+  const std::wstring* attribute(std::wstring_view attr) const;
+  // True when the element's own character data is nothing but XML whitespace.
+  bool blank_text() const;
 };
 
 // Parses a document with exactly one root element. The error text says what is wrong and at
@@ -34,4 +34,4 @@ bool is_space(wchar_t c) noexcept;
 // would fold into spaces). Control characters become &#x..; references.
 void append_escaped(std::wstring& out, std::wstring_view text, bool in_attribute);
 
-} // namespace simhost::cimxml::xml
+}  // namespace simhost::cimxml::xml

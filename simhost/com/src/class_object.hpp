@@ -16,66 +16,64 @@ namespace simhost::com {
 extern const IID IID_SimulatedObject;
 
 struct ObjectState {
-    std::shared_ptr<provider::Host> host;
-    std::shared_ptr<const cim::Schema> schema; // the schema cls belongs to (parameter classes have their own)
-    const cim::ClassDef* cls = nullptr;
-    bool is_class = false;
-    std::vector<cim::Value> values; // parallel to cls->properties()
-    // Where the object lives; empty for classes of parameters and for spawned instances.
-    std::wstring path;
-    std::wstring relpath;
+  std::shared_ptr<provider::Host> host;
+  std::shared_ptr<const cim::Schema> schema;  // the schema cls belongs to (parameter classes have their own)
+  const cim::ClassDef* cls = nullptr;
+  bool is_class = false;
+  std::vector<cim::Value> values;  // parallel to cls->properties()
+  // Where the object lives; empty for classes of parameters and for spawned instances.
+  std::wstring path;
+  std::wstring relpath;
 };
 
 class ClassObject final : public ComObject<IWbemClassObject> {
-public:
-    explicit ClassObject(ObjectState state);
+ public:
+  explicit ClassObject(ObjectState state);
 
-    const ObjectState& state() const noexcept { return state_; }
-    // Property values that are set (not null), by their declared names.
-    cim::PropertyList set_properties() const;
+  const ObjectState& state() const noexcept { return state_; }
+  // Property values that are set (not null), by their declared names.
+  cim::PropertyList set_properties() const;
 
-    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** ppQualSet) override;
-    HRESULT STDMETHODCALLTYPE Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* pType,
-                                  long* plFlavor) override;
-    HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE Type) override;
-    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR wszName) override;
-    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, long lFlags, VARIANT* pQualifierVal,
-                                       SAFEARRAY** pNames) override;
-    HRESULT STDMETHODCALLTYPE BeginEnumeration(long lEnumFlags) override;
-    HRESULT STDMETHODCALLTYPE Next(long lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType,
-                                   long* plFlavor) override;
-    HRESULT STDMETHODCALLTYPE EndEnumeration() override;
-    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR wszProperty, IWbemQualifierSet** ppQualSet) override;
-    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** ppCopy) override;
-    HRESULT STDMETHODCALLTYPE GetObjectText(long lFlags, BSTR* pstrObjectText) override;
-    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(long lFlags, IWbemClassObject** ppNewClass) override;
-    HRESULT STDMETHODCALLTYPE SpawnInstance(long lFlags, IWbemClassObject** ppNewInstance) override;
-    HRESULT STDMETHODCALLTYPE CompareTo(long lFlags, IWbemClassObject* pCompareTo) override;
-    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR wszName, BSTR* pstrClassName) override;
-    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR strAncestor) override;
-    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR wszName, long lFlags, IWbemClassObject** ppInSignature,
-                                        IWbemClassObject** ppOutSignature) override;
-    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR wszName, long lFlags, IWbemClassObject* pInSignature,
-                                        IWbemClassObject* pOutSignature) override;
-    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR wszName) override;
-    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(long lEnumFlags) override;
-    HRESULT STDMETHODCALLTYPE NextMethod(long lFlags, BSTR* pstrName, IWbemClassObject** ppInSignature,
-                                         IWbemClassObject** ppOutSignature) override;
-    HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
-    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR wszMethod, IWbemQualifierSet** ppQualSet) override;
-    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName) override;
+  HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** ppQualSet) override;
+  HRESULT STDMETHODCALLTYPE Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) override;
+  HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE Type) override;
+  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR wszName) override;
+  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, long lFlags, VARIANT* pQualifierVal,
+                                     SAFEARRAY** pNames) override;
+  HRESULT STDMETHODCALLTYPE BeginEnumeration(long lEnumFlags) override;
+  HRESULT STDMETHODCALLTYPE Next(long lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) override;
+  HRESULT STDMETHODCALLTYPE EndEnumeration() override;
+  HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR wszProperty, IWbemQualifierSet** ppQualSet) override;
+  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** ppCopy) override;
+  HRESULT STDMETHODCALLTYPE GetObjectText(long lFlags, BSTR* pstrObjectText) override;
+  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(long lFlags, IWbemClassObject** ppNewClass) override;
+  HRESULT STDMETHODCALLTYPE SpawnInstance(long lFlags, IWbemClassObject** ppNewInstance) override;
+  HRESULT STDMETHODCALLTYPE CompareTo(long lFlags, IWbemClassObject* pCompareTo) override;
+  HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR wszName, BSTR* pstrClassName) override;
+  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR strAncestor) override;
+  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR wszName, long lFlags, IWbemClassObject** ppInSignature,
+                                      IWbemClassObject** ppOutSignature) override;
+  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR wszName, long lFlags, IWbemClassObject* pInSignature,
+                                      IWbemClassObject* pOutSignature) override;
+  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR wszName) override;
+  HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(long lEnumFlags) override;
+  HRESULT STDMETHODCALLTYPE NextMethod(long lFlags, BSTR* pstrName, IWbemClassObject** ppInSignature,
+                                       IWbemClassObject** ppOutSignature) override;
+  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
+  HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR wszMethod, IWbemQualifierSet** ppQualSet) override;
+  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName) override;
 
-private:
-    bool query_extra(REFIID riid, void** ppv) override;
-    // System properties in the order WMI lists them, with this object's values.
-    std::vector<std::pair<std::wstring, cim::Value>> system_properties() const;
-    std::vector<std::wstring> names(long flags) const;
-    void record(const wchar_t* call, std::wstring subject, std::wstring detail, HRESULT result) const;
+ private:
+  bool query_extra(REFIID riid, void** ppv) override;
+  // System properties in the order WMI lists them, with this object's values.
+  std::vector<std::pair<std::wstring, cim::Value>> system_properties() const;
+  std::vector<std::wstring> names(long flags) const;
+  void record(const wchar_t* call, std::wstring subject, std::wstring detail, HRESULT result) const;
 
-    ObjectState state_;
-    std::vector<std::wstring> enumeration_;
-    std::size_t enumeration_at_ = 0;
-    bool enumerating_ = false;
+  ObjectState state_;
+  std::vector<std::wstring> enumeration_;
+  std::size_t enumeration_at_ = 0;
+  bool enumerating_ = false;
 };
 
 // The object behind an interface the facade handed out, or null for a foreign one.
@@ -93,4 +91,4 @@ IWbemClassObject* make_parameter_class(const std::shared_ptr<provider::Host>& ho
 IWbemClassObject* make_out_parameters(const std::shared_ptr<provider::Host>& host, const cim::ClassDef& cls,
                                       const cim::MethodDecl& method, const cim::PropertyList& values);
 
-} // namespace simhost::com
+}  // namespace simhost::com

@@ -14,7 +14,9 @@
 namespace simhost::com {
 
 // WBEM status codes are unsigned enumerators; HRESULTs are signed.
-constexpr HRESULT wbem(WBEMSTATUS status) noexcept { return static_cast<HRESULT>(status); }
+constexpr HRESULT wbem(WBEMSTATUS status) noexcept {
+  return static_cast<HRESULT>(status);
+}
 
 // The HRESULT a fault rule forces on a call, leaving the rule's last error on the thread.
 std::optional<HRESULT> forced_by(provider::Host& host, provider::Call call, std::wstring_view subject);
@@ -26,39 +28,39 @@ void count_object(long delta) noexcept;
 // which the creator hands out; the last Release deletes it.
 template <class I>
 class ComObject : public I {
-public:
-    explicit ComObject(const IID& iid) noexcept : iid_(&iid) { count_object(+1); }
-    ComObject(const ComObject&) = delete;
-    ComObject& operator=(const ComObject&) = delete;
-    virtual ~ComObject() { count_object(-1); }
+ public:
+  explicit ComObject(const IID& iid) noexcept : iid_(&iid) { count_object(+1); }
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
+  virtual ~ComObject() { count_object(-1); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) return E_POINTER;
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, *iid_)) {
-            *ppv = static_cast<I*>(this);
-        } else if (!query_extra(riid, ppv)) {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr)
+      return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, *iid_)) {
+      *ppv = static_cast<I*>(this);
+    } else if (!query_extra(riid, ppv)) {
+      return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0)
+      delete this;
+    return left;
+  }
 
-protected:
-    // For objects that answer to a further interface identifier; sets *ppv without AddRef.
-    virtual bool query_extra(REFIID, void**) { return false; }
+ protected:
+  // For objects that answer to a further interface identifier; sets *ppv without AddRef.
+  virtual bool query_extra(REFIID, void**) { return false; }
 
-private:
-    const IID* iid_;
-    std::atomic<ULONG> refs_{1};
+ private:
+  const IID* iid_;
+  std::atomic<ULONG> refs_{1};
 };
 
-} // namespace simhost::com
+}  // namespace simhost::com

@@ -28,4 +28,4 @@ std::optional<cim::Value> from_variant(const VARIANT& v);
 // Text of a value for the transcript: scalars as WMI prints them, arrays as {a,b}, null as NULL.
 std::wstring describe(const cim::Value& value);
 
-} // namespace simhost::com
+}  // namespace simhost::com

@@ -24,7 +24,7 @@ inline constexpr std::uint32_t invalid_parameter = 32773;
 inline constexpr std::uint32_t in_use = 32774;
 inline constexpr std::uint32_t invalid_state = 32775;
 inline constexpr std::uint32_t incorrect_type = 32776;
-} // namespace rv
+}  // namespace rv
 
 namespace hr {
 inline constexpr std::int32_t not_found = static_cast<std::int32_t>(0x80041002u);
@@ -33,94 +33,94 @@ inline constexpr std::int32_t invalid_class = static_cast<std::int32_t>(0x800410
 inline constexpr std::int32_t invalid_operation = static_cast<std::int32_t>(0x80041016u);
 inline constexpr std::int32_t invalid_method = static_cast<std::int32_t>(0x8004102Eu);
 inline constexpr std::int32_t invalid_object_path = static_cast<std::int32_t>(0x8004103Au);
-} // namespace hr
+}  // namespace hr
 
 // What a method will do once its parameters checked out: the out-parameters known up front and
 // the effect, which reports 0 or the code of a failure found only when it runs.
 struct Plan {
-    std::uint32_t refusal = rv::ok; // non-zero: refused before anything happened
-    cim::PropertyList out;
-    std::function<std::uint32_t()> apply;
+  std::uint32_t refusal = rv::ok;  // non-zero: refused before anything happened
+  cim::PropertyList out;
+  std::function<std::uint32_t()> apply;
 };
 
 struct Job {
-    cim::InstanceId id = 0;
-    CompletionMode mode;
-    std::uint32_t passes_seen = 0;
-    std::function<std::uint32_t()> apply;
-    bool running = true; // false once it ended or when it never starts
+  cim::InstanceId id = 0;
+  CompletionMode mode;
+  std::uint32_t passes_seen = 0;
+  std::function<std::uint32_t()> apply;
+  bool running = true;  // false once it ended or when it never starts
 };
 
 struct FaultState {
-    FaultRule rule;
-    std::uint32_t matched = 0; // matches seen, the skipped ones included
-    std::uint32_t fired = 0;
+  FaultRule rule;
+  std::uint32_t matched = 0;  // matches seen, the skipped ones included
+  std::uint32_t fired = 0;
 };
 
 class HostState {
-public:
-    HostState(const HostSpec& spec, std::uint64_t seed);
+ public:
+  HostState(const HostSpec& spec, std::uint64_t seed);
 
-    cim::Repository repo;
-    std::wstring computer_name;
-    BehaviourSpec behaviour;
-    std::vector<FaultState> faults;
-    std::vector<CallRecord> transcript;
-    std::vector<Job> jobs;
-    std::map<std::wstring, bool, cim::ILess> shutdown_enabled; // by VM Name
-    std::uint64_t rng_state;
-    cim::InstanceId host_id = 0, switch_service = 0, system_service = 0;
+  cim::Repository repo;
+  std::wstring computer_name;
+  BehaviourSpec behaviour;
+  std::vector<FaultState> faults;
+  std::vector<CallRecord> transcript;
+  std::vector<Job> jobs;
+  std::map<std::wstring, bool, cim::ILess> shutdown_enabled;  // by VM Name
+  std::uint64_t rng_state;
+  cim::InstanceId host_id = 0, switch_service = 0, system_service = 0;
 
-    // Model helpers (model.cpp).
-    std::wstring new_guid();
-    std::wstring new_mac();
-    cim::InstanceId create(std::wstring_view cls, const cim::PropertyList& props);
-    std::wstring path(cim::InstanceId id) const;
-    cim::Value ref(cim::InstanceId id) const { return cim::Value::reference(path(id)); }
-    cim::Value get(cim::InstanceId id, std::wstring_view name) const;
-    std::wstring text(cim::InstanceId id, std::wstring_view name) const;
-    std::uint64_t number(cim::InstanceId id, std::wstring_view name) const;
-    void set(cim::InstanceId id, std::wstring_view name, const cim::Value& v);
-    std::optional<cim::InstanceId> find_by(std::wstring_view cls, std::wstring_view prop, std::wstring_view value) const;
-    bool is_a(cim::InstanceId id, std::wstring_view cls) const;
-    std::vector<cim::InstanceId> associators(cim::InstanceId id, std::wstring_view assoc, std::wstring_view result_class,
-                                             std::wstring_view role = {}) const;
-    std::vector<cim::InstanceId> references(cim::InstanceId id, std::wstring_view assoc, std::wstring_view role) const;
+  // Model helpers (model.cpp).
+  std::wstring new_guid();
+  std::wstring new_mac();
+  cim::InstanceId create(std::wstring_view cls, const cim::PropertyList& props);
+  std::wstring path(cim::InstanceId id) const;
+  cim::Value ref(cim::InstanceId id) const { return cim::Value::reference(path(id)); }
+  cim::Value get(cim::InstanceId id, std::wstring_view name) const;
+  std::wstring text(cim::InstanceId id, std::wstring_view name) const;
+  std::uint64_t number(cim::InstanceId id, std::wstring_view name) const;
+  void set(cim::InstanceId id, std::wstring_view name, const cim::Value& v);
+  std::optional<cim::InstanceId> find_by(std::wstring_view cls, std::wstring_view prop, std::wstring_view value) const;
+  bool is_a(cim::InstanceId id, std::wstring_view cls) const;
+  std::vector<cim::InstanceId> associators(cim::InstanceId id, std::wstring_view assoc, std::wstring_view result_class,
+                                           std::wstring_view role = {}) const;
+  std::vector<cim::InstanceId> references(cim::InstanceId id, std::wstring_view assoc, std::wstring_view role) const;
 
-    cim::InstanceId add_switch(const std::wstring& name, const std::wstring& element_name, std::uint32_t learnable,
-                               const std::wstring& scope);
-    cim::InstanceId add_switch_port(cim::InstanceId sw, const std::wstring& name, const std::wstring& element_name,
-                                    const std::wstring& scope);
-    cim::InstanceId add_switch_endpoint(cim::InstanceId eth_port);
-    cim::InstanceId add_internal_port(const std::wstring& name, const std::wstring& element_name);
-    cim::InstanceId connect(cim::InstanceId switch_port, cim::InstanceId endpoint);
-    void disconnect_port(cim::InstanceId switch_port);
-    void unbind(cim::InstanceId external_port);
-    std::optional<cim::InstanceId> endpoint_of(cim::InstanceId eth_port) const; // via the SAP link
-    cim::InstanceId add_adapter(cim::InstanceId vm, const AdapterSpec& a, const std::wstring& connection);
-    std::optional<cim::InstanceId> settings_of(cim::InstanceId vm) const; // its VirtualSystemSettingData
-    std::vector<cim::InstanceId> adapters_of(cim::InstanceId vm) const;
-    std::optional<cim::InstanceId> vm_endpoint(cim::InstanceId adapter) const;
-    void start_adapter(cim::InstanceId vm, cim::InstanceId adapter);
-    void stop_adapter(cim::InstanceId adapter);
-    void start_devices(cim::InstanceId vm);
-    void stop_devices(cim::InstanceId vm);
-    // The port a Connection value names, if it exists.
-    std::optional<cim::InstanceId> connection_port(const cim::Value& connection) const;
-    bool mac_in_use(std::wstring_view mac) const;
+  cim::InstanceId add_switch(const std::wstring& name, const std::wstring& element_name, std::uint32_t learnable,
+                             const std::wstring& scope);
+  cim::InstanceId add_switch_port(cim::InstanceId sw, const std::wstring& name, const std::wstring& element_name,
+                                  const std::wstring& scope);
+  cim::InstanceId add_switch_endpoint(cim::InstanceId eth_port);
+  cim::InstanceId add_internal_port(const std::wstring& name, const std::wstring& element_name);
+  cim::InstanceId connect(cim::InstanceId switch_port, cim::InstanceId endpoint);
+  void disconnect_port(cim::InstanceId switch_port);
+  void unbind(cim::InstanceId external_port);
+  std::optional<cim::InstanceId> endpoint_of(cim::InstanceId eth_port) const;  // via the SAP link
+  cim::InstanceId add_adapter(cim::InstanceId vm, const AdapterSpec& a, const std::wstring& connection);
+  std::optional<cim::InstanceId> settings_of(cim::InstanceId vm) const;  // its VirtualSystemSettingData
+  std::vector<cim::InstanceId> adapters_of(cim::InstanceId vm) const;
+  std::optional<cim::InstanceId> vm_endpoint(cim::InstanceId adapter) const;
+  void start_adapter(cim::InstanceId vm, cim::InstanceId adapter);
+  void stop_adapter(cim::InstanceId adapter);
+  void start_devices(cim::InstanceId vm);
+  void stop_devices(cim::InstanceId vm);
+  // The port a Connection value names, if it exists.
+  std::optional<cim::InstanceId> connection_port(const cim::Value& connection) const;
+  bool mac_in_use(std::wstring_view mac) const;
 
-    HostSpec to_spec() const;
+  HostSpec to_spec() const;
 
-    // Methods (methods.cpp): checks and the effect to run.
-    Plan plan(cim::InstanceId target, const std::wstring& method, const cim::PropertyList& in);
-    CompletionMode completion(std::wstring_view method) const;
+  // Methods (methods.cpp): checks and the effect to run.
+  Plan plan(cim::InstanceId target, const std::wstring& method, const cim::PropertyList& in);
+  CompletionMode completion(std::wstring_view method) const;
 
-private:
-    void build(const HostSpec& spec);
-    void build_pool();
+ private:
+  void build(const HostSpec& spec);
+  void build_pool();
 };
 
 std::wstring adapter_guid(std::wstring_view instance_id);
 std::wstring lower(std::wstring s);
 
-} // namespace simhost::provider::detail
+}  // namespace simhost::provider::detail

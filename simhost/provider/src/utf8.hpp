@@ -11,4 +11,4 @@ namespace simhost::provider::detail {
 std::optional<std::wstring> from_utf8(std::string_view text);
 std::string to_utf8(std::wstring_view text);
 
-} // namespace simhost::provider::detail
+}  // namespace simhost::provider::detail

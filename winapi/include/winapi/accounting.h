@@ -14,10 +14,10 @@
 namespace winapi {
 
 struct LiveCounts {
-  long bstrs;        // BSTRs allocated and not yet freed
-  long safearrays;   // SAFEARRAYs created and not yet destroyed
-  long comObjects;   // COM objects (of any implementation that reports itself) alive
-  long comInits;     // successful CoInitialize(Ex) calls not yet balanced, this thread
+  long bstrs;       // BSTRs allocated and not yet freed
+  long safearrays;  // SAFEARRAYs created and not yet destroyed
+  long comObjects;  // COM objects (of any implementation that reports itself) alive
+  long comInits;    // successful CoInitialize(Ex) calls not yet balanced, this thread
 };
 
 WINAPI_LAYER_API LiveCounts CurrentCounts();

@@ -89,7 +89,7 @@ typedef int errno_t;
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define IS_ERROR(hr) ((unsigned long)(hr) >> 31 == 1)
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 #define HRESULT_SEVERITY(hr) (((hr) >> 31) & 0x1)
 #define SEVERITY_SUCCESS 0
@@ -101,12 +101,10 @@ typedef int errno_t;
 #define FACILITY_ITF 4
 #define FACILITY_WIN32 7
 #define FACILITY_WINDOWS 8
-#define MAKE_HRESULT(sev, fac, code) \
-  ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) | ((uint32_t)(code))))
+#define MAKE_HRESULT(sev, fac, code) ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) | ((uint32_t)(code))))
 #define MAKE_SCODE(sev, fac, code) MAKE_HRESULT(sev, fac, code)
 inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
-  return (HRESULT)(x) <= 0 ? (HRESULT)(x)
-                           : (HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+  return (HRESULT)(x) <= 0 ? (HRESULT)(x) : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
 
 #define S_OK _HRESULT_TYPEDEF_(0x00000000L)
@@ -176,16 +174,27 @@ typedef const GUID& REFGUID;
 typedef const IID& REFIID;
 typedef const CLSID& REFCLSID;
 inline bool IsEqualGUID(REFGUID a, REFGUID b) {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3)
+    return false;
   for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i]) return false;
+    if (a.Data4[i] != b.Data4[i])
+      return false;
   return true;
 }
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
-#define GUID_NULL_INIT {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}}
+inline bool operator==(REFGUID a, REFGUID b) {
+  return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+  return !IsEqualGUID(a, b);
+}
+#define GUID_NULL_INIT       \
+  {                          \
+    0, 0, 0, {               \
+      0, 0, 0, 0, 0, 0, 0, 0 \
+    }                        \
+  }
 EXTERN_C WINAPI_LAYER_API const GUID GUID_NULL;
 
 // Code pages and string conversion (the ANSI code page is UTF-8 here)
@@ -207,12 +216,10 @@ EXTERN_C WINAPI_LAYER_API const GUID GUID_NULL;
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 
 EXTERN_C WINAPI_LAYER_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr,
-                                                         int cbMultiByte, LPWSTR lpWideCharStr,
-                                                         int cchWideChar);
+                                                         int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
 EXTERN_C WINAPI_LAYER_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr,
-                                                         int cchWideChar, LPSTR lpMultiByteStr,
-                                                         int cbMultiByte, LPCCH lpDefaultChar,
-                                                         LPBOOL lpUsedDefaultChar);
+                                                         int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                                         LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar);
 EXTERN_C WINAPI_LAYER_API int WINAPI lstrlenA(LPCSTR lpString);
 EXTERN_C WINAPI_LAYER_API int WINAPI lstrlenW(LPCWSTR lpString);
 

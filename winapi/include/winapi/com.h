@@ -31,8 +31,8 @@ struct IDispatch : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                                   DISPID* rgDispId) = 0;
   virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                           tagDISPPARAMS* pDispParams, void* pVarResult,
-                                           tagEXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+                                           tagDISPPARAMS* pDispParams, void* pVarResult, tagEXCEPINFO* pExcepInfo,
+                                           UINT* puArgErr) = 0;
 };
 struct IErrorInfo;
 struct IRecordInfo;
@@ -108,12 +108,12 @@ WINOLEAPI WINAPI_LAYER_API CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, L
 WINOLEAPI WINAPI_LAYER_API CoSetProxyBlanket(IUnknown* pProxy, DWORD dwAuthnSvc, DWORD dwAuthzSvc,
                                              OLECHAR* pServerPrincName, DWORD dwAuthnLevel, DWORD dwImpLevel,
                                              RPC_AUTH_IDENTITY_HANDLE pAuthInfo, DWORD dwCapabilities);
-WINOLEAPI WINAPI_LAYER_API CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
-                                            REFIID riid, LPVOID* ppv);
-WINOLEAPI WINAPI_LAYER_API CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
-                                            REFIID riid, LPVOID* ppv);
-WINOLEAPI WINAPI_LAYER_API CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext,
-                                                 DWORD flags, LPDWORD lpdwRegister);
+WINOLEAPI WINAPI_LAYER_API CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                            LPVOID* ppv);
+WINOLEAPI WINAPI_LAYER_API CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
+                                            LPVOID* ppv);
+WINOLEAPI WINAPI_LAYER_API CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
+                                                 LPDWORD lpdwRegister);
 WINOLEAPI WINAPI_LAYER_API CoRevokeClassObject(DWORD dwRegister);
 WINOLEAPI WINAPI_LAYER_API CoCreateGuid(GUID* pguid);
 EXTERN_C WINAPI_LAYER_API int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);

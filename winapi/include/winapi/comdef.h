@@ -27,9 +27,10 @@ class _com_error {
   // The system's text for the code, or "Unknown error 0x%08X" when it has none.
   const char* ErrorMessage() const noexcept {
     if (m_text[0] == '\0') {
-      DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               (DWORD)m_hresult, LANG_USER_DEFAULT, m_text, sizeof m_text, nullptr);
-      if (n == 0) std::snprintf(m_text, sizeof m_text, "Unknown error 0x%08X", (unsigned)m_hresult);
+      DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, (DWORD)m_hresult,
+                               LANG_USER_DEFAULT, m_text, sizeof m_text, nullptr);
+      if (n == 0)
+        std::snprintf(m_text, sizeof m_text, "Unknown error 0x%08X", (unsigned)m_hresult);
     }
     return m_text;
   }
@@ -49,5 +50,9 @@ class _com_error {
 [[noreturn]] inline void _com_raise_error(HRESULT hr, IErrorInfo* perrinfo = nullptr) {
   throw _com_error(hr, perrinfo);
 }
-[[noreturn]] inline void _com_issue_error(HRESULT hr) { _com_raise_error(hr, nullptr); }
-[[noreturn]] inline void _com_issue_errorex(HRESULT hr, IUnknown*, REFIID) { _com_raise_error(hr, nullptr); }
+[[noreturn]] inline void _com_issue_error(HRESULT hr) {
+  _com_raise_error(hr, nullptr);
+}
+[[noreturn]] inline void _com_issue_errorex(HRESULT hr, IUnknown*, REFIID) {
+  _com_raise_error(hr, nullptr);
+}

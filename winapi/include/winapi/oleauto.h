@@ -237,8 +237,8 @@ EXTERN_C WINAPI_LAYER_API void WINAPI SysFreeString(BSTR bstrString);
 EXTERN_C WINAPI_LAYER_API void WINAPI VariantInit(VARIANTARG* pvarg);
 WINOLEAUTAPI WINAPI_LAYER_API VariantClear(VARIANTARG* pvarg);
 WINOLEAUTAPI WINAPI_LAYER_API VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
-WINOLEAUTAPI WINAPI_LAYER_API VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
-                                                USHORT wFlags, VARTYPE vt);
+WINOLEAUTAPI WINAPI_LAYER_API VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
+                                                VARTYPE vt);
 WINOLEAUTAPI WINAPI_LAYER_API VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
                                                   USHORT wFlags, VARTYPE vt);
 

@@ -253,11 +253,9 @@ struct IWbemClassObject : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, long lFlags, VARIANT* pQualifierVal,
                                              SAFEARRAY** pNames) = 0;
   virtual HRESULT STDMETHODCALLTYPE BeginEnumeration(long lEnumFlags) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Next(long lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType,
-                                         long* plFlavor) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Next(long lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) = 0;
   virtual HRESULT STDMETHODCALLTYPE EndEnumeration(void) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR wszProperty,
-                                                            IWbemQualifierSet** ppQualSet) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR wszProperty, IWbemQualifierSet** ppQualSet) = 0;
   virtual HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** ppCopy) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetObjectText(long lFlags, BSTR* pstrObjectText) = 0;
   virtual HRESULT STDMETHODCALLTYPE SpawnDerivedClass(long lFlags, IWbemClassObject** ppNewClass) = 0;
@@ -314,8 +312,7 @@ struct IWbemCallResult : public IUnknown {
 
 struct IWbemServices : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR strNamespace, long lFlags, IWbemContext* pCtx,
-                                                  IWbemServices** ppWorkingNamespace,
-                                                  IWbemCallResult** ppResult) = 0;
+                                                  IWbemServices** ppWorkingNamespace, IWbemCallResult** ppResult) = 0;
   virtual HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* pSink) = 0;
   virtual HRESULT STDMETHODCALLTYPE QueryObjectSink(long lFlags, IWbemObjectSink** ppResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetObject(const BSTR strObjectPath, long lFlags, IWbemContext* pCtx,
@@ -332,8 +329,7 @@ struct IWbemServices : public IUnknown {
                                                      IWbemObjectSink* pResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR strSuperclass, long lFlags, IWbemContext* pCtx,
                                                     IEnumWbemClassObject** ppEnum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR strSuperclass, long lFlags,
-                                                         IWbemContext* pCtx,
+  virtual HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR strSuperclass, long lFlags, IWbemContext* pCtx,
                                                          IWbemObjectSink* pResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject* pInst, long lFlags, IWbemContext* pCtx,
                                                 IWbemCallResult** ppCallResult) = 0;
@@ -341,46 +337,39 @@ struct IWbemServices : public IUnknown {
                                                      IWbemObjectSink* pResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR strObjectPath, long lFlags, IWbemContext* pCtx,
                                                    IWbemCallResult** ppCallResult) = 0;
-  virtual HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR strObjectPath, long lFlags,
-                                                        IWbemContext* pCtx,
+  virtual HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR strObjectPath, long lFlags, IWbemContext* pCtx,
                                                         IWbemObjectSink* pResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR strFilter, long lFlags, IWbemContext* pCtx,
                                                        IEnumWbemClassObject** ppEnum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR strFilter, long lFlags,
-                                                            IWbemContext* pCtx,
+  virtual HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR strFilter, long lFlags, IWbemContext* pCtx,
                                                             IWbemObjectSink* pResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery, long lFlags,
                                               IWbemContext* pCtx, IEnumWbemClassObject** ppEnum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR strQueryLanguage, const BSTR strQuery,
-                                                   long lFlags, IWbemContext* pCtx,
-                                                   IWbemObjectSink* pResponseHandler) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR strQueryLanguage, const BSTR strQuery,
-                                                          long lFlags, IWbemContext* pCtx,
-                                                          IEnumWbemClassObject** ppEnum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR strQueryLanguage,
-                                                               const BSTR strQuery, long lFlags,
-                                                               IWbemContext* pCtx,
+  virtual HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR strQueryLanguage, const BSTR strQuery, long lFlags,
+                                                   IWbemContext* pCtx, IWbemObjectSink* pResponseHandler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR strQueryLanguage, const BSTR strQuery, long lFlags,
+                                                          IWbemContext* pCtx, IEnumWbemClassObject** ppEnum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR strQueryLanguage, const BSTR strQuery,
+                                                               long lFlags, IWbemContext* pCtx,
                                                                IWbemObjectSink* pResponseHandler) = 0;
   virtual HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR strObjectPath, const BSTR strMethodName, long lFlags,
                                                IWbemContext* pCtx, IWbemClassObject* pInParams,
-                                               IWbemClassObject** ppOutParams,
-                                               IWbemCallResult** ppCallResult) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR strObjectPath, const BSTR strMethodName,
-                                                    long lFlags, IWbemContext* pCtx,
-                                                    IWbemClassObject* pInParams,
+                                               IWbemClassObject** ppOutParams, IWbemCallResult** ppCallResult) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR strObjectPath, const BSTR strMethodName, long lFlags,
+                                                    IWbemContext* pCtx, IWbemClassObject* pInParams,
                                                     IWbemObjectSink* pResponseHandler) = 0;
 };
 
 struct IWbemLocator : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR strNetworkResource, const BSTR strUser,
-                                                  const BSTR strPassword, const BSTR strLocale,
-                                                  long lSecurityFlags, const BSTR strAuthority,
-                                                  IWbemContext* pCtx, IWbemServices** ppNamespace) = 0;
+                                                  const BSTR strPassword, const BSTR strLocale, long lSecurityFlags,
+                                                  const BSTR strAuthority, IWbemContext* pCtx,
+                                                  IWbemServices** ppNamespace) = 0;
 };
 
 struct IWbemObjectTextSrc : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetText(long lFlags, IWbemClassObject* pObj, ULONG uObjTextFormat,
                                             IWbemContext* pCtx, BSTR* strText) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateFromText(long lFlags, BSTR strText, ULONG uObjTextFormat,
-                                                   IWbemContext* pCtx, IWbemClassObject** pNewObj) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateFromText(long lFlags, BSTR strText, ULONG uObjTextFormat, IWbemContext* pCtx,
+                                                   IWbemClassObject** pNewObj) = 0;
 };

@@ -23,20 +23,20 @@ namespace simhost::cim {
 using InstanceId = std::uint64_t;
 
 enum class Status : std::uint8_t {
-    ok,
-    invalid_class,    // unknown or abstract class
-    not_found,        // no such instance
-    invalid_property, // the class has no property of that name
-    type_mismatch,    // the value does not convert to the property's type
-    out_of_range,     // a number that does not fit the property's type
-    missing_key,      // a key property is null
-    already_exists,   // another instance has the same path
+  ok,
+  invalid_class,     // unknown or abstract class
+  not_found,         // no such instance
+  invalid_property,  // the class has no property of that name
+  type_mismatch,     // the value does not convert to the property's type
+  out_of_range,      // a number that does not fit the property's type
+  missing_key,       // a key property is null
+  already_exists,    // another instance has the same path
 };
 
 struct Instance {
-    InstanceId id = 0;
-    const ClassDef* cls = nullptr;
-    std::vector<Value> values; // parallel to cls->properties()
+  InstanceId id = 0;
+  const ClassDef* cls = nullptr;
+  std::vector<Value> values;  // parallel to cls->properties()
 };
 
 using PropertyList = std::vector<std::pair<std::wstring, Value>>;
@@ -48,97 +48,97 @@ enum class Cascade : std::uint8_t { none, associations };
 // Filters of ASSOCIATORS OF; empty strings do not filter. Class filters match subclasses; a class
 // the schema does not know matches nothing. Qualifier filters look at the class and its ancestors.
 struct AssociatorFilter {
-    std::wstring assoc_class;
-    std::wstring result_class;
-    std::wstring role;
-    std::wstring result_role;
-    std::wstring required_qualifier;       // on the result object's class
-    std::wstring required_assoc_qualifier; // on the association's class
+  std::wstring assoc_class;
+  std::wstring result_class;
+  std::wstring role;
+  std::wstring result_role;
+  std::wstring required_qualifier;        // on the result object's class
+  std::wstring required_assoc_qualifier;  // on the association's class
 };
 
 // Filters of REFERENCES OF; result_class names the association class.
 struct ReferenceFilter {
-    std::wstring result_class;
-    std::wstring role;
-    std::wstring required_qualifier;
+  std::wstring result_class;
+  std::wstring role;
+  std::wstring required_qualifier;
 };
 
 class Repository {
-public:
-    // `schema` must outlive the repository.
-    Repository(const Schema& schema, std::wstring server, std::wstring ns = L"root\\virtualization");
-    Repository(const Repository&) = delete;
-    Repository& operator=(const Repository&) = delete;
+ public:
+  // `schema` must outlive the repository.
+  Repository(const Schema& schema, std::wstring server, std::wstring ns = L"root\\virtualization");
+  Repository(const Repository&) = delete;
+  Repository& operator=(const Repository&) = delete;
 
-    const Schema& schema() const noexcept { return *schema_; }
-    const std::wstring& server() const noexcept { return server_; }
-    const std::wstring& ns() const noexcept { return ns_; }
-    std::size_t size() const noexcept { return by_path_.size(); }
+  const Schema& schema() const noexcept { return *schema_; }
+  const std::wstring& server() const noexcept { return server_; }
+  const std::wstring& ns() const noexcept { return ns_; }
+  std::size_t size() const noexcept { return by_path_.size(); }
 
-    // Values are converted to the property types as WMI does on Put. All keys must be set.
-    Expected<InstanceId, Status> create(std::wstring_view class_name, const PropertyList& properties);
-    // Sets one property. Changing a key re-keys the instance (refused if the new path is taken);
-    // changing a reference of an association re-indexes it.
-    Status set(InstanceId id, std::wstring_view property, const Value& value);
-    // Deletes the instance and, with Cascade::associations, every association instance that
-    // references it. Returns the ids deleted, the instance first; empty when it did not exist.
-    std::vector<InstanceId> remove(InstanceId id, Cascade cascade);
+  // Values are converted to the property types as WMI does on Put. All keys must be set.
+  Expected<InstanceId, Status> create(std::wstring_view class_name, const PropertyList& properties);
+  // Sets one property. Changing a key re-keys the instance (refused if the new path is taken);
+  // changing a reference of an association re-indexes it.
+  Status set(InstanceId id, std::wstring_view property, const Value& value);
+  // Deletes the instance and, with Cascade::associations, every association instance that
+  // references it. Returns the ids deleted, the instance first; empty when it did not exist.
+  std::vector<InstanceId> remove(InstanceId id, Cascade cascade);
 
-    const Instance* get(InstanceId id) const noexcept;
-    // Resolves a full or relative path. The server may be empty, "." or this host's name; the
-    // namespace, when given, must be this one. A path may name a superclass of the instance's
-    // class, as long as the keys identify it.
-    std::optional<InstanceId> find(const ObjectPath& path) const;
-    std::optional<InstanceId> find(std::wstring_view path_text) const;
+  const Instance* get(InstanceId id) const noexcept;
+  // Resolves a full or relative path. The server may be empty, "." or this host's name; the
+  // namespace, when given, must be this one. A path may name a superclass of the instance's
+  // class, as long as the keys identify it.
+  std::optional<InstanceId> find(const ObjectPath& path) const;
+  std::optional<InstanceId> find(std::wstring_view path_text) const;
 
-    // Instances of the class, and of its subclasses when `deep`, in creation order.
-    std::vector<InstanceId> instances_of(const ClassDef& cls, bool deep = true) const;
+  // Instances of the class, and of its subclasses when `deep`, in creation order.
+  std::vector<InstanceId> instances_of(const ClassDef& cls, bool deep = true) const;
 
-    ObjectPath path(const Instance& inst) const;
-    std::wstring path_text(const Instance& inst) const { return path(inst).str(); }
-    std::wstring relpath_text(const Instance& inst) const { return path(inst).relpath(); }
+  ObjectPath path(const Instance& inst) const;
+  std::wstring path_text(const Instance& inst) const { return path(inst).str(); }
+  std::wstring relpath_text(const Instance& inst) const { return path(inst).relpath(); }
 
-    // Regular or system property (__CLASS, __PATH, ...); nullopt if the name is neither.
-    std::optional<Value> property(const Instance& inst, std::wstring_view name) const;
-    std::optional<Value> system_property(const Instance& inst, std::wstring_view name) const;
-    static const std::vector<std::wstring_view>& system_property_names();
-    static bool is_system_property(std::wstring_view name);
+  // Regular or system property (__CLASS, __PATH, ...); nullopt if the name is neither.
+  std::optional<Value> property(const Instance& inst, std::wstring_view name) const;
+  std::optional<Value> system_property(const Instance& inst, std::wstring_view name) const;
+  static const std::vector<std::wstring_view>& system_property_names();
+  static bool is_system_property(std::wstring_view name);
 
-    // Association instances that reference `source`, in their creation order, each once.
-    std::vector<InstanceId> references_of(InstanceId source, const ReferenceFilter& filter = {}) const;
-    // Objects at the other ends of those associations, each once, ordered by the creation of
-    // the association that first leads to them (then by the reference's declaration order).
-    // References to objects that do not exist are skipped.
-    std::vector<InstanceId> associators_of(InstanceId source, const AssociatorFilter& filter = {}) const;
+  // Association instances that reference `source`, in their creation order, each once.
+  std::vector<InstanceId> references_of(InstanceId source, const ReferenceFilter& filter = {}) const;
+  // Objects at the other ends of those associations, each once, ordered by the creation of
+  // the association that first leads to them (then by the reference's declaration order).
+  // References to objects that do not exist are skipped.
+  std::vector<InstanceId> associators_of(InstanceId source, const AssociatorFilter& filter = {}) const;
 
-private:
-    struct Link {
-        InstanceId assoc;
-        std::size_t property;
-    };
-    struct Slot {
-        Instance inst;
-        std::wstring key;                                         // normalised path
-        std::vector<std::pair<std::size_t, std::wstring>> links; // reference property -> target key
-    };
+ private:
+  struct Link {
+    InstanceId assoc;
+    std::size_t property;
+  };
+  struct Slot {
+    Instance inst;
+    std::wstring key;                                         // normalised path
+    std::vector<std::pair<std::size_t, std::wstring>> links;  // reference property -> target key
+  };
 
-    Slot* slot(InstanceId id) noexcept;
-    const Slot* slot(InstanceId id) const noexcept;
-    std::wstring key_of(const Instance& inst) const;
-    std::optional<std::wstring> key_of(const ObjectPath& path, const ClassDef& cls) const;
-    bool local(const ObjectPath& path) const;
-    std::optional<std::wstring> target_key(const Value& reference) const;
-    void index_links(Slot& s);
-    void unindex_links(Slot& s);
-    std::vector<Link> links_to(const Slot& target) const;
+  Slot* slot(InstanceId id) noexcept;
+  const Slot* slot(InstanceId id) const noexcept;
+  std::wstring key_of(const Instance& inst) const;
+  std::optional<std::wstring> key_of(const ObjectPath& path, const ClassDef& cls) const;
+  bool local(const ObjectPath& path) const;
+  std::optional<std::wstring> target_key(const Value& reference) const;
+  void index_links(Slot& s);
+  void unindex_links(Slot& s);
+  std::vector<Link> links_to(const Slot& target) const;
 
-    const Schema* schema_;
-    std::wstring server_;
-    std::wstring ns_;
-    std::vector<std::unique_ptr<Slot>> slots_; // index = id - 1; null once deleted
-    std::unordered_map<std::wstring, InstanceId> by_path_;
-    std::vector<std::vector<InstanceId>> by_class_; // by ClassDef::id(), ascending ids
-    std::unordered_map<std::wstring, std::vector<Link>> by_target_;
+  const Schema* schema_;
+  std::wstring server_;
+  std::wstring ns_;
+  std::vector<std::unique_ptr<Slot>> slots_;  // index = id - 1; null once deleted
+  std::unordered_map<std::wstring, InstanceId> by_path_;
+  std::vector<std::vector<InstanceId>> by_class_;  // by ClassDef::id(), ascending ids
+  std::unordered_map<std::wstring, std::vector<Link>> by_target_;
 };
 
-} // namespace simhost::cim
+}  // namespace simhost::cim

@@ -17,21 +17,21 @@ bool iequals(std::wstring_view a, std::wstring_view b) noexcept;
 int icompare(std::wstring_view a, std::wstring_view b) noexcept;
 
 struct ILess {
-    using is_transparent = void;
-    bool operator()(std::wstring_view a, std::wstring_view b) const noexcept { return icompare(a, b) < 0; }
+  using is_transparent = void;
+  bool operator()(std::wstring_view a, std::wstring_view b) const noexcept { return icompare(a, b) < 0; }
 };
 
 struct IHash {
-    using is_transparent = void;
-    std::size_t operator()(std::wstring_view s) const noexcept;
+  using is_transparent = void;
+  std::size_t operator()(std::wstring_view s) const noexcept;
 };
 
 struct IEqual {
-    using is_transparent = void;
-    bool operator()(std::wstring_view a, std::wstring_view b) const noexcept { return iequals(a, b); }
+  using is_transparent = void;
+  bool operator()(std::wstring_view a, std::wstring_view b) const noexcept { return iequals(a, b); }
 };
 
 // Plain ASCII narrowing for diagnostics; other characters become '?'.
 std::string narrow(std::wstring_view s);
 
-} // namespace simhost::cim
+}  // namespace simhost::cim

@@ -12,25 +12,25 @@
 namespace simhost::com {
 
 class Installation {
-public:
-    // Initialises COM on the calling thread (multithreaded apartment) for the installation's
-    // lifetime and registers the three class objects. Throws std::runtime_error naming the
-    // HRESULT when a registration fails.
-    explicit Installation(std::shared_ptr<provider::Host> host);
-    Installation(const Installation&) = delete;
-    Installation& operator=(const Installation&) = delete;
-    // Revokes the registrations and balances the COM initialisation.
-    ~Installation();
+ public:
+  // Initialises COM on the calling thread (multithreaded apartment) for the installation's
+  // lifetime and registers the three class objects. Throws std::runtime_error naming the
+  // HRESULT when a registration fails.
+  explicit Installation(std::shared_ptr<provider::Host> host);
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+  // Revokes the registrations and balances the COM initialisation.
+  ~Installation();
 
-    provider::Host& host() const noexcept { return *host_; }
-    const std::shared_ptr<provider::Host>& shared_host() const noexcept { return host_; }
+  provider::Host& host() const noexcept { return *host_; }
+  const std::shared_ptr<provider::Host>& shared_host() const noexcept { return host_; }
 
-private:
-    void revoke() noexcept;
+ private:
+  void revoke() noexcept;
 
-    std::shared_ptr<provider::Host> host_;
-    DWORD cookies_[3] = {0, 0, 0};
-    bool uninitialise_ = false;
+  std::shared_ptr<provider::Host> host_;
+  DWORD cookies_[3] = {0, 0, 0};
+  bool uninitialise_ = false;
 };
 
-} // namespace simhost::com
+}  // namespace simhost::com

@@ -16,65 +16,65 @@ namespace simhost::provider {
 
 // The calls a fault rule can target, as the facade sees them.
 enum class Call : std::uint8_t {
-    co_initialize,  // CoInitializeEx (honoured where the platform lets the facade see it)
-    connect_server, // subject: the namespace
-    exec_query,     // subject: the query text
-    next,           // subject: the text of the query whose enumerator is read
-    get,            // subject: the property name
-    put,            // subject: the property name
-    get_object,     // subject: the class name or path
-    get_method,     // subject: the method name
-    spawn_instance, // subject: the class or method name of the spawned object
-    exec_method,    // subject: the method name
-    get_text,       // subject: the class name of the rendered object
+  co_initialize,   // CoInitializeEx (honoured where the platform lets the facade see it)
+  connect_server,  // subject: the namespace
+  exec_query,      // subject: the query text
+  next,            // subject: the text of the query whose enumerator is read
+  get,             // subject: the property name
+  put,             // subject: the property name
+  get_object,      // subject: the class name or path
+  get_method,      // subject: the method name
+  spawn_instance,  // subject: the class or method name of the spawned object
+  exec_method,     // subject: the method name
+  get_text,        // subject: the class name of the rendered object
 };
 
 // One entry of the transcript: what was called, on what, with which in-parameters (rendered as
 // "Name=value" lines for ExecMethod), and the HRESULT handed back.
 struct CallRecord {
-    std::wstring call;    // "ExecQuery", "Next", "Get", "Put", "GetObject", "GetMethod", "ExecMethod", ...
-    std::wstring subject; // query text, path, property or method name
-    std::wstring detail;  // in-parameters of ExecMethod, the value of Put, ...; may be empty
-    std::int32_t result = 0;
+  std::wstring call;     // "ExecQuery", "Next", "Get", "Put", "GetObject", "GetMethod", "ExecMethod", ...
+  std::wstring subject;  // query text, path, property or method name
+  std::wstring detail;   // in-parameters of ExecMethod, the value of Put, ...; may be empty
+  std::int32_t result = 0;
 };
 
 // What ExecMethod hands back: either a failed call (an HRESULT below zero, no out-parameters) or
 // out-parameters with ReturnValue (uint32) and, for a started job, Job (the job's path).
 struct MethodResult {
-    std::int32_t hresult = 0;
-    cim::PropertyList out;
+  std::int32_t hresult = 0;
+  cim::PropertyList out;
 };
 
 // What a fault rule forces on a call: its HRESULT and, when the rule names one, the Win32 error
 // the failing call leaves as the thread's last error.
 struct Fault {
-    std::int32_t hresult = 0;
-    std::optional<std::uint32_t> last_error;
+  std::int32_t hresult = 0;
+  std::optional<std::uint32_t> last_error;
 };
 
 class Host {
-public:
-    virtual ~Host() = default;
+ public:
+  virtual ~Host() = default;
 
-    virtual const cim::Repository& repository() const = 0;
-    // The computer name that paths carry (\\<name>\root\virtualization:...).
-    virtual const std::wstring& computer_name() const = 0;
+  virtual const cim::Repository& repository() const = 0;
+  // The computer name that paths carry (\\<name>\root\virtualization:...).
+  virtual const std::wstring& computer_name() const = 0;
 
-    // A WQL query as ExecQuery runs it. A query of Msvm_ConcreteJob moves every running job one
-    // pass on before it is evaluated.
-    virtual wql::Expected<wql::Result> query(std::wstring_view text) = 0;
+  // A WQL query as ExecQuery runs it. A query of Msvm_ConcreteJob moves every running job one
+  // pass on before it is evaluated.
+  virtual wql::Expected<wql::Result> query(std::wstring_view text) = 0;
 
-    // ExecMethod: `target` is an instance path, or a class name/path for a static method;
-    // `in` holds the in-parameters that were Put, by name. Validates them against the method's
-    // signature, applies the effect (or starts a job), and returns the out-parameters.
-    virtual MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) = 0;
+  // ExecMethod: `target` is an instance path, or a class name/path for a static method;
+  // `in` holds the in-parameters that were Put, by name. Validates them against the method's
+  // signature, applies the effect (or starts a job), and returns the out-parameters.
+  virtual MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) = 0;
 
-    // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
-    // Never matches when no rule is set.
-    virtual std::optional<Fault> fault(Call call, std::wstring_view subject) = 0;
+  // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
+  // Never matches when no rule is set.
+  virtual std::optional<Fault> fault(Call call, std::wstring_view subject) = 0;
 
-    virtual void record(CallRecord entry) = 0;
-    virtual const std::vector<CallRecord>& transcript() const = 0;
+  virtual void record(CallRecord entry) = 0;
+  virtual const std::vector<CallRecord>& transcript() const = 0;
 };
 
-} // namespace simhost::provider
+}  // namespace simhost::provider

@@ -15,88 +15,88 @@
 namespace simhost::provider {
 
 struct ExternalPortSpec {
-    std::wstring device_id;    // "{GUID}"
-    std::wstring element_name; // also the port's Name
-    std::uint64_t mtu = 1500;
-    std::uint16_t health_state = 5;
-    bool bound = false; // bound to the switch protocol (has a SwitchLANEndpoint)
-    bool operator==(const ExternalPortSpec&) const = default;
+  std::wstring device_id;     // "{GUID}"
+  std::wstring element_name;  // also the port's Name
+  std::uint64_t mtu = 1500;
+  std::uint16_t health_state = 5;
+  bool bound = false;  // bound to the switch protocol (has a SwitchLANEndpoint)
+  bool operator==(const ExternalPortSpec&) const = default;
 };
 
 struct SwitchPortSpec {
-    std::wstring name;
-    std::wstring element_name;
-    bool operator==(const SwitchPortSpec&) const = default;
+  std::wstring name;
+  std::wstring element_name;
+  bool operator==(const SwitchPortSpec&) const = default;
 };
 
 struct SwitchSpec {
-    std::wstring name;
-    std::wstring element_name;
-    std::wstring external; // deviceId of the external port connected to this switch, or empty
-    bool internal = false; // the host has an internal port connected to this switch
-    std::vector<SwitchPortSpec> ports; // the ports the uplink (external/internal) does not use
-    bool operator==(const SwitchSpec&) const = default;
+  std::wstring name;
+  std::wstring element_name;
+  std::wstring external;              // deviceId of the external port connected to this switch, or empty
+  bool internal = false;              // the host has an internal port connected to this switch
+  std::vector<SwitchPortSpec> ports;  // the ports the uplink (external/internal) does not use
+  bool operator==(const SwitchSpec&) const = default;
 };
 
 struct AdapterSpec {
-    std::wstring instance_id;  // the adapter GUID: InstanceID is "Microsoft:<VM Name>\<instance_id>"
-    std::wstring element_name;
-    std::wstring address;      // 12 upper-case hex digits; empty: a dynamic MAC is assigned
-    bool static_mac = false;
-    std::vector<std::wstring> virtual_system_identifiers; // empty: {"{<instance_id>}"}
-    std::wstring port;         // Name of the switch port it is connected to
-    std::wstring switch_name;  // or a switch's ElementName: a new port on that switch
-    bool operator==(const AdapterSpec&) const = default;
+  std::wstring instance_id;  // the adapter GUID: InstanceID is "Microsoft:<VM Name>\<instance_id>"
+  std::wstring element_name;
+  std::wstring address;  // 12 upper-case hex digits; empty: a dynamic MAC is assigned
+  bool static_mac = false;
+  std::vector<std::wstring> virtual_system_identifiers;  // empty: {"{<instance_id>}"}
+  std::wstring port;                                     // Name of the switch port it is connected to
+  std::wstring switch_name;                              // or a switch's ElementName: a new port on that switch
+  bool operator==(const AdapterSpec&) const = default;
 };
 
 struct VmSpec {
-    std::wstring name; // upper-case GUID
-    std::wstring element_name;
-    std::uint16_t enabled_state = 3;
-    std::uint16_t health_state = 5;
-    bool shutdown_component = true;
-    std::vector<AdapterSpec> adapters;
-    bool operator==(const VmSpec&) const = default;
+  std::wstring name;  // upper-case GUID
+  std::wstring element_name;
+  std::uint16_t enabled_state = 3;
+  std::uint16_t health_state = 5;
+  bool shutdown_component = true;
+  std::vector<AdapterSpec> adapters;
+  bool operator==(const VmSpec&) const = default;
 };
 
 enum class Completion : std::uint8_t { immediate, job, refused };
 
 struct CompletionMode {
-    Completion kind = Completion::immediate;
-    std::uint32_t passes = 2;         // job: queries of Msvm_ConcreteJob that still see state 4
-    std::uint16_t end_state = 7;      // job: 7 completed, 8 terminated, 10 exception
-    std::uint16_t error_code = 32768; // job ending in 8/10
-    std::wstring error_description;   // job ending in 8/10
-    std::uint32_t return_value = 32768; // refused
-    bool operator==(const CompletionMode&) const = default;
+  Completion kind = Completion::immediate;
+  std::uint32_t passes = 2;            // job: queries of Msvm_ConcreteJob that still see state 4
+  std::uint16_t end_state = 7;         // job: 7 completed, 8 terminated, 10 exception
+  std::uint16_t error_code = 32768;    // job ending in 8/10
+  std::wstring error_description;      // job ending in 8/10
+  std::uint32_t return_value = 32768;  // refused
+  bool operator==(const CompletionMode&) const = default;
 };
 
 struct FaultRule {
-    Call call = Call::exec_query;
-    std::wstring match; // case-insensitive substring of the subject; empty matches every subject
-    std::optional<std::int32_t> hresult;
-    std::optional<std::uint32_t> return_value; // ExecMethod only
-    std::optional<std::uint32_t> times = 1;    // nullopt: always
-    std::uint32_t after = 0;                   // matches to let through first
-    std::optional<std::uint32_t> last_error;   // with hresult: the thread's last error afterwards
-    bool applied = false;                      // with returnValue: the method still takes effect
-    bool operator==(const FaultRule&) const = default;
+  Call call = Call::exec_query;
+  std::wstring match;  // case-insensitive substring of the subject; empty matches every subject
+  std::optional<std::int32_t> hresult;
+  std::optional<std::uint32_t> return_value;  // ExecMethod only
+  std::optional<std::uint32_t> times = 1;     // nullopt: always
+  std::uint32_t after = 0;                    // matches to let through first
+  std::optional<std::uint32_t> last_error;    // with hresult: the thread's last error afterwards
+  bool applied = false;                       // with returnValue: the method still takes effect
+  bool operator==(const FaultRule&) const = default;
 };
 
 struct BehaviourSpec {
-    std::vector<std::pair<std::wstring, CompletionMode>> completion; // by method name
-    std::vector<FaultRule> faults;
-    bool default_settings_first = true; // order of the pool's SettingsDefineCapabilities
-    bool operator==(const BehaviourSpec&) const = default;
+  std::vector<std::pair<std::wstring, CompletionMode>> completion;  // by method name
+  std::vector<FaultRule> faults;
+  bool default_settings_first = true;  // order of the pool's SettingsDefineCapabilities
+  bool operator==(const BehaviourSpec&) const = default;
 };
 
 struct HostSpec {
-    std::wstring computer_name;
-    std::vector<ExternalPortSpec> external_ports;
-    std::vector<SwitchSpec> switches;
-    std::vector<VmSpec> vms;
-    BehaviourSpec behaviour;
-    bool operator==(const HostSpec&) const = default;
+  std::wstring computer_name;
+  std::vector<ExternalPortSpec> external_ports;
+  std::vector<SwitchSpec> switches;
+  std::vector<VmSpec> vms;
+  BehaviourSpec behaviour;
+  bool operator==(const HostSpec&) const = default;
 };
 
 template <class T>
@@ -117,4 +117,4 @@ HostSpec default_host_spec();
 std::wstring_view call_name(Call call) noexcept;
 std::optional<Call> call_from_name(std::wstring_view name) noexcept;
 
-} // namespace simhost::provider
+}  // namespace simhost::provider

@@ -17,40 +17,40 @@ class HostState;
 }
 
 class SimulatedHost final : public Host {
-public:
-    // Throws std::invalid_argument with the message of validate() for an invalid spec. `seed`
-    // varies the GUIDs and MACs the host makes up; the same spec and seed give the same host.
-    explicit SimulatedHost(const HostSpec& spec, std::uint64_t seed = 0);
-    ~SimulatedHost() override;
-    SimulatedHost(const SimulatedHost&) = delete;
-    SimulatedHost& operator=(const SimulatedHost&) = delete;
+ public:
+  // Throws std::invalid_argument with the message of validate() for an invalid spec. `seed`
+  // varies the GUIDs and MACs the host makes up; the same spec and seed give the same host.
+  explicit SimulatedHost(const HostSpec& spec, std::uint64_t seed = 0);
+  ~SimulatedHost() override;
+  SimulatedHost(const SimulatedHost&) = delete;
+  SimulatedHost& operator=(const SimulatedHost&) = delete;
 
-    // A host file's text; the error names the field at fault.
-    static SpecExpected<std::unique_ptr<SimulatedHost>> from_json(std::string_view json, std::uint64_t seed = 0);
-    static std::unique_ptr<SimulatedHost> make_default() { return std::make_unique<SimulatedHost>(default_host_spec()); }
+  // A host file's text; the error names the field at fault.
+  static SpecExpected<std::unique_ptr<SimulatedHost>> from_json(std::string_view json, std::uint64_t seed = 0);
+  static std::unique_ptr<SimulatedHost> make_default() { return std::make_unique<SimulatedHost>(default_host_spec()); }
 
-    const cim::Repository& repository() const override;
-    const std::wstring& computer_name() const override;
-    wql::Expected<wql::Result> query(std::wstring_view text) override;
-    MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
-    std::optional<Fault> fault(Call call, std::wstring_view subject) override;
-    void record(CallRecord entry) override;
-    const std::vector<CallRecord>& transcript() const override;
+  const cim::Repository& repository() const override;
+  const std::wstring& computer_name() const override;
+  wql::Expected<wql::Result> query(std::wstring_view text) override;
+  MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
+  std::optional<Fault> fault(Call call, std::wstring_view subject) override;
+  void record(CallRecord entry) override;
+  const std::vector<CallRecord>& transcript() const override;
 
-    // The current state as a host file would describe it (jobs are not part of it).
-    HostSpec to_spec() const;
+  // The current state as a host file would describe it (jobs are not part of it).
+  HostSpec to_spec() const;
 
-    // Test hooks: rules and modes added here behave like those of the host file.
-    void add_fault(FaultRule rule);
-    void clear_faults();
-    void set_completion(std::wstring_view method, CompletionMode mode);
-    CompletionMode completion(std::wstring_view method) const;
+  // Test hooks: rules and modes added here behave like those of the host file.
+  void add_fault(FaultRule rule);
+  void clear_faults();
+  void set_completion(std::wstring_view method, CompletionMode mode);
+  CompletionMode completion(std::wstring_view method) const;
 
-    // Moves every running job one pass on, as a query of Msvm_ConcreteJob does.
-    void advance_jobs();
+  // Moves every running job one pass on, as a query of Msvm_ConcreteJob does.
+  void advance_jobs();
 
-private:
-    std::unique_ptr<detail::HostState> state_;
+ private:
+  std::unique_ptr<detail::HostState> state_;
 };
 
-} // namespace simhost::provider
+}  // namespace simhost::provider

@@ -10,17 +10,17 @@ namespace simhost::wql {
 
 // The numeric values are the HRESULTs WMI reports, so the facade can pass them through.
 enum class ErrorCode : std::uint32_t {
-    invalid_query = 0x80041017, // WBEM_E_INVALID_QUERY: malformed or unimplemented syntax
-    invalid_class = 0x80041010, // WBEM_E_INVALID_CLASS: SELECT from a class the schema lacks
-    not_found = 0x80041002,     // WBEM_E_NOT_FOUND: ASSOCIATORS/REFERENCES OF a path naming nothing
+  invalid_query = 0x80041017,  // WBEM_E_INVALID_QUERY: malformed or unimplemented syntax
+  invalid_class = 0x80041010,  // WBEM_E_INVALID_CLASS: SELECT from a class the schema lacks
+  not_found = 0x80041002,      // WBEM_E_NOT_FOUND: ASSOCIATORS/REFERENCES OF a path naming nothing
 };
 
 struct Error {
-    ErrorCode code;
-    std::wstring message; // for logs and test failures; WMI itself gives no text
+  ErrorCode code;
+  std::wstring message;  // for logs and test failures; WMI itself gives no text
 };
 
 template <class T>
 using Expected = cim::Expected<T, Error>;
 
-} // namespace simhost::wql
+}  // namespace simhost::wql

@@ -12,14 +12,14 @@
 namespace simhost::wql {
 
 struct Result {
-    // SELECT: matching instances (subclasses included) in creation order.
-    // ASSOCIATORS OF: the associated objects; REFERENCES OF: the association instances; both in
-    // the order the repository gives (creation order of the associations), each once.
-    std::vector<cim::InstanceId> instances;
-    // SELECT p1, p2: the properties asked for, spelled as the class declares them. Empty for *
-    // and for ASSOCIATORS/REFERENCES. The facade hides the other properties.
-    std::vector<std::wstring> properties;
-    bool keys_only = false; // the facade shows key properties only
+  // SELECT: matching instances (subclasses included) in creation order.
+  // ASSOCIATORS OF: the associated objects; REFERENCES OF: the association instances; both in
+  // the order the repository gives (creation order of the associations), each once.
+  std::vector<cim::InstanceId> instances;
+  // SELECT p1, p2: the properties asked for, spelled as the class declares them. Empty for *
+  // and for ASSOCIATORS/REFERENCES. The facade hides the other properties.
+  std::vector<std::wstring> properties;
+  bool keys_only = false;  // the facade shows key properties only
 };
 
 // Errors: invalid_query for a malformed query, a property the class lacks, a literal that does
@@ -34,4 +34,4 @@ Expected<Result> execute(const cim::Repository& repo, std::wstring_view text);
 // Returns nullopt for a pattern with an unterminated '['.
 std::optional<bool> like(std::wstring_view text, std::wstring_view pattern);
 
-} // namespace simhost::wql
+}  // namespace simhost::wql

@@ -11,23 +11,23 @@
 namespace simhost::wql {
 
 enum class TokenKind {
-    identifier,
-    string,   // text is unescaped
-    number,   // text as written: decimal, with fraction/exponent, or 0x hex; no sign
-    op,       // = <> != < > <= >=
-    minus,    // leading sign of a number literal
-    star,
-    comma,
-    lparen,
-    rparen,
-    path,     // contents of {...}, trimmed
-    end,
+  identifier,
+  string,  // text is unescaped
+  number,  // text as written: decimal, with fraction/exponent, or 0x hex; no sign
+  op,      // = <> != < > <= >=
+  minus,   // leading sign of a number literal
+  star,
+  comma,
+  lparen,
+  rparen,
+  path,  // contents of {...}, trimmed
+  end,
 };
 
 struct Token {
-    TokenKind kind;
-    std::wstring text;
-    std::size_t offset; // into the query text
+  TokenKind kind;
+  std::wstring text;
+  std::size_t offset;  // into the query text
 };
 
 // Inside string literals a backslash escapes ', " and \; before any other character it stays a
@@ -35,4 +35,4 @@ struct Token {
 // brace; quoted parts inside it may contain braces. The last token is always `end`.
 Expected<std::vector<Token>> tokenize(std::wstring_view text);
 
-} // namespace simhost::wql
+}  // namespace simhost::wql

@@ -18,4 +18,4 @@ namespace simhost::wql {
 // ClassDefsOnly and SchemaOnly are refused: they are not implemented.
 Expected<Query> parse(std::wstring_view text);
 
-} // namespace simhost::wql
+}  // namespace simhost::wql
