@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simhost/provider/host_description.hpp"
@@ -15,6 +18,7 @@
 #if defined(_WIN32)
 #include <process.h>
 #else
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -60,27 +64,6 @@ std::string Quote(const std::string& arg) {
   return quoted + "\"";
 }
 
-// The element of a top-level JSON array that holds `member`: hvcfg writes one element a line.
-std::string Element(const std::string& json, const std::string& member) {
-  std::istringstream lines(json);
-  std::string line, found;
-  int count = 0;
-  while (std::getline(lines, line))
-    if (line.find(member) != std::string::npos)
-      found = line, ++count;
-  EXPECT_EQ(count, 1) << member << " in\n" << json;
-  return found;
-}
-
-// The text of a string member of one JSON element, unescaped only as far as the tests need.
-std::string Member(const std::string& element, const std::string& key) {
-  const std::string start = "\"" + key + "\": \"";
-  const std::size_t at = element.find(start);
-  if (at == std::string::npos)
-    return "<no " + key + ">";
-  return element.substr(at + start.size(), element.find('"', at + start.size()) - at - start.size());
-}
-
 constexpr char kWeb[] = "4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";
 constexpr char kSql[] = "B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";
 constexpr char kInternal[] = "2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852";
@@ -90,7 +73,9 @@ class Hvcfg : public testing::Test {
  protected:
   void SetUp() override {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("hvcfg_" + std::string(info->name()) + "_" + std::to_string(Pid()));
+    std::string name = std::string(info->name());
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = fs::temp_directory_path() / ("hvcfg_" + name + "_" + std::to_string(Pid()));
     fs::create_directories(dir_);
     host_ = dir_ / "host.json";
     Write(host_, simhost::provider::to_json(simhost::provider::default_host_spec()));
@@ -105,14 +90,17 @@ class Hvcfg : public testing::Test {
 #endif
   }
 
-  // hvcfg with `args`, on the test's host file unless `onHost` is false.
-  Result Run(const std::vector<std::string>& args, bool onHost = true) {
-    std::string command = Quote(Executable());
+  // hvcfg with `args`, on the test's host file unless `onHost` is false. `tag` keeps the output
+  // files of concurrent runs apart; `out` replaces the standard output file; `shell` comes first.
+  Result Run(const std::vector<std::string>& args, bool onHost = true, const std::string& tag = "",
+             const std::string& out = "", const std::string& shell = "") {
+    std::string command = shell + Quote(Executable());
     if (onHost)
       command += " --host " + Quote(host_.string());
     for (const std::string& arg : args)
       command += " " + Quote(arg);
-    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+    const fs::path outFile = dir_ / ("out" + tag), errFile = dir_ / ("err" + tag);
+    command += " >" + (out.empty() ? Quote(outFile.string()) : out) + " 2>" + Quote(errFile.string());
 #if defined(_WIN32)
     command = "\"" + command + "\"";  // cmd /c strips the outer pair
 #endif
@@ -123,9 +111,18 @@ class Hvcfg : public testing::Test {
 #else
     result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-    result.out = Slurp(dir_ / "out");
-    result.err = Slurp(dir_ / "err");
+    result.out = out.empty() ? Slurp(outFile) : "";
+    result.err = Slurp(errFile);
     return result;
+  }
+
+  HostSpec Spec() {
+    auto spec = simhost::provider::parse_host_json(Slurp(host_));
+    EXPECT_TRUE(spec.has_value()) << Slurp(host_);
+    return spec ? spec.value() : HostSpec{};
+  }
+  void Save(const HostSpec& spec) {
+    Write(host_, simhost::provider::to_json(spec));
   }
 
   static std::string Executable() {
@@ -137,56 +134,74 @@ class Hvcfg : public testing::Test {
     return path;
   }
 
-  // `hvcfg --json WHAT`, which must succeed quietly.
+  // `hvcfg --json WHAT`, which must succeed quietly with a JSON array.
   std::string Json(const std::string& what) {
     const Result r = Run({"--json", what});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind("[", 0), 0u) << r.out;
+    EXPECT_TRUE(nlohmann::json::parse(r.out, nullptr, false).is_array()) << r.out;
     return r.out;
+  }
+  // The element of `hvcfg --json WHAT` whose `key` is `value`.
+  nlohmann::json Record(const std::string& what, const std::string& key, const std::string& value) {
+    for (const nlohmann::json& element : nlohmann::json::parse(Json(what)))
+      if (element.value(key, "") == value)
+        return element;
+    ADD_FAILURE() << what << " has no " << key << " " << value;
+    return nlohmann::json::object();
   }
 
   fs::path dir_;
   fs::path host_;
 };
 
+// The fields as include/hypervconfig.h names them.
 TEST_F(Hvcfg, ListingsGiveTheRecordsAsJson) {
+  using nlohmann::json;
   struct Case {
     const char* command;
-    std::string key;  // picks out one element
-    std::vector<std::string> members;
+    const char* key;  // picks out one element
+    const char* value;
+    json members;
   };
   const Case cases[] = {
       {"ports",
-       "\"DeviceID\": \"{A7D3E9B0",
-       {"\"ElementName\": \"Intel(R) PRO/1000 PT Dual Port Server Adapter\"", "\"HealthState\": 5}"}},
+       "DeviceID",
+       kFreeNic,
+       {{"ElementName", "Intel(R) PRO/1000 PT Dual Port Server Adapter"}, {"HealthState", 5}}},
       {"switches",
-       "\"ElementName\": \"External Network\"",
-       {"\"PortDeviceID\": \"{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}\"", "\"SwitchType\": 1",
-        "\"PortName\": \"Broadcom BCM5709C NetXtreme II GigE (NDIS VBD Client) #41\"", "\"EnabledState\": 2"}},
-      {"switches", "\"ElementName\": \"Internal Network\"", {"\"SwitchType\": 2", "\"HealthState\": 5"}},
+       "ElementName",
+       "External Network",
+       {{"PortDeviceID", "{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}"},
+        {"SwitchType", 1},
+        {"PortName", "Broadcom BCM5709C NetXtreme II GigE (NDIS VBD Client) #41"},
+        {"EnabledState", 2}}},
+      {"switches", "ElementName", "Internal Network", {{"SwitchType", 2}, {"HealthState", 5}}},
       {"vms",
-       "\"ElementName\": \"WEB01\"",
-       {"\"EnabledState\": 2", "\"SwitchCount\": 2", "\"AdapterCount\": 2",
-        "{\"Name\": \"" + std::string(kInternal) + "\", \"ElementName\": \"Internal Network\"}",
-        "\"InstanceID\": \"Microsoft:" + std::string(kWeb) + "\\\\1E6B8D4F-3A27-4C95-B8E1-0D4F6A2C9B35\"",
-        "\"Address\": \"00155D010A01\""}},
-      {"vms",
-       "\"ElementName\": \"SQL01\"",
-       {"\"EnabledState\": 3", "\"SwitchCount\": 0, \"Switches\": []",
-        "\"ElementName\": \"Legacy Network\", \"Address\": \"00155D010A05\", \"Connection\": \"\"}"}},
-      {"vms",
-       "\"ElementName\": \"PRINT-SRV\"",
-       {"\"HealthState\": 20", "\"Connection\": \"" + std::string(kInternal) + "\""}},
+       "ElementName",
+       "WEB01",
+       {{"EnabledState", 2},
+        {"SwitchCount", 2},
+        {"AdapterCount", 2},
+        {"SwitchName", {"9B4E6F1C-2A7D-4E83-B5C9-1F0D3A8E6B27", kInternal}},
+        {"SwitchElementName", {"External Network", "Internal Network"}}}},
+      {"vms", "ElementName", "SQL01", {{"EnabledState", 3}, {"SwitchCount", 0}, {"SwitchName", json::array()}}},
+      {"vms", "ElementName", "PRINT-SRV", {{"HealthState", 20}}},
       {"adapters",
-       "\"ElementName\": \"TEST-CLIENT\"",
-       {"\"Name\": \"E9B3D6A1-8F24-4C7E-A5D1-7B0E3F9C2A68\"", "\"HealthState\": 5, \"EnabledState\": 32769}"}},
+       "Address",
+       "00155D010A05",
+       {{"ElementName", "Legacy Network"},
+        {"Connection", ""},
+        {"InstanceID", std::string("Microsoft:") + kSql + "\\F1C7B4E2-9A63-4D85-8C0B-5E2A7D9F3C16"}}},
+      {"adapters", "Address", "00155D010A07", {{"Connection", kInternal}}},
   };
   for (const Case& c : cases) {
-    const std::string element = Element(Json(c.command), c.key);
-    for (const std::string& member : c.members)
-      EXPECT_NE(element.find(member), std::string::npos) << c.command << ": " << member << " in " << element;
+    const json element = Record(c.command, c.key, c.value);
+    for (const auto& [key, value] : c.members.items())
+      EXPECT_EQ(element.value(key, json()), value) << c.command << " " << c.value << ": " << key;
   }
+  EXPECT_EQ(Record("vms", "ElementName", "WEB01")["Adapters"][0]["InstanceID"],
+            std::string("Microsoft:") + kWeb + "\\1E6B8D4F-3A27-4C95-B8E1-0D4F6A2C9B35");
   const std::string vms = Json("vms");
   EXPECT_EQ(std::count(vms.begin(), vms.end(), '\n'), 5 + 2);  // the brackets and one line a machine
 }
@@ -195,9 +210,8 @@ TEST_F(Hvcfg, ListingsGiveTheRecordsAsJson) {
 TEST_F(Hvcfg, TextsAreEscapedIntoValidJson) {
   HostSpec spec = simhost::provider::default_host_spec();
   spec.vms[0].element_name = L"tab\t\"quoted\" back\\slash caf\u00e9";
-  Write(host_, simhost::provider::to_json(spec));
-  const std::string vms = Json("vms");
-  EXPECT_NE(vms.find("\"ElementName\": \"tab\\t\\\"quoted\\\" back\\\\slash caf\xC3\xA9\""), std::string::npos) << vms;
+  Save(spec);
+  EXPECT_EQ(Record("vms", "Name", kWeb)["ElementName"], "tab\t\"quoted\" back\\slash caf\xC3\xA9");
 }
 
 TEST_F(Hvcfg, TablesForPeopleKeepTheLibrarysConsoleOffStandardOutput) {
@@ -289,7 +303,7 @@ TEST_F(Hvcfg, HostFilesThatCannotBeLoadedAreNamedWithTheFieldAtFault) {
   fs::remove(host_);
   r = Run({"vms"});
   EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("cannot open it"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": no such file"), std::string::npos) << r.err;
 }
 
 TEST_F(Hvcfg, SwitchesAreCreatedAndDeleted) {
@@ -302,20 +316,18 @@ TEST_F(Hvcfg, SwitchesAreCreatedAndDeleted) {
   r = Run({"create-switch", "Island", "--unbound"});
   ASSERT_EQ(r.code, 0) << r.err;
 
-  std::string switches = Json("switches");
-  EXPECT_NE(Element(switches, "\"ElementName\": \"Lab \\\"A\\\" \\\\ 1\"").find("\"SwitchType\": 2"),
-            std::string::npos);
-  const std::string uplink = Element(switches, "\"ElementName\": \"Uplink\"");
-  EXPECT_NE(uplink.find("\"SwitchType\": 1"), std::string::npos) << uplink;
-  EXPECT_NE(uplink.find("\"PortDeviceID\": \"" + std::string(kFreeNic) + "\""), std::string::npos) << uplink;
-  EXPECT_NE(Element(switches, "\"ElementName\": \"Island\"").find("\"SwitchType\": 0"), std::string::npos);
+  EXPECT_EQ(Record("switches", "ElementName", "Lab \"A\" \\ 1")["SwitchType"], 2);
+  const nlohmann::json uplink = Record("switches", "ElementName", "Uplink");
+  EXPECT_EQ(uplink["SwitchType"], 1);
+  EXPECT_EQ(uplink["PortDeviceID"], kFreeNic);
+  EXPECT_EQ(Record("switches", "ElementName", "Island")["SwitchType"], 0);
 
   // By display name and by Name.
   r = Run({"delete-switch", "Lab \"A\" \\ 1"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out.rfind("Deleted switch \"Lab \"A\" \\ 1\" (", 0), 0u) << r.out;
-  EXPECT_EQ(Run({"delete-switch", Member(uplink, "Name")}).code, 0);
-  switches = Json("switches");
+  EXPECT_EQ(Run({"delete-switch", uplink["Name"].get<std::string>()}).code, 0);
+  const std::string switches = Json("switches");
   EXPECT_EQ(switches.find("Lab"), std::string::npos);
   EXPECT_EQ(switches.find("Uplink"), std::string::npos);
   EXPECT_NE(switches.find("Island"), std::string::npos);
@@ -326,10 +338,7 @@ TEST_F(Hvcfg, AdaptersAreConnectedAndDisconnected) {
   Result r = Run({"connect", "Internal Network", "SQL01", "00-15-5d-01-0a-05"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "Connected SQL01's adapter 00155D010A05 to \"Internal Network\"\n");
-  const auto connection = [&] {
-    const std::string sql = Element(Json("vms"), "\"ElementName\": \"SQL01\"");
-    return Member(sql.substr(sql.find("\"Address\": \"00155D010A05\"")), "Connection");
-  };
+  const auto connection = [&] { return Record("adapters", "Address", "00155D010A05")["Connection"]; };
   EXPECT_EQ(connection(), kInternal);
 
   r = Run({"disconnect", kInternal, kSql, "00155D010A05"});
@@ -368,10 +377,387 @@ TEST_F(Hvcfg, StateCommandsMoveTheMachine) {
     const Result r = Run(step.args);
     ASSERT_EQ(r.code, 0) << step.args[0] << ": " << r.err;
     EXPECT_EQ(r.out, step.vm + ": " + step.out + "\n");
-    const std::string vm = Element(Json("vms"), "\"ElementName\": \"" + step.vm + "\"");
-    EXPECT_NE(vm.find("\"EnabledState\": " + std::to_string(step.enabledState) + ","), std::string::npos)
-        << step.args[0] << ": " << vm;
+    EXPECT_EQ(Record("vms", "ElementName", step.vm)["EnabledState"], step.enabledState) << step.args[0];
   }
+}
+
+// A name the library could not find again is refused before anything runs.
+struct NameCase {
+  const char* label;  // the test's name: readable, and the same on every run
+  std::string name;
+  const char* why;
+};
+
+// CTest names each case after this, so that its name is readable and the same on every run.
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+class RefusedSwitchName : public Hvcfg, public testing::WithParamInterface<NameCase> {};
+
+TEST_P(RefusedSwitchName, LeavesTheHostAsItWas) {
+  const std::string before = Slurp(host_);
+  const Result r = Run({"create-switch", GetParam().name, "--unbound"});
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_NE(r.err.find(GetParam().why), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Slurp(host_), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hvcfg, RefusedSwitchName,
+                         testing::Values(NameCase{"Quote", "Lab's", "unescaped"},
+                                         NameCase{"TooLong", std::string(128, 'x'), "keeps 127"},
+                                         NameCase{"Chinese", "\xE7\xBD\x91\xE7\xBB\x9C", "printable ASCII"},
+                                         NameCase{"Accented", "caf\xC3\xA9", "printable ASCII"},
+                                         NameCase{"Empty", "", "needs a name"},
+                                         NameCase{"Taken", "Internal Network", "exists already"},
+                                         NameCase{"TakenInOtherCase", "internal NETWORK", "exists already"}),
+                         [](const testing::TestParamInfo<NameCase>& param) { return std::string(param.param.label); });
+
+TEST_F(Hvcfg, ConnectAndDisconnectActOnlyWhereTheAdapterIs) {
+  // Ports that no adapter uses.
+  const auto orphans = [&] {
+    const HostSpec spec = Spec();
+    std::size_t count = 0;
+    for (const auto& sw : spec.switches)
+      for (const auto& port : sw.ports) {
+        bool used = false;
+        for (const auto& vm : spec.vms)
+          for (const auto& adapter : vm.adapters)
+            used = used || adapter.port == port.name;
+        count += used ? 0 : 1;
+      }
+    return count;
+  };
+  const std::size_t orphansBefore = orphans();
+  const std::string before = Slurp(host_);
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case refused[] = {
+      {{"disconnect", "Internal Network", "WEB01", "00155D010A01"},
+       "is connected to \"External Network\", not to \"Internal Network\""},
+      {{"disconnect", "Internal Network", "SQL01", "00155D010A05"}, "00155D010A05 is not connected"},
+      {{"connect", "Internal Network", "WEB01", "00155D010A01"}, "give --move to move it to \"Internal Network\""},
+      {{"connect", "External Network", "WEB01", "00155D010A01"}, "is connected to \"External Network\" already"},
+  };
+  for (const Case& c : refused) {
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.code, 1) << c.args[0];
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Slurp(host_), before);
+
+  const Result moved = Run({"connect", "Internal Network", "WEB01", "00155D010A01", "--move"});
+  ASSERT_EQ(moved.code, 0) << moved.err;
+  EXPECT_EQ(moved.out, "Moved WEB01's adapter 00155D010A01 from \"External Network\" to \"Internal Network\"\n");
+  EXPECT_EQ(Record("adapters", "Address", "00155D010A01")["Connection"], kInternal);
+  EXPECT_EQ(orphans(), orphansBefore);  // the old port went with the move
+}
+
+// The library's failure explained in the tool's words after its own lines, which stay as they are.
+TEST_F(Hvcfg, FailuresSayWhatTheReturnValueMeans) {
+  const Result off = Run({"stop", "SQL01"});
+  EXPECT_EQ(off.code, 1);
+  EXPECT_NE(off.err.find("log: Return value of RequestStateChange method -32761\n"), std::string::npos) << off.err;
+  EXPECT_NE(off.err.find("hvcfg: SetVMState failed: 32775, invalid state: the VM is already off"), std::string::npos)
+      << off.err;
+  const Result paused = Run({"pause", "SQL01"});
+  EXPECT_NE(paused.err.find("32775, invalid state: a VM that is off cannot be given Paused (32768)"), std::string::npos)
+      << paused.err;
+  const Result shutdown = Run({"shutdown", "SQL01"});
+  EXPECT_NE(shutdown.err.find("the guest cannot be asked to shut down: the VM is off"), std::string::npos)
+      << shutdown.err;
+  // With the library's console shown, its unfinished lines are ended before the tool's and log's.
+  const Result verbose = Run({"--verbose", "stop", "SQL01"});
+  EXPECT_NE(verbose.err.find("GetMethod returned 0x0:"), std::string::npos) << verbose.err;
+  for (const char* start : {"log: ", "hvcfg: "})
+    for (std::size_t at = verbose.err.find(start); at != std::string::npos; at = verbose.err.find(start, at + 1))
+      EXPECT_TRUE(at == 0 || verbose.err[at - 1] == '\n') << start << " inside a line of\n" << verbose.err;
+}
+
+TEST_F(Hvcfg, QuirksOfTheCommandLine) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string out;  // found in standard output
+    std::string err;  // found in standard error
+  };
+  const Case cases[] = {
+      {{"state", "SQL01", "-1"}, 2, "", "state N must be a number from 0 to 65535"},
+      {{"help", "help"}, 0, "Usage: hvcfg help [COMMAND]", ""},
+      {{"connect", kInternal, "SQL01", "0-0155D010A05-"}, 2, "", "MAC must be"},
+      {{"connect", kInternal, "SQL01", "00-15:5D-01-0A-05"}, 2, "", "MAC must be"},
+      {{"connect", kInternal, "SQL01", "00:15:5D:01:0A:05"}, 0, "Connected SQL01's adapter 00155D010A05", ""},
+      {{"start", "{" + std::string(kSql) + "}"}, 0, "SQL01: Off (3) -> Running (2)", ""},
+      {{"connect", "SWITCH", "VM", "MAC", "--help"}, 0, "--move", ""},
+  };
+  for (const Case& c : cases) {
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args.back() << ": " << r.err;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Run({"demo", "--help"}, false).out.find("[--host"), std::string::npos);
+  // The tour fits 100 columns and names the internal switch's port as the host's.
+  const Result demo = Run({"demo"}, false);
+  ASSERT_EQ(demo.code, 0) << demo.err;
+  std::istringstream lines(demo.out);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_LE(line.size(), 100u) << line;
+  EXPECT_EQ(demo.out.find("{"), std::string::npos) << demo.out;
+}
+
+TEST_F(Hvcfg, TablesShowAdaptersAndEscapeControlCharacters) {
+  HostSpec spec = simhost::provider::default_host_spec();
+  spec.vms[2].element_name = L"SQL\t01\x1b[31m";
+  // 25 adapters, one more than a record holds.
+  for (int a = 0; spec.vms[0].adapters.size() < 25; ++a) {
+    wchar_t guid[40];
+    std::swprintf(guid, 40, L"5D0C1B2A-0000-4000-8000-%012d", a);
+    spec.vms[0].adapters.push_back({guid, L"Extra", L"", false, {}, L"", L""});
+  }
+  Save(spec);
+  const Result adapters = Run({"adapters"});
+  ASSERT_EQ(adapters.code, 0) << adapters.err;
+  EXPECT_EQ(adapters.out.rfind("VM ", 0), 0u) << adapters.out;
+  EXPECT_EQ(adapters.out.find("STATE"), std::string::npos) << adapters.out;
+  EXPECT_NE(adapters.out.find("SQL\\t01\\x1B[31m  Legacy Network   00155D010A05  (not connected)"), std::string::npos)
+      << adapters.out;
+  EXPECT_EQ(adapters.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(adapters.err.find("\"WEB01\" has 25 adapters, and its record holds 24"), std::string::npos) << adapters.err;
+}
+
+// More records than any fixed buffer would hold.
+TEST_F(Hvcfg, ListingsFitAHostOfAnySize) {
+  HostSpec spec = simhost::provider::default_host_spec();
+  constexpr int kMany = 4100;
+  for (int i = 0; i < kMany; ++i) {
+    wchar_t guid[40];
+    std::swprintf(guid, 40, L"6A1B2C3D-0000-4000-8000-%012d", i);
+    spec.switches.push_back({guid, L"S" + std::to_wstring(i), L"", false, {}});
+    spec.external_ports.push_back({L"{" + std::wstring(guid) + L"}", L"P" + std::to_wstring(i)});
+  }
+  Save(spec);
+  for (const char* what : {"switches", "ports"}) {
+    const Result r = Run({"--json", what});
+    ASSERT_EQ(r.code, 0) << what << ": " << r.err;
+    EXPECT_GT(nlohmann::json::parse(r.out).size(), static_cast<std::size_t>(kMany)) << what;
+  }
+}
+
+TEST_F(Hvcfg, HostFileErrorsSayWhich) {
+  const fs::path host = host_;
+  struct Case {
+    fs::path file;
+    std::string err;
+  };
+  fs::create_directories(dir_ / "folder");
+  Write(dir_ / "broken.json", "{\"vms\": [");
+  const Case cases[] = {
+      {dir_ / "missing.json", "no such file"},
+      {dir_ / "folder", "is a directory"},
+      {dir_ / "broken.json", "not valid JSON: parse error"},
+  };
+  for (const Case& c : cases) {
+    host_ = c.file;
+    const Result r = Run({"vms"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("hvcfg: host file " + c.file.string() + ": " + c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("json.exception"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("host file", r.err.find("host file") + 1), std::string::npos) << r.err;
+  }
+  host_ = host;
+}
+
+#if !defined(_WIN32)
+// What a shared folder or a full disk may do to the host file.
+TEST_F(Hvcfg, TheHostFileIsReplacedSafelyOrNotAtAll) {
+  const std::string before = Slurp(host_);
+  // A planted temporary name is never followed.
+  const fs::path victim = dir_ / "victim";
+  Write(victim, "keep");
+  fs::create_symlink(victim, fs::path(host_.string() + ".tmp"));
+  ASSERT_EQ(Run({"create-switch", "A", "--unbound"}).code, 0);
+  EXPECT_EQ(Slurp(victim), "keep");
+  // The permissions stay.
+  fs::permissions(host_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_EQ(Run({"create-switch", "B", "--unbound"}).code, 0);
+  EXPECT_EQ(fs::status(host_).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // A read-only file is refused, and stays read-only.
+  const std::string withB = Slurp(host_);
+  fs::permissions(host_, fs::perms::owner_read | fs::perms::group_read);
+  Result r = Run({"create-switch", "C", "--unbound"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("read-only"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(host_), withB);
+  EXPECT_EQ(fs::status(host_).permissions(), fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(Run({"switches"}).code, 0);  // reading it is fine
+  fs::permissions(host_, fs::perms::owner_read | fs::perms::owner_write);
+  // A symbolic link is written through and stays a link.
+  const fs::path link = dir_ / "link.json";
+  fs::create_symlink(host_, link);
+  const fs::path target = host_;
+  host_ = link;
+  ASSERT_EQ(Run({"create-switch", "D", "--unbound"}).code, 0);
+  host_ = target;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Record("switches", "ElementName", "D")["SwitchType"], 0);
+  // A write that fails (a file size limit here) claims nothing and leaves the file.
+  const std::string withD = Slurp(host_);
+  r = Run({"create-switch", "E", "--unbound"}, true, "", "", "trap '' XFSZ; ulimit -f 1; ");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("the change is lost"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(host_), withD);
+  // Standard output that cannot be written is a failure.
+  EXPECT_EQ(Run({"vms"}, true, "", "/dev/full").code, 1);
+  EXPECT_NE(before, withD);
+}
+#endif
+
+// Several hvcfg at once on one host file, good commands and bad: each process works on its own
+// machine and switches and checks after every command that the file has exactly what it was told.
+TEST_F(Hvcfg, ConcurrentRandomSessionsLoseNothing) {
+#if defined(_WIN32)
+  constexpr int kWorkers = 3, kCommands = 6;  // a process start under Wine takes a while
+#else
+  constexpr int kWorkers = 4, kCommands = 60;
+#endif
+  HostSpec spec = simhost::provider::default_host_spec();
+  for (int w = 0; w < kWorkers; ++w) {
+    wchar_t vm[40], adapter[40], mac[16];
+    std::swprintf(vm, 40, L"7B000000-0000-4000-8000-%012d", w);
+    std::swprintf(adapter, 40, L"7C000000-0000-4000-8000-%012d", w);
+    std::swprintf(mac, 16, L"00155D7700%02d", w);
+    spec.vms.push_back({vm, L"W" + std::to_wstring(w), 3, 5, true, {{adapter, L"A", mac, true, {}, L"", L""}}});
+  }
+  Save(spec);
+  // 20 creations at once: every one kept.
+  {
+    std::vector<std::thread> creators;
+    std::vector<int> codes(20, -1);
+    for (int i = 0; i < 20; ++i)
+      creators.emplace_back([&, i] {
+        codes[i] = Run({"create-switch", "C" + std::to_string(i), "--unbound"}, true, "c" + std::to_string(i)).code;
+      });
+    for (std::thread& t : creators)
+      t.join();
+    for (int i = 0; i < 20; ++i)
+      EXPECT_EQ(codes[i], 0) << i;
+    EXPECT_EQ(Spec().switches.size(), spec.switches.size() + 20);
+  }
+  std::vector<std::string> failures(kWorkers);
+  const auto worker = [&](int w) {
+    std::mt19937 random(static_cast<unsigned>(w) * 7919u + 1u);
+    const std::wstring vmName = L"W" + std::to_wstring(w);
+    char macText[16];
+    std::snprintf(macText, sizeof macText, "00155D7700%02d", w);
+    const std::string vm = "W" + std::to_string(w), mac = macText, tag = "w" + std::to_string(w);
+    std::vector<std::string> mine;  // this worker's switches
+    std::string connected;          // the switch the adapter is on
+    int state = 3;
+    for (int i = 0; i < kCommands && failures[w].empty(); ++i) {
+      const std::string fresh = vm + "-S" + std::to_string(i);
+      const std::string some = mine.empty() ? fresh : mine[random() % mine.size()];
+      std::vector<std::string> args;
+      switch (random() % 9) {
+        case 0:
+        case 1:
+          args = {"create-switch", fresh, "--unbound"};
+          break;
+        case 2:
+          args = {"delete-switch", some};
+          break;
+        case 3:
+          args = {"connect", some, vm, mac};
+          break;
+        case 4:
+          args = {"disconnect", some, vm, mac};
+          break;
+        case 5:
+          args = {random() % 2 ? "start" : "stop", vm};
+          break;
+        case 6:
+          args = {"create-switch", some, "--internal"};
+          break;  // taken, or by now fresh
+        case 7:
+          args = {"create-switch", fresh + "'", "--unbound"};
+          break;  // never
+        default:
+          args = {"connect", some, vm, mac, "--move"};
+          break;
+      }
+      const Result r = Run(args, true, tag);
+      const bool ok = r.code == 0;
+      if (ok && args[0] == "create-switch")
+        mine.push_back(args[1]);
+      if (ok && args[0] == "delete-switch") {
+        mine.erase(std::find(mine.begin(), mine.end(), args[1]));
+        if (connected == args[1])
+          connected.clear();  // the switch's ports went with it
+      }
+      if (ok && args[0] == "connect")
+        connected = args[1];
+      if (ok && args[0] == "disconnect")
+        connected.clear();
+      if (ok && (args[0] == "start" || args[0] == "stop"))
+        state = args[0] == "start" ? 2 : 3;
+      // The file loads and holds exactly this worker's view.
+      const std::string text = Slurp(host_);
+      auto now = simhost::provider::parse_host_json(text);
+      std::string step = args[0] + " " + args[1] + " -> " + std::to_string(r.code) + " " + r.err;
+      if (!now) {
+        failures[w] = step + ": the file does not load";
+        continue;
+      }
+      std::vector<std::string> listed;
+      std::string on;
+      for (const auto& sw : now.value().switches) {
+        const std::string name(sw.element_name.begin(), sw.element_name.end());
+        if (name.rfind(vm + "-", 0) == 0)
+          listed.push_back(name);
+      }
+      for (const auto& machine : now.value().vms)
+        if (machine.element_name == vmName) {
+          if (machine.enabled_state != state)
+            failures[w] = step + ": state " + std::to_string(machine.enabled_state);
+          for (const auto& sw : now.value().switches)
+            for (const auto& port : sw.ports)
+              if (!machine.adapters.empty() && port.name == machine.adapters[0].port)
+                on.assign(sw.element_name.begin(), sw.element_name.end());
+        }
+      std::vector<std::string> expected = mine;
+      std::sort(expected.begin(), expected.end());
+      std::sort(listed.begin(), listed.end());
+      if (listed != expected)
+        failures[w] = step + ": switches differ";
+      if (on != connected)
+        failures[w] = step + ": adapter on \"" + on + "\", expected \"" + connected + "\"";
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w)
+    workers.emplace_back(worker, w);
+  for (std::thread& t : workers)
+    t.join();
+  for (const std::string& failure : failures)
+    EXPECT_EQ(failure, "");
+}
+
+// The state commands and the plugs look at one machine, not the whole inventory.
+TEST_F(Hvcfg, OneMachineIsResolvedWithoutTheInventory) {
+  const Result start = Run({"--verbose", "start", "SQL01"});
+  ASSERT_EQ(start.code, 0) << start.err;
+  EXPECT_EQ(start.err.find("GetVirtualNetworkAdapters"), std::string::npos) << start.err;
+  const Result plug = Run({"--verbose", "connect", kInternal, "SQL01", "00155D010A05"});
+  ASSERT_EQ(plug.code, 0) << plug.err;
+  std::size_t queries = 0;
+  for (std::size_t at = plug.err.find("like 'Microsoft:"); at != std::string::npos;
+       at = plug.err.find("like 'Microsoft:", at + 1), ++queries)
+    EXPECT_EQ(plug.err.compare(at + 16, 36, kSql), 0) << plug.err;
+  EXPECT_EQ(queries, 1u);
 }
 
 }  // namespace

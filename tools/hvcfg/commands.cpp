@@ -9,16 +9,80 @@ namespace hvcfg {
 
 namespace {
 
+constexpr int kListRoom = 24;
+
+// What a ReturnValue of the host's methods means (Msvm_ComputerSystem.RequestStateChange and
+// the management services share these codes).
+std::string ReturnValueWord(unsigned value) {
+  static constexpr struct {
+    unsigned value;
+    const char* word;
+  } kWords[] = {
+      {4096, "a job was started"},     {32768, "failed"},
+      {32769, "access denied"},        {32770, "not supported"},
+      {32771, "status unknown"},       {32772, "timed out"},
+      {32773, "invalid parameter"},    {32774, "system in use"},
+      {32775, "invalid state"},        {32776, "incorrect data type"},
+      {32777, "system not available"}, {32778, "out of memory"},
+  };
+  for (const auto& w : kWords)
+    if (w.value == value)
+      return w.word;
+  return "an undocumented value";
+}
+
+std::string Lower(std::string text) {
+  for (char& ch : text)
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+// "Off (3)" -> "off".
+std::string StateName(unsigned value) {
+  const std::string word = VmStateWord(value);
+  const std::size_t space = word.find(" (");
+  return space == std::string::npos ? word : Lower(word.substr(0, space));
+}
+
+// The reason for a failed state change, in the tool's words, from what the library logged.
+std::string StateChangeReason(const std::vector<std::string>& logs, unsigned before, int requested) {
+  for (const std::string& line : logs) {
+    int value = 0, state = 0, code = 0;
+    if (std::sscanf(line.c_str(), "Return value of RequestStateChange method %d", &value) == 1 && value != 4096) {
+      // The log writes the 16-bit value as a signed number.
+      const unsigned returned = static_cast<unsigned short>(value);
+      std::string reason = std::to_string(returned) + ", " + ReturnValueWord(returned);
+      if (returned == 32775)
+        reason += StateName(before) == StateName(static_cast<unsigned>(requested))
+                      ? ": the VM is already " + StateName(before)
+                      : ": a VM that is " + StateName(before) + " cannot be given " + RequestedStateWord(requested);
+      return reason;
+    }
+    if (std::sscanf(line.c_str(), "Job state-%d Error Code - %d", &state, &code) == 2 && state != 3 && state != 4 &&
+        state != 7)
+      return "the host's job ended in state " + std::to_string(state) +
+             (state == 8    ? " (terminated)"
+              : state == 10 ? " (exception)"
+                            : "") +
+             ", error code " + std::to_string(code) +
+             (code != 0 ? ", " + ReturnValueWord(static_cast<unsigned short>(code)) : "");
+    if (line.rfind("Not able to find 'enabled' VM", 0) == 0 || line.rfind("Not able to find enabled VM", 0) == 0)
+      return "the guest cannot be asked to shut down: the VM is " + StateName(before) +
+             ", and only a running guest with its shutdown service answers";
+  }
+  return "";
+}
+
 // Reports a failed library operation; its log lines are already on standard error.
-int Failed(const Context& c, const char* operation) {
-  std::fprintf(stderr, "hvcfg: %s failed%s\n", operation,
-               c.verbose ? "" : " (--verbose shows what the library printed)");
+int Failed(const Context& c, const char* operation, const std::string& reason = "") {
+  c.console.Error(std::string("hvcfg: ") + operation + " failed" + (reason.empty() ? "" : ": " + reason) +
+                  (c.verbose ? "" : " (--verbose shows what the library printed)"));
   return 1;
 }
 
-int Refuse(const std::string& error) {
-  std::fprintf(stderr, "hvcfg: %s\n", error.c_str());
-  return 1;
+int Refuse(const Context& c, const std::string& error, int status = 1) {
+  c.console.Error("hvcfg: " + error);
+  return status;
 }
 
 // A writable copy of a text for the library's char* parameters.
@@ -31,7 +95,7 @@ std::vector<char> Writable(const std::string& text) {
 std::vector<vNetwork> SwitchesToName(Context& c, const std::vector<vMachines>& vms) {
   std::vector<vNetwork> switches;
   for (const vMachines& vm : vms)
-    for (int a = 0; a < vm.AdapterCount && a < 24; ++a)
+    for (int a = 0; a < vm.AdapterCount && a < kListRoom; ++a)
       if (ConnectionName(vm, vm.Adapters[a], {}) == Field(vm.Adapters[a].Connection)) {
         c.library.Switches(switches);
         return switches;
@@ -40,47 +104,65 @@ std::vector<vNetwork> SwitchesToName(Context& c, const std::vector<vMachines>& v
 }
 
 const vAdapter* FindAdapter(const vMachines& vm, const std::string& mac) {
-  for (int a = 0; a < vm.AdapterCount && a < 24; ++a)
+  for (int a = 0; a < vm.AdapterCount && a < kListRoom; ++a)
     if (NormalMac(Field(vm.Adapters[a].Address)) == mac)
       return &vm.Adapters[a];
   return nullptr;
 }
 
-std::string Quoted(const std::string& text) {
-  return "\"" + text + "\"";
-}
-
-// The records one plug or unplug works on.
+// The records one plug or unplug works on; `current` is the switch the adapter is on, if any.
 struct Plug {
-  std::string switchName, switchLabel, vmName, vmLabel, address;
+  std::string switchName, switchLabel, vmName, vmLabel, address, current, currentLabel;
 };
 
+// One machine and its adapters through the cheap operations: the full inventory walks every
+// switch port for every machine, which takes minutes on a large host.
 int ResolvePlug(Context& c, const Invocation& inv, Plug& plug) {
   const std::string mac = NormalMac(inv.args[2]);
   std::vector<vNetwork> switches;
   if (c.library.Switches(switches) != 0)
     return Failed(c, "GetVirtualSwitches");
-  std::vector<vMachines> vms;
-  if (c.library.Machines(vms) != 0)
-    return Failed(c, "GetVirtualMachines");
+  std::vector<vAssocAdapter> vms;
+  if (c.library.Identities(vms) != 0)
+    return Failed(c, "GetAdapters");
   std::string error;
   const vNetwork* sw = Resolve(switches, inv.args[0], "switch", "switches", error);
   if (sw == nullptr)
-    return Refuse(error);
-  const vMachines* vm = Resolve(vms, inv.args[1], "VM", "vms", error);
-  if (vm == nullptr)
-    return Refuse(error);
-  const vAdapter* adapter = FindAdapter(*vm, mac);
+    return Refuse(c, error);
+  const vAssocAdapter* identity = Resolve(vms, inv.args[1], "VM", "vms", error);
+  if (identity == nullptr)
+    return Refuse(c, error);
+  vMachines vm{};
+  if (c.library.MachineAdapters(Field(identity->Name), vm) != 0)
+    return Failed(c, "GetVirtualNetworkAdapters");
+  const vAdapter* adapter = FindAdapter(vm, mac);
   if (adapter == nullptr) {
     std::string known;
-    for (int a = 0; a < vm->AdapterCount && a < 24; ++a)
-      known += (a == 0 ? "" : ", ") + Field(vm->Adapters[a].Address);
-    return Refuse(Utf8(Field(vm->ElementName)) + " has no adapter with MAC " + mac +
-                  (known.empty() ? " (it has no adapters)" : " (its adapters: " + known + ")"));
+    for (int a = 0; a < vm.AdapterCount && a < kListRoom; ++a)
+      known += (a == 0 ? "" : ", ") + Field(vm.Adapters[a].Address);
+    return Refuse(c, Printable(Field(identity->ElementName)) + " has no adapter with MAC " + mac +
+                         (known.empty() ? " (it has no adapters)" : " (its adapters: " + known + ")"));
   }
-  plug = {Field(sw->Name), Utf8(Field(sw->ElementName)), Field(vm->Name), Utf8(Field(vm->ElementName)),
-          Field(adapter->Address)};
+  plug = {Field(sw->Name),
+          Quoted(Field(sw->ElementName)),
+          Field(identity->Name),
+          Printable(Field(identity->ElementName)),
+          Field(adapter->Address),
+          Field(adapter->Connection),
+          ""};
+  if (!plug.current.empty()) {
+    plug.currentLabel = plug.current;
+    for (const vNetwork& other : switches)
+      if (SameIgnoringCase(Field(other.Name), plug.current))
+        plug.currentLabel = Quoted(Field(other.ElementName));
+  }
   return 0;
+}
+
+int Unplug(Context& c, const std::string& switchName, const Plug& plug) {
+  std::vector<char> sw = Writable(switchName), vm = Writable(plug.vmName), mac = Writable(plug.address);
+  return c.library.Call(
+      [&](HypervConfig& config) { return config.RemoveVirtNetFromVirtMachine(sw.data(), vm.data(), mac.data()); });
 }
 
 // The demo's view of the host: enough to say what a step changed.
@@ -143,28 +225,61 @@ std::string Changes(const Snapshot& before, const Snapshot& after) {
 }  // namespace
 
 std::string NormalMac(const std::string& text) {
-  std::string mac;
-  for (char ch : text) {
-    if (ch == '-' || ch == ':')
-      continue;
+  // Bare digits, or six pairs with one separator between each pair, the same throughout.
+  std::string digits = text;
+  if (text.size() == 17) {
+    const char separator = text[2];
+    if (separator != '-' && separator != ':')
+      return "";
+    digits.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (i % 3 == 2) {
+        if (text[i] != separator)
+          return "";
+      } else {
+        digits += text[i];
+      }
+    }
+  }
+  if (digits.size() != 12)
+    return "";
+  for (char& ch : digits) {
     if (!std::isxdigit(static_cast<unsigned char>(ch)))
       return "";
-    mac += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   }
-  return mac.size() == 12 ? mac : "";
+  return digits;
+}
+
+std::string NewSwitchNameProblem(const std::string& name) {
+  if (name.empty())
+    return "a switch needs a name";
+  if (name.size() > 127)
+    return "the name is " + std::to_string(name.size()) + " bytes long; a switch record keeps 127";
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (ch == '\'')
+      return "the library puts names into WQL queries unescaped, so a name with ' could not be found again "
+             "(not even to delete the switch)";
+    if (c < 0x20 || c > 0x7E)
+      return "the library's 8-bit text carries only printable ASCII faithfully; a name with other characters " +
+             std::string("would be listed and looked up differently from how it was made, and could not be deleted");
+  }
+  return "";
 }
 
 int ListMachines(Context& c, const Invocation&) {
   std::vector<vMachines> vms;
   if (c.library.Machines(vms) != 0)
     return Failed(c, "GetVirtualMachines");
+  WarnOfFullRecords(c.console, vms);
   if (c.json) {
-    std::vector<std::string> objects;
+    std::vector<nlohmann::ordered_json> objects;
     for (const vMachines& vm : vms)
       objects.push_back(MachineJson(vm));
-    PrintJsonArray(c.console.out(), objects);
+    c.console.Write(JsonLines(objects));
   } else {
-    PrintMachines(c.console.out(), vms, SwitchesToName(c, vms));
+    c.console.Write(MachinesTable(vms) + "\n" + AdaptersTable(vms, SwitchesToName(c, vms)));
   }
   return 0;
 }
@@ -174,12 +289,12 @@ int ListSwitches(Context& c, const Invocation&) {
   if (c.library.Switches(switches) != 0)
     return Failed(c, "GetVirtualSwitches");
   if (c.json) {
-    std::vector<std::string> objects;
+    std::vector<nlohmann::ordered_json> objects;
     for (const vNetwork& sw : switches)
       objects.push_back(SwitchJson(sw));
-    PrintJsonArray(c.console.out(), objects);
+    c.console.Write(JsonLines(objects));
   } else {
-    PrintSwitches(c.console.out(), switches);
+    c.console.Write(SwitchesTable(switches));
   }
   return 0;
 }
@@ -189,55 +304,69 @@ int ListPorts(Context& c, const Invocation&) {
   if (c.library.Ports(ports) != 0)
     return Failed(c, "GetExternalPorts");
   if (c.json) {
-    std::vector<std::string> objects;
+    std::vector<nlohmann::ordered_json> objects;
     for (const vExtPort& port : ports)
       objects.push_back(PortJson(port));
-    PrintJsonArray(c.console.out(), objects);
+    c.console.Write(JsonLines(objects));
   } else {
-    PrintPorts(c.console.out(), ports);
+    c.console.Write(PortsTable(ports));
   }
   return 0;
 }
 
 int ListAdapters(Context& c, const Invocation&) {
-  std::vector<vAssocAdapter> adapters;
-  if (c.library.Adapters(adapters) != 0)
-    return Failed(c, "GetAdapters");
+  std::vector<vMachines> vms;
+  if (c.library.Machines(vms) != 0)
+    return Failed(c, "GetVirtualMachines");
+  WarnOfFullRecords(c.console, vms);
   if (c.json) {
-    std::vector<std::string> objects;
-    for (const vAssocAdapter& adapter : adapters)
-      objects.push_back(AdapterJson(adapter));
-    PrintJsonArray(c.console.out(), objects);
+    std::vector<nlohmann::ordered_json> objects;
+    for (const vMachines& vm : vms)
+      for (int a = 0; a < vm.AdapterCount && a < kListRoom; ++a)
+        objects.push_back(AdapterJson(vm.Adapters[a]));
+    c.console.Write(JsonLines(objects));
   } else {
-    PrintAdapters(c.console.out(), adapters);
+    c.console.Write(AdaptersTable(vms, SwitchesToName(c, vms)));
   }
   return 0;
 }
 
 int SetState(Context& c, const std::string& given, int state) {
-  std::vector<vMachines> vms;
-  if (c.library.Machines(vms) != 0)
-    return Failed(c, "GetVirtualMachines");
+  std::vector<vAssocAdapter> vms;
+  if (c.library.Identities(vms) != 0)
+    return Failed(c, "GetAdapters");
   std::string error;
-  const vMachines* vm = Resolve(vms, given, "VM", "vms", error);
+  const vAssocAdapter* vm = Resolve(vms, given, "VM", "vms", error);
   if (vm == nullptr)
-    return Refuse(error);
-  const std::string label = Utf8(Field(vm->ElementName));
+    return Refuse(c, error);
+  const std::string label = Printable(Field(vm->ElementName));
+  const std::string guid = Field(vm->Name);
   const unsigned before = vm->EnabledState;
-  std::vector<char> name = Writable(Field(vm->Name));
+  std::vector<char> name = Writable(guid);
   if (c.library.Call([&](HypervConfig& config) { return config.SetVMState(name.data(), state); }) != 0)
-    return Failed(c, "SetVMState");
+    return Failed(c, "SetVMState", StateChangeReason(c.console.logs(), before, state));
   std::string now = "requested " + RequestedStateWord(state);
-  std::vector<vMachines> after;
-  if (c.library.Machines(after) == 0)
-    if (const vMachines* changed = Resolve(after, Field(vm->Name), "VM", "vms", error))
+  std::vector<vAssocAdapter> after;
+  if (c.library.Identities(after) == 0)
+    if (const vAssocAdapter* changed = Resolve(after, guid, "VM", "vms", error))
       now = VmStateWord(changed->EnabledState);
-  std::fprintf(c.console.out(), "%s: %s -> %s\n", label.c_str(), VmStateWord(before).c_str(), now.c_str());
+  c.console.Write(label + ": " + VmStateWord(before) + " -> " + now + "\n");
   return 0;
 }
 
 int CreateSwitch(Context& c, const Invocation& inv) {
   const std::string& display = inv.args[0];
+  std::vector<vNetwork> switches;
+  if (c.library.Switches(switches) != 0)
+    return Failed(c, "GetVirtualSwitches");
+  // WQL compares texts without regard to case, so the library could not tell such two apart.
+  for (const vNetwork& sw : switches)
+    if (SameIgnoringCase(Field(sw.ElementName), display))
+      return Refuse(c,
+                    "switch " + Quoted(Field(sw.ElementName)) + " (" + Field(sw.Name) +
+                        ") exists already; the library finds switches by display name, so two of that name could "
+                        "never be told apart or deleted",
+                    kRefused);
   std::string device;
   if (inv.switchType == 1) {
     std::vector<vExtPort> ports;
@@ -248,10 +377,10 @@ int CreateSwitch(Context& c, const Invocation& inv) {
       if (SameIgnoringCase(Field(port.DeviceID), inv.port) || Utf8(Field(port.ElementName)) == Utf8(inv.port))
         matches.push_back(&port);
     if (matches.size() != 1)
-      return Refuse(matches.empty() ? "no external port has the DeviceID or display name " + Quoted(inv.port) +
-                                          "; 'hvcfg ports' lists them"
-                                    : Quoted(inv.port) + " names " + std::to_string(matches.size()) +
-                                          " external ports; give one by its DeviceID");
+      return Refuse(c, matches.empty() ? "no external port has the DeviceID or display name " + Quoted(inv.port) +
+                                             "; 'hvcfg ports' lists them"
+                                       : Quoted(inv.port) + " names " + std::to_string(matches.size()) +
+                                             " external ports; give one by its DeviceID");
     device = Field(matches.front()->DeviceID);
   }
   std::vector<char> port = Writable(device);
@@ -259,9 +388,8 @@ int CreateSwitch(Context& c, const Invocation& inv) {
   if (c.library.Call(
           [&](HypervConfig& config) { return config.CreateVSwitch(port.data(), name.data(), inv.switchType); }) != 0)
     return Failed(c, "CreateVSwitch");
-  std::string type = inv.switchType == 1 ? "external" : inv.switchType == 2 ? "internal" : "private";
-  std::fprintf(c.console.out(), "Created %s switch %s%s\n", type.c_str(), Quoted(display).c_str(),
-               device.empty() ? "" : (" on " + device).c_str());
+  const std::string type = inv.switchType == 1 ? "external" : inv.switchType == 2 ? "internal" : "private";
+  c.console.Write("Created " + type + " switch " + Quoted(display) + (device.empty() ? "" : " on " + device) + "\n");
   return 0;
 }
 
@@ -272,20 +400,22 @@ int DeleteSwitch(Context& c, const Invocation& inv) {
   std::string error;
   const vNetwork* sw = Resolve(switches, inv.args[0], "switch", "switches", error);
   if (sw == nullptr)
-    return Refuse(error);
+    return Refuse(c, error);
   const std::string display = Field(sw->ElementName);
   const std::string guid = Field(sw->Name);
+  if (const std::string problem = NewSwitchNameProblem(display); !problem.empty())
+    return Refuse(c, "DeleteVSwitch takes the display name " + Quoted(display) + ", which it cannot find: " + problem);
   // The library deletes by display name, so that name must pick out this switch alone.
   std::size_t sharing = 0;
   for (const vNetwork& other : switches)
-    sharing += Field(other.ElementName) == display ? 1 : 0;
+    sharing += SameIgnoringCase(Field(other.ElementName), display) ? 1 : 0;
   if (sharing > 1)
-    return Refuse("DeleteVSwitch takes a display name, and " + std::to_string(sharing) + " switches are named " +
-                  Quoted(Utf8(display)) + "; it cannot tell them apart");
+    return Refuse(c, "DeleteVSwitch takes a display name, and " + std::to_string(sharing) + " switches are named " +
+                         Quoted(display) + " (in some case); it cannot tell them apart");
   std::vector<char> name = Writable(display);
   if (c.library.Call([&](HypervConfig& config) { return config.DeleteVSwitch(name.data()); }) != 0)
     return Failed(c, "DeleteVSwitch");
-  std::fprintf(c.console.out(), "Deleted switch %s (%s)\n", Quoted(Utf8(display)).c_str(), guid.c_str());
+  c.console.Write("Deleted switch " + Quoted(display) + " (" + guid + ")\n");
   return 0;
 }
 
@@ -293,12 +423,24 @@ int Connect(Context& c, const Invocation& inv) {
   Plug plug;
   if (const int refused = ResolvePlug(c, inv, plug); refused != 0)
     return refused;
+  const std::string adapter = plug.vmLabel + "'s adapter " + plug.address;
+  const bool moving = !plug.current.empty();
+  if (moving && SameIgnoringCase(plug.current, plug.switchName))
+    return Refuse(c, adapter + " is connected to " + plug.switchLabel + " already");
+  // The library would make a new port and leave the old one behind on its switch.
+  if (moving && !inv.move)
+    return Refuse(
+        c, adapter + " is connected to " + plug.currentLabel + "; give --move to move it to " + plug.switchLabel);
+  if (moving && Unplug(c, plug.current, plug) != 0)
+    return Failed(c, "RemoveVirtNetFromVirtMachine", "the adapter stays connected to " + plug.currentLabel);
   std::vector<char> sw = Writable(plug.switchName), vm = Writable(plug.vmName), mac = Writable(plug.address);
   if (c.library.Call(
           [&](HypervConfig& config) { return config.AddVirtNetToVirtMachine(sw.data(), vm.data(), mac.data()); }) != 0)
-    return Failed(c, "AddVirtNetToVirtMachine");
-  std::fprintf(c.console.out(), "Connected %s's adapter %s to %s\n", plug.vmLabel.c_str(), plug.address.c_str(),
-               Quoted(plug.switchLabel).c_str());
+    return Failed(
+        c, "AddVirtNetToVirtMachine",
+        moving ? "the adapter was disconnected from " + plug.currentLabel + " and is connected to nothing" : "");
+  c.console.Write(moving ? "Moved " + adapter + " from " + plug.currentLabel + " to " + plug.switchLabel + "\n"
+                         : "Connected " + adapter + " to " + plug.switchLabel + "\n");
   return 0;
 }
 
@@ -306,20 +448,23 @@ int Disconnect(Context& c, const Invocation& inv) {
   Plug plug;
   if (const int refused = ResolvePlug(c, inv, plug); refused != 0)
     return refused;
-  std::vector<char> sw = Writable(plug.switchName), vm = Writable(plug.vmName), mac = Writable(plug.address);
-  if (c.library.Call([&](HypervConfig& config) {
-        return config.RemoveVirtNetFromVirtMachine(sw.data(), vm.data(), mac.data());
-      }) != 0)
+  const std::string adapter = plug.vmLabel + "'s adapter " + plug.address;
+  // The library disconnects the adapter from whatever switch it is on.
+  if (plug.current.empty())
+    return Refuse(c, adapter + " is not connected");
+  if (!SameIgnoringCase(plug.current, plug.switchName))
+    return Refuse(c, adapter + " is connected to " + plug.currentLabel + ", not to " + plug.switchLabel);
+  if (Unplug(c, plug.switchName, plug) != 0)
     return Failed(c, "RemoveVirtNetFromVirtMachine");
-  std::fprintf(c.console.out(), "Disconnected %s's adapter %s from %s\n", plug.vmLabel.c_str(), plug.address.c_str(),
-               Quoted(plug.switchLabel).c_str());
+  c.console.Write("Disconnected " + adapter + " from " + plug.switchLabel + "\n");
   return 0;
 }
 
 int Demo(Context& c, const Invocation&) {
-  std::FILE* out = c.console.out();
   int step = 0;
-  const auto heading = [&](const std::string& title) { std::fprintf(out, "\n== %d. %s\n\n", ++step, title.c_str()); };
+  const auto heading = [&](const std::string& title) {
+    c.console.Write("\n== " + std::to_string(++step) + ". " + title + "\n\n");
+  };
   Snapshot start;
   Snapshot last;
   Snapshot now;
@@ -330,29 +475,29 @@ int Demo(Context& c, const Invocation&) {
     if (Take(c, now) != 0)
       return 1;
     if (show == nullptr) {
-      PrintSwitches(out, now.switches);
+      c.console.Write(SwitchesTable(now.switches, true));
     } else {
       std::vector<vMachines> one;
       for (const vMachines& vm : now.vms)
         if (Field(vm.Name) == Field(show->Name))
           one.push_back(vm);
-      PrintMachineAdapters(out, one, now.switches);
+      c.console.Write(AdaptersTable(one, now.switches));
     }
-    std::fprintf(out, "\nChanged: %s.\n", Changes(last, now).c_str());
+    c.console.Write("\nChanged: " + Changes(last, now) + ".\n");
     last = now;
     return 0;
   };
 
-  std::fprintf(out,
-               "hvcfg demo: the hypervconfig library at work on a simulated Hyper-V host.\n"
-               "Each step calls the library and shows what it returns; nothing real is touched.\n");
+  c.console.Write(
+      "hvcfg demo: the hypervconfig library at work on a simulated Hyper-V host.\n"
+      "Each step calls the library and shows what it returns; nothing real is touched.\n");
   heading("The virtual machines and their adapters (GetVirtualMachines)");
   if (Take(c, start) != 0)
     return 1;
   last = start;
-  PrintMachines(out, start.vms, start.switches);
+  c.console.Write(MachinesTable(start.vms, true) + "\n" + AdaptersTable(start.vms, start.switches));
   heading("The virtual switches (GetVirtualSwitches)");
-  PrintSwitches(out, start.switches);
+  c.console.Write(SwitchesTable(start.switches, true));
 
   // The first adapter that is not connected anywhere gets connected to the new switch.
   const vMachines* vm = nullptr;
@@ -362,7 +507,7 @@ int Demo(Context& c, const Invocation&) {
       if (Field(candidate.Adapters[a].Connection).empty())
         vm = &candidate, adapter = &candidate.Adapters[a];
   if (vm == nullptr)
-    return Refuse("the demo host has no unconnected adapter");
+    return Refuse(c, "the demo host has no unconnected adapter");
   const std::string vmName = Field(vm->Name), vmLabel = Field(vm->ElementName), mac = Field(adapter->Address);
 
   const std::string display = "Demo Switch";
@@ -376,7 +521,7 @@ int Demo(Context& c, const Invocation&) {
     if (Field(sw.ElementName) == display)
       switchName = Field(sw.Name);
   if (switchName.empty())
-    return Refuse("the new switch is not listed");
+    return Refuse(c, "the new switch is not listed");
 
   std::vector<char> swArg = Writable(switchName), vmArg = Writable(vmName), macArg = Writable(mac);
   heading("Connect " + vmLabel + "'s adapter " + mac + " to it (AddVirtNetToVirtMachine)");
@@ -397,9 +542,9 @@ int Demo(Context& c, const Invocation&) {
     return 1;
   const std::string overall = Changes(start, now);
   if (overall == "nothing")
-    std::fprintf(out, "\nThe host is back as it was at step 1.\n");
+    c.console.Write("\nThe host is back as it was at step 1.\n");
   else
-    std::fprintf(out, "\nLeft changed since step 1: %s.\n", overall.c_str());
+    c.console.Write("\nLeft changed since step 1: " + overall + ".\n");
   return 0;
 }
 

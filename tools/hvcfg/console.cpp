@@ -12,6 +12,8 @@
 #define HVCFG_OPEN _open
 #define HVCFG_FDOPEN _fdopen
 #define HVCFG_FILENO _fileno
+#define HVCFG_LSEEK _lseek
+#define HVCFG_READ _read
 constexpr const char* kNullDevice = "NUL";
 constexpr int kWriteOnly = _O_WRONLY;
 #else
@@ -22,6 +24,8 @@ constexpr int kWriteOnly = _O_WRONLY;
 #define HVCFG_OPEN open
 #define HVCFG_FDOPEN fdopen
 #define HVCFG_FILENO fileno
+#define HVCFG_LSEEK lseek
+#define HVCFG_READ read
 constexpr const char* kNullDevice = "/dev/null";
 constexpr int kWriteOnly = O_WRONLY;
 #endif
@@ -48,7 +52,14 @@ Console::Console(bool verbose) {
     HVCFG_CLOSE(original);
     return;
   }
-  sink_ = verbose ? HVCFG_DUP(HVCFG_FILENO(stderr)) : HVCFG_OPEN(kNullDevice, kWriteOnly);
+  if (verbose) {
+    // Through a file rather than straight to standard error, so that the tool knows whether the
+    // library left a line open before it writes its own.
+    capture_ = std::tmpfile();
+    sink_ = capture_ != nullptr ? HVCFG_DUP(HVCFG_FILENO(capture_)) : HVCFG_DUP(HVCFG_FILENO(stderr));
+  } else {
+    sink_ = HVCFG_OPEN(kNullDevice, kWriteOnly);
+  }
   if (sink_ < 0) {
     std::fclose(stream);
     return;
@@ -61,6 +72,54 @@ Console::~Console() {
     std::fclose(out_);
   if (sink_ >= 0)
     HVCFG_CLOSE(sink_);
+  if (capture_ != nullptr)
+    std::fclose(capture_);
+}
+
+void Console::Write(std::string_view text) {
+  if (holding_)
+    held_.append(text);
+  else
+    std::fwrite(text.data(), 1, text.size(), out_);
+}
+
+bool Console::Finish(bool keep) {
+  if (keep)
+    std::fwrite(held_.data(), 1, held_.size(), out_);
+  held_.clear();
+  holding_ = false;
+  return std::fflush(out_) == 0 && !std::ferror(out_);
+}
+
+void Console::Pump() {
+  if (capture_ == nullptr)
+    return;
+  FlushLibraryOutput();
+  const int fd = HVCFG_FILENO(capture_);
+  if (HVCFG_LSEEK(fd, pumped_, SEEK_SET) != pumped_)
+    return;
+  char buffer[4096];
+  for (int got; (got = static_cast<int>(HVCFG_READ(fd, buffer, sizeof buffer))) > 0;) {
+    std::fwrite(buffer, 1, static_cast<std::size_t>(got), stderr);
+    pumped_ += got;
+    lineOpen_ = buffer[got - 1] != '\n';
+  }
+}
+
+void Console::Error(std::string_view line) {
+  Pump();
+  std::fflush(out_);  // the tool's lines so far come first
+  if (lineOpen_)
+    std::fputc('\n', stderr);
+  lineOpen_ = false;
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+void Console::Log(std::string_view line) {
+  logs_.emplace_back(line);
+  Error("log: " + std::string(line));
 }
 
 int Console::Library(const std::function<int()>& call) {
@@ -75,10 +134,15 @@ int Console::Library(const std::function<int()>& call) {
     }
     int restore;
   };
-  FlushLibraryOutput();
-  HVCFG_DUP2(sink_, HVCFG_FILENO(stdout));
-  const Diversion diversion(HVCFG_FILENO(out_));
-  return call();
+  int result;
+  {
+    FlushLibraryOutput();
+    HVCFG_DUP2(sink_, HVCFG_FILENO(stdout));
+    const Diversion diversion(HVCFG_FILENO(out_));
+    result = call();
+  }
+  Pump();
+  return result;
 }
 
 }  // namespace hvcfg

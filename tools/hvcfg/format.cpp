@@ -96,33 +96,6 @@ std::string RequestedStateWord(int value) {
   return value < 0 ? std::to_string(value) : Worded(kWords, static_cast<unsigned>(value));
 }
 
-void Table::Print(std::FILE* out) const {
-  std::vector<std::size_t> widths(headings_.size(), 0);
-  const auto measure = [&](const std::vector<std::string>& cells) {
-    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c)
-      widths[c] = std::max(widths[c], Width(cells[c]));
-  };
-  measure(headings_);
-  for (const auto& row : rows_)
-    measure(row);
-  const auto print = [&](const std::vector<std::string>& cells) {
-    std::string line;
-    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) {
-      line += cells[c];
-      if (c + 1 < cells.size())
-        line.append(widths[c] - Width(cells[c]) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ')
-      line.pop_back();
-    std::fprintf(out, "%s\n", line.c_str());
-  };
-  print(headings_);
-  for (const auto& row : rows_)
-    print(row);
-  if (rows_.empty())
-    std::fprintf(out, "(none)\n");
-}
-
 std::string Utf8(std::string_view text) {
   std::string utf8;
   for (std::size_t i = 0; i < text.size();) {
@@ -142,68 +115,72 @@ std::string Utf8(std::string_view text) {
   return utf8;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string json = "\"";
+std::string Printable(std::string_view text) {
+  std::string printable;
   for (const char ch : Utf8(text)) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += ch;
-    } else if (c == '\n') {
-      json += "\\n";
-    } else if (c == '\r') {
-      json += "\\r";
+    if (c >= 0x20 && c != 0x7F) {
+      printable += ch;
     } else if (c == '\t') {
-      json += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      json += escaped;
+      printable += "\\t";
+    } else if (c == '\n') {
+      printable += "\\n";
+    } else if (c == '\r') {
+      printable += "\\r";
     } else {
-      json += ch;
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      printable += escaped;
     }
   }
-  return json + "\"";
+  return printable;
 }
 
-JsonObject& JsonObject::Key(std::string_view key) {
-  if (!body_.empty())
-    body_ += ", ";
-  body_ += JsonString(key) + ": ";
-  return *this;
+std::string Quoted(std::string_view text) {
+  return "\"" + Printable(text) + "\"";
 }
 
-JsonObject& JsonObject::Text(std::string_view key, std::string_view value) {
-  Key(key).body_ += JsonString(value);
-  return *this;
-}
-
-JsonObject& JsonObject::Number(std::string_view key, long long value) {
-  Key(key).body_ += std::to_string(value);
-  return *this;
-}
-
-JsonObject& JsonObject::Raw(std::string_view key, std::string_view json) {
-  Key(key).body_ += json;
-  return *this;
-}
-
-std::string JsonInline(const std::vector<std::string>& elements) {
-  std::string json = "[";
-  for (std::size_t i = 0; i < elements.size(); ++i)
-    json += (i == 0 ? "" : ", ") + elements[i];
-  return json + "]";
-}
-
-void PrintJsonArray(std::FILE* out, const std::vector<std::string>& elements) {
-  if (elements.empty()) {
-    std::fprintf(out, "[]\n");
-    return;
+void Table::Add(std::vector<std::string> cells) {
+  for (std::string& cell : cells) {
+    cell = Printable(cell);
+    if (cellLimit_ > 3 && Width(cell) > cellLimit_) {
+      std::size_t keep = 0;
+      for (std::size_t characters = 0; keep < cell.size(); ++keep)
+        if ((static_cast<unsigned char>(cell[keep]) & 0xC0) != 0x80 && ++characters > cellLimit_ - 3)
+          break;
+      cell = cell.substr(0, keep) + "...";
+    }
   }
-  std::fprintf(out, "[\n");
-  for (std::size_t i = 0; i < elements.size(); ++i)
-    std::fprintf(out, "  %s%s\n", elements[i].c_str(), i + 1 < elements.size() ? "," : "");
-  std::fprintf(out, "]\n");
+  rows_.push_back(std::move(cells));
+}
+
+std::string Table::Text() const {
+  std::vector<std::size_t> widths(headings_.size(), 0);
+  const auto measure = [&](const std::vector<std::string>& cells) {
+    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c)
+      widths[c] = std::max(widths[c], Width(cells[c]));
+  };
+  measure(headings_);
+  for (const auto& row : rows_)
+    measure(row);
+  std::string text;
+  const auto print = [&](const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) {
+      line += cells[c];
+      if (c + 1 < cells.size())
+        line.append(widths[c] - Width(cells[c]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ')
+      line.pop_back();
+    text += line + "\n";
+  };
+  print(headings_);
+  for (const auto& row : rows_)
+    print(row);
+  if (rows_.empty())
+    text += "(none)\n";
+  return text;
 }
 
 }  // namespace hvcfg

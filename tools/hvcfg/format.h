@@ -30,40 +30,26 @@ std::string RequestedStateWord(int value);
 // character cut by a field's width).
 std::string Utf8(std::string_view text);
 
+// Utf8(text) with control characters written as escapes (\t, \n, \r, \xNN), so that a name
+// cannot break a table's lines or move the terminal's cursor.
+std::string Printable(std::string_view text);
+
+// "\"text\"" of Printable(text): a name in a message.
+std::string Quoted(std::string_view text);
+
 // Columns separated by two spaces, each as wide as its widest cell (in characters of UTF-8 text).
+// With a width limit, longer cells are cut and end in "...".
 class Table {
  public:
-  explicit Table(std::vector<std::string> headings) : headings_(std::move(headings)) {}
-  void Add(std::vector<std::string> cells) {
-    for (std::string& cell : cells)
-      cell = Utf8(cell);
-    rows_.push_back(std::move(cells));
-  }
-  void Print(std::FILE* out) const;
+  explicit Table(std::vector<std::string> headings, std::size_t cellLimit = 0)
+      : headings_(std::move(headings)), cellLimit_(cellLimit) {}
+  void Add(std::vector<std::string> cells);
+  std::string Text() const;
 
  private:
   std::vector<std::string> headings_;
+  std::size_t cellLimit_;
   std::vector<std::vector<std::string>> rows_;
 };
-
-// A JSON string literal of Utf8(text).
-std::string JsonString(std::string_view text);
-
-// One JSON object, its members in the order added.
-class JsonObject {
- public:
-  JsonObject& Text(std::string_view key, std::string_view value);
-  JsonObject& Number(std::string_view key, long long value);
-  JsonObject& Raw(std::string_view key, std::string_view json);
-  std::string str() const { return "{" + body_ + "}"; }
-
- private:
-  JsonObject& Key(std::string_view key);
-  std::string body_;
-};
-
-// An array inline ("[a, b]"), or one element a line for the tool's top-level output.
-std::string JsonInline(const std::vector<std::string>& elements);
-void PrintJsonArray(std::FILE* out, const std::vector<std::string>& elements);
 
 }  // namespace hvcfg

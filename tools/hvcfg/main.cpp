@@ -1,4 +1,5 @@
 // hvcfg: the hypervconfig library on the command line.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -13,6 +14,8 @@
 
 #include "commands.h"
 #include "console.h"
+#include "format.h"
+#include "host_file.h"
 #include "inventory.h"
 #include "simhost/com/installation.hpp"
 #include "simhost/provider/simulated_host.hpp"
@@ -29,7 +32,7 @@ constexpr bool kSimulatedByDefault = false;  // this machine's Hyper-V
 constexpr bool kSimulatedByDefault = true;
 #endif
 
-enum class Kind { lists, changes, demo };
+enum class Kind { lists, changes, demo, help };
 
 struct Command {
   std::string_view name;
@@ -77,9 +80,10 @@ constexpr Command kCommands[] = {
      "Lists the host's external Ethernet ports (GetExternalPorts): display name, health and the\n"
      "DeviceID that 'create-switch --external' takes. --json: the fields of vExtPort.\n",
      0, Kind::lists, ListPorts},
-    {"adapters", "", "list the machines as GetAdapters reports them",
-     "Lists the records of GetAdapters: each machine's display name, state, health and Name.\n"
-     "--json: the fields of vAssocAdapter.\n",
+    {"adapters", "", "list the machines' network adapters",
+     "Lists every machine's synthetic network adapters (GetVirtualMachines): the machine, the\n"
+     "adapter's display name, its MAC and the switch it is connected to.\n"
+     "--json: one object per adapter with the fields of vAdapter.\n",
      0, Kind::lists, ListAdapters},
     {"start", "VM", "start a machine", "Starts VM (requested state 2).\n", 1, Kind::changes, Start},
     {"stop", "VM", "turn a machine off", "Turns VM off at once, as pulling the plug would (requested state 3).\n", 1,
@@ -107,30 +111,37 @@ constexpr Command kCommands[] = {
      "Deletes SWITCH (DeleteVSwitch). The library deletes by display name, so hvcfg refuses when\n"
      "another switch has the same display name.\n",
      1, Kind::changes, DeleteSwitch},
-    {"connect", "SWITCH VM MAC", "connect a machine's adapter to a switch",
+    {"connect", "SWITCH VM MAC [--move]", "connect a machine's adapter to a switch",
      "Connects the adapter of VM whose MAC address is MAC to SWITCH (AddVirtNetToVirtMachine).\n"
-     "MAC: 12 hexadecimal digits, with or without '-' or ':' between the bytes.\n",
+     "MAC: 12 hexadecimal digits, bare or as six pairs all separated by '-' or all by ':'.\n"
+     "An adapter connected to another switch is refused; with --move it is disconnected from\n"
+     "that switch first (RemoveVirtNetFromVirtMachine), so that no unused port stays behind.\n",
      3, Kind::changes, Connect},
     {"disconnect", "SWITCH VM MAC", "disconnect a machine's adapter from a switch",
      "Disconnects the adapter of VM whose MAC address is MAC from SWITCH\n"
-     "(RemoveVirtNetFromVirtMachine). MAC as for 'connect'.\n",
+     "(RemoveVirtNetFromVirtMachine). MAC as for 'connect'. Refused when the adapter is not\n"
+     "connected to SWITCH.\n",
      3, Kind::changes, Disconnect},
     {"demo", "", "a short guided tour on the built-in simulated host",
      "Lists the built-in simulated host, creates an internal switch, connects an adapter to it,\n"
      "disconnects it and deletes the switch, showing the tables and what each step changed.\n"
      "Always on the built-in simulated host, so --host does not apply.\n",
      0, Kind::demo, Demo},
+    {"help", "[COMMAND]", "this text, or one command's",
+     "Shows the tool's usage, or with COMMAND that command's (as 'hvcfg COMMAND --help').\n", 0, Kind::help, nullptr},
 };
 
 constexpr std::string_view kNames =
-    "VM and SWITCH: a Name (GUID, any case) or a display name (exact). A display name that names\n"
-    "several machines or switches is refused; give the Name instead.\n";
+    "VM and SWITCH: a Name (GUID, any case, braces allowed) or a display name (exact). A display\n"
+    "name that names several machines or switches is refused; give the Name instead.\n";
 
 constexpr std::string_view kExitStatus =
     "Exit status: 0 success; 1 the library reported failure (its log lines are on standard error),\n"
-    "a VM, switch, port or adapter that the host does not have or that a name does not pick out\n"
-    "alone, or a host file that could not be written back; 2 a usage error or a host file that\n"
-    "cannot be read or loaded (nothing was run).\n";
+    "a VM, switch, port or adapter that the host does not have, that a name does not pick out\n"
+    "alone or that is not in the state the command needs, a host file that may not be written or\n"
+    "could not be written back, or standard output that could not be written; 2 a usage error, a\n"
+    "name the library could not handle afterwards, or a host file that cannot be read or loaded\n"
+    "(nothing was run).\n";
 
 const Command* Find(std::string_view name) {
   for (const Command& command : kCommands)
@@ -172,10 +183,16 @@ void PrintUsage(std::FILE* out) {
 }
 
 void PrintCommandHelp(std::FILE* out, const Command& command) {
-  std::fprintf(out, "Usage: hvcfg [--host FILE]%s%s %.*s%s%.*s\n\n%.*s", command.kind == Kind::lists ? " [--json]" : "",
-               " [--verbose]", static_cast<int>(command.name.size()), command.name.data(),
-               command.synopsis.empty() ? "" : " ", static_cast<int>(command.synopsis.size()), command.synopsis.data(),
-               static_cast<int>(command.details.size()), command.details.data());
+  std::string options;
+  if (command.kind == Kind::lists || command.kind == Kind::changes)
+    options += " [--host FILE]";
+  if (command.kind == Kind::lists)
+    options += " [--json]";
+  if (command.kind != Kind::help)
+    options += " [--verbose]";
+  std::fprintf(out, "Usage: hvcfg%s %.*s%s%.*s\n\n%.*s", options.c_str(), static_cast<int>(command.name.size()),
+               command.name.data(), command.synopsis.empty() ? "" : " ", static_cast<int>(command.synopsis.size()),
+               command.synopsis.data(), static_cast<int>(command.details.size()), command.details.data());
   if (command.synopsis.find("VM") != std::string_view::npos ||
       command.synopsis.find("SWITCH") != std::string_view::npos)
     std::fprintf(out, "\n%.*s", static_cast<int>(kNames.size()), kNames.data());
@@ -207,7 +224,9 @@ std::optional<std::string> Parse(int argc, char** argv, Options& o) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+    // "-1" is a (bad) state number, not an option.
+    const bool number = arg.size() >= 2 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1]));
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || number) {
       o.words.push_back(arg);
       continue;
     }
@@ -226,6 +245,8 @@ std::optional<std::string> Parse(int argc, char** argv, Options& o) {
       o.json = true;
     } else if (arg == "--verbose" || arg == "-v") {
       o.verbose = true;
+    } else if (arg == "--move") {
+      o.invocation.move = true;
     } else if (arg == "--help" || arg == "-h") {
       o.help = true;
     } else if (arg == "--internal" || arg == "--unbound") {
@@ -249,56 +270,54 @@ std::optional<std::string> Parse(int argc, char** argv, Options& o) {
   return std::nullopt;
 }
 
-void PrintLog(int, int, const char* text, void*) {
+void PrintLog(int, int, const char* text, void* console) {
   std::string line = text == nullptr ? "" : text;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
     line.pop_back();
-  std::fprintf(stderr, "log: %s\n", line.c_str());
+  static_cast<Console*>(console)->Log(line);
 }
 
 using simhost::provider::SimulatedHost;
 
-std::optional<std::string> ReadFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return "cannot open it";
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad())
-    return "cannot read it";
-  text = content.str();
-  return std::nullopt;
+// The loader's reason without the JSON library's internal ids ("[json.exception.parse_error.101] ")
+// and without naming the host file a second time.
+std::string LoadError(std::string error) {
+  for (std::size_t at; (at = error.find("[json.exception.")) != std::string::npos;) {
+    const std::size_t end = error.find("] ", at);
+    error.erase(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+  }
+  for (const char* prefix : {"host file is ", "host file "})
+    if (error.rfind(prefix, 0) == 0)
+      error.erase(0, std::strlen(prefix));
+  return error;
 }
 
-// Written beside the file and renamed over it, so that a failed write leaves the old host.
-std::optional<std::string> WriteFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out)
-      return "cannot write " + temporary;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error)
-    return "cannot replace it: " + error.message();
-  return std::nullopt;
+int HostFileError(const std::string& path, HostFile::Failure failure, const std::string& detail) {
+  using Failure = HostFile::Failure;
+  const std::string why = failure == Failure::missing     ? "no such file"
+                          : failure == Failure::denied    ? "permission denied"
+                          : failure == Failure::directory ? "is a directory"
+                          : failure == Failure::readOnly
+                              ? "cannot be written (the file or its folder is read-only" +
+                                    (detail.empty() ? std::string() : ": " + detail) + "); nothing was changed"
+                              : detail;
+  std::fprintf(stderr, "hvcfg: host file %s: %s\n", path.c_str(), why.c_str());
+  return failure == Failure::readOnly ? 1 : kUsage;
 }
 
 int Run(const Options& o, const Command& command) {
   std::shared_ptr<SimulatedHost> host;
   std::string asLoaded;
+  // Held, exclusively for a change, from the read until the write-back: no other hvcfg can
+  // change the host in between and have its change overwritten.
+  HostFile file;
+  const bool changes = command.kind == Kind::changes;
   if (o.host) {
-    std::string text;
-    if (const auto error = ReadFile(*o.host, text)) {
-      std::fprintf(stderr, "hvcfg: host file %s: %s\n", o.host->c_str(), error->c_str());
-      return kUsage;
-    }
-    auto loaded = SimulatedHost::from_json(text);
+    if (const HostFile::Failure failure = file.Open(*o.host, changes); failure != HostFile::Failure::none)
+      return HostFileError(*o.host, failure, file.detail());
+    auto loaded = SimulatedHost::from_json(file.text());
     if (!loaded) {
-      std::fprintf(stderr, "hvcfg: host file %s: %s\n", o.host->c_str(), loaded.error().c_str());
+      std::fprintf(stderr, "hvcfg: host file %s: %s\n", o.host->c_str(), LoadError(loaded.error()).c_str());
       return kUsage;
     }
     host = std::move(loaded.value());
@@ -307,6 +326,9 @@ int Run(const Options& o, const Command& command) {
     host = SimulatedHost::make_default();
   }
 
+  Console console(o.verbose);
+  if (o.host && changes)
+    console.Hold();  // what the command says it did stands only once the host file has it
   int result = 1;
   {
     std::optional<simhost::com::Installation> installation;
@@ -317,26 +339,38 @@ int Run(const Options& o, const Command& command) {
       std::fprintf(stderr, "hvcfg: cannot install the simulated host: %s\n", e.what());
       return 1;
     }
-    Console console(o.verbose);
     Library library(console);
     Context context{console, library, o.json, o.verbose};
-    TvLoggerSetSink(PrintLog, nullptr);
+    TvLoggerSetSink(PrintLog, &console);
     result = command.run(context, o.invocation);
     TvLoggerSetSink(nullptr, nullptr);
   }
 
   // Written back whenever the host changed, after a failure too: what a failed operation did
   // change stays changed on a real host. A host that did not change leaves the file untouched.
-  if (o.host) {
+  if (o.host && changes) {
     const std::string now = simhost::provider::to_json(host->to_spec());
-    if (now == asLoaded)
-      return result;
-    if (const auto error = WriteFile(*o.host, now)) {
-      std::fprintf(stderr, "hvcfg: host file %s: %s\n", o.host->c_str(), error->c_str());
-      return 1;
-    }
+    if (now != asLoaded)
+      if (const auto error = file.Replace(now)) {
+        console.Finish(false);
+        console.Error("hvcfg: host file " + *o.host + ": cannot write the changed host back (" + *error +
+                      "); the file is as it was, and the change is lost");
+        return 1;
+      }
+  }
+  if (!console.Finish(true)) {
+    console.Error("hvcfg: cannot write to standard output");
+    return 1;
   }
   return result;
+}
+
+// Help text goes to standard output; a write that failed is an error like any other.
+int Flushed() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+    return 0;
+  std::fprintf(stderr, "hvcfg: cannot write to standard output\n");
+  return 1;
 }
 
 int Main(int argc, char** argv) {
@@ -351,21 +385,21 @@ int Main(int argc, char** argv) {
       if (command == nullptr)
         return UsageError("no command " + o.words[1], nullptr);
       PrintCommandHelp(stdout, *command);
-      return 0;
+      return Flushed();
     }
     if (!o.help && o.words.empty()) {
       PrintUsage(stderr);
       return kUsage;
     }
     PrintUsage(stdout);
-    return 0;
+    return Flushed();
   }
   const Command* command = Find(o.words[0]);
   if (command == nullptr)
     return UsageError("no command " + o.words[0], nullptr);
   if (o.help) {
     PrintCommandHelp(stdout, *command);
-    return 0;
+    return Flushed();
   }
   o.invocation.args.assign(o.words.begin() + 1, o.words.end());
   const std::size_t given = o.invocation.args.size();
@@ -389,6 +423,11 @@ int Main(int argc, char** argv) {
     if (n.empty() || *end != 0 || value < 0 || value > 65535)
       return UsageError("state N must be a number from 0 to 65535", command);
   }
+  if (o.invocation.move && command->name != "connect")
+    return UsageError("--move applies to connect", command);
+  if (creates)
+    if (const std::string problem = NewSwitchNameProblem(o.invocation.args[0]); !problem.empty())
+      return UsageError("cannot create switch " + Quoted(o.invocation.args[0]) + ": " + problem, command);
   if (command->name == "connect" || command->name == "disconnect")
     if (NormalMac(o.invocation.args[2]).empty())
       return UsageError("MAC must be 12 hexadecimal digits, such as 00155D010A05 or 00-15-5D-01-0A-05", command);
