@@ -82,7 +82,7 @@ std::optional<unsigned long> CountObjects(const wchar_t* query) {
   for (;;) {
     IWbemClassObject* batch[64] = {};
     ULONG returned = 0;
-    const HRESULT hr = objects->Next(WBEM_INFINITE, 64, batch, &returned);
+    const HRESULT hr = objects->Next(static_cast<LONG>(WBEM_INFINITE), 64, batch, &returned);
     for (ULONG i = 0; i < returned; ++i)
       batch[i]->Release();
     count += returned;

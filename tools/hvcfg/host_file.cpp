@@ -49,8 +49,11 @@ std::string UniqueSuffix() {
 
 #if defined(_WIN32)
 
+// Windows cannot rename a file over one that any process holds open, and a process waiting for
+// the host file's lock would hold it open. So the lock is taken on a companion file beside it,
+// "<host file>.lock", which is never replaced, and the host file is open only to be read.
 struct HostFile::Platform {
-  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE lock = INVALID_HANDLE_VALUE;
   HANDLE temp = INVALID_HANDLE_VALUE;
   std::wstring target;
   std::wstring tempName;
@@ -60,8 +63,8 @@ struct HostFile::Platform {
       CloseHandle(temp);
       DeleteFileW(tempName.c_str());
     }
-    if (file != INVALID_HANDLE_VALUE)
-      CloseHandle(file);  // releases the lock
+    if (lock != INVALID_HANDLE_VALUE)
+      CloseHandle(lock);  // releases the lock
   }
 };
 
@@ -69,19 +72,6 @@ namespace {
 
 std::string SystemText(DWORD code) {
   return std::system_category().message(static_cast<int>(code));
-}
-
-bool SameFile(HANDLE a, const std::wstring& path) {
-  const HANDLE b = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (b == INVALID_HANDLE_VALUE)
-    return false;
-  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-  const bool same = GetFileInformationByHandle(a, &ia) && GetFileInformationByHandle(b, &ib) &&
-                    ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-                    ia.nFileIndexLow == ib.nFileIndexLow;
-  CloseHandle(b);
-  return same;
 }
 
 }  // namespace
@@ -98,37 +88,42 @@ HostFile::Failure HostFile::Open(const std::string& path, bool forChange) {
     return Failure::directory;
   if (forChange && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     return Failure::readOnly;
-  for (;;) {
-    // Others may rename a new file over this one while it is open, so deletion is shared.
-    p.file = CreateFileW(p.target.c_str(), GENERIC_READ | (forChange ? GENERIC_WRITE : 0),
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (p.file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        return Failure::missing;
-      if (error == ERROR_ACCESS_DENIED)
-        return forChange ? Failure::readOnly : Failure::denied;
+  p.lock = CreateFileW((p.target + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (p.lock == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) {
       detail_ = SystemText(error);
       return Failure::other;
     }
-    // One byte far past any content: the lock never stands in the way of reading the file.
-    OVERLAPPED at{};
-    at.OffsetHigh = 0x7FFFFFFF;
-    if (!LockFileEx(p.file, forChange ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &at)) {
+    if (forChange)
+      return Failure::readOnly;  // a folder others may not write: nobody changes the file either
+  } else {
+    OVERLAPPED whole{};
+    if (!LockFileEx(p.lock, forChange ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &whole)) {
       detail_ = SystemText(GetLastError());
       return Failure::other;
     }
-    if (SameFile(p.file, p.target))
-      break;
-    CloseHandle(p.file);  // replaced while waiting: the new file is the host now
-    p.file = INVALID_HANDLE_VALUE;
+  }
+  const HANDLE file =
+      CreateFileW(p.target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return Failure::missing;
+    if (error == ERROR_ACCESS_DENIED)
+      return Failure::denied;
+    detail_ = SystemText(error);
+    return Failure::other;
   }
   text_.clear();
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(p.file, buffer, sizeof buffer, &read, nullptr) && read != 0)
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read != 0)
     text_.append(buffer, read);
+  CloseHandle(file);
   if (!forChange)
     return Failure::none;
   p.tempName = p.target + L"." + fs::path(UniqueSuffix()).wstring() + L".tmp";
@@ -145,13 +140,22 @@ std::optional<std::string> HostFile::Replace(const std::string& text) {
   DWORD written = 0;
   const bool ok = WriteFile(p.temp, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                   written == text.size() && FlushFileBuffers(p.temp);
-  const DWORD writeError = GetLastError();
+  DWORD error = GetLastError();
   CloseHandle(p.temp);
   p.temp = INVALID_HANDLE_VALUE;
-  if (!ok || !MoveFileExW(p.tempName.c_str(), p.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const std::string why = SystemText(ok ? GetLastError() : writeError);
+  bool moved = false;
+  // A reader outside hvcfg may hold the file open for a moment; the rename waits for it, briefly.
+  for (int attempt = 0; ok && !moved && attempt < 200; ++attempt) {
+    moved = MoveFileExW(p.tempName.c_str(), p.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    error = GetLastError();
+    if (!moved && error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+      break;
+    if (!moved)
+      Sleep(10);
+  }
+  if (!moved) {
     DeleteFileW(p.tempName.c_str());
-    return why;
+    return SystemText(error);
   }
   return std::nullopt;
 }
