@@ -159,9 +159,9 @@ std::wstring adapter_text() {
 }
 
 std::wstring add_adapter(Probe& p, std::wstring_view vm) {
-  return p.call(p.service(L"Msvm_VirtualSystemManagementService"), L"AddVirtualSystemResources",
-                {{L"TargetSystem", Value::reference(p.vm(vm))},
-                 {L"ResourceSettingData", Value::string_array({adapter_text()})}});
+  return p.call(
+      p.service(L"Msvm_VirtualSystemManagementService"), L"AddVirtualSystemResources",
+      {{L"TargetSystem", Value::reference(p.vm(vm))}, {L"ResourceSettingData", Value::string_array({adapter_text()})}});
 }
 
 std::wstring remove_first_adapter(Probe& p, std::wstring_view vm) {
@@ -205,7 +205,8 @@ const wchar_t* const kVsys = L"Msvm_VirtualSystemManagementService";
 
 const Row kRows[] = {
     // v1 signatures: a Job out-parameter only where the reference gives one.
-    {"CreateSwitch signature", L"in: Name FriendlyName NumLearnableAddresses ScopeOfResidence; out: CreatedVirtualSwitch",
+    {"CreateSwitch signature",
+     L"in: Name FriendlyName NumLearnableAddresses ScopeOfResidence; out: CreatedVirtualSwitch",
      SWITCH_PAGE("CreateSwitch"), sig(kVsms, L"CreateSwitch")},
     {"DeleteSwitch signature", L"in: VirtualSwitch; out:", SWITCH_PAGE("DeleteSwitch"), sig(kVsms, L"DeleteSwitch")},
     {"CreateSwitchPort signature", L"in: VirtualSwitch Name FriendlyName ScopeOfResidence; out: CreatedSwitchPort",
@@ -237,7 +238,9 @@ const Row kRows[] = {
 
     // Methods without a Job finish or fail.
     {"CreateSwitch finishes at once", L"ReturnValue=0 CreatedVirtualSwitch", SWITCH_PAGE("CreateSwitch"),
-     [](Probe& p) { return p.call(p.service(kVsms), L"CreateSwitch", {{L"Name", Value::string(L"S")}}); }},
+     [](Probe& p) {
+       return p.call(p.service(kVsms), L"CreateSwitch", {{L"Name", Value::string(L"S")}});
+     }},
     {"CreateSwitchPort finishes at once", L"ReturnValue=0 CreatedSwitchPort", SWITCH_PAGE("CreateSwitchPort"),
      [](Probe& p) {
        return p.call(p.service(kVsms), L"CreateSwitchPort",
@@ -283,8 +286,7 @@ const Row kRows[] = {
      [](Probe& p) { return p.state_change(kTest, 32768); }},
 
     // Jobs: each JobState the reference lists, polled by GetObject.
-    {"a job runs (4), then completes (7)", L"4 4 7", kConcreteJob,
-     polled_start()},
+    {"a job runs (4), then completes (7)", L"4 4 7", kConcreteJob, polled_start()},
     {"a job that starts (3) first", L"3 3 7", kConcreteJob,
      [](Probe& p) {
        CompletionMode m;
@@ -314,8 +316,7 @@ const Row kRows[] = {
        p.state_change(kSql, 2);
        return p.poll_job(1);
      }},
-    {"a job can stay new (2), suspended (5), shutting down (6) or in service (11)", L"2 2 5 5 6 6 11 11",
-     kConcreteJob,
+    {"a job can stay new (2), suspended (5), shutting down (6) or in service (11)", L"2 2 5 5 6 6 11 11", kConcreteJob,
      [](Probe& p) {
        std::wstring seen;
        for (std::uint16_t state : {2, 5, 6, 11}) {

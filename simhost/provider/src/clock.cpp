@@ -41,18 +41,17 @@ bool running(const Activity& a) {
 }  // namespace
 
 InstanceId HostState::create_job(std::wstring_view method, std::uint16_t state, const CompletionMode& mode) {
-  return create(L"Msvm_ConcreteJob",
-                {{L"InstanceID", Value::string(new_guid())},
-                 {L"Caption", Value::string(std::wstring(method))},
-                 {L"ElementName", Value::string(std::wstring(method))},
-                 {L"Description", Value::string(L"Running " + std::wstring(method))},
-                 {L"JobState", Value::uint16(state)},
-                 {L"JobStatus", Value::string(state == 2 ? L"Job is new" : L"Job is running")},
-                 {L"PercentComplete", Value::uint16(0)},
-                 {L"ErrorCode", Value::uint16(0)},
-                 {L"Cancellable", Value::boolean(false)},
-                 {L"DeleteOnCompletion", Value::boolean(false)},
-                 {L"TimeBeforeRemoval", Value::datetime(interval(mode.time_before_removal))}});
+  return create(L"Msvm_ConcreteJob", {{L"InstanceID", Value::string(new_guid())},
+                                      {L"Caption", Value::string(std::wstring(method))},
+                                      {L"ElementName", Value::string(std::wstring(method))},
+                                      {L"Description", Value::string(L"Running " + std::wstring(method))},
+                                      {L"JobState", Value::uint16(state)},
+                                      {L"JobStatus", Value::string(state == 2 ? L"Job is new" : L"Job is running")},
+                                      {L"PercentComplete", Value::uint16(0)},
+                                      {L"ErrorCode", Value::uint16(0)},
+                                      {L"Cancellable", Value::boolean(false)},
+                                      {L"DeleteOnCompletion", Value::boolean(false)},
+                                      {L"TimeBeforeRemoval", Value::datetime(interval(mode.time_before_removal))}});
 }
 
 void HostState::begin(Activity activity) {
@@ -70,14 +69,14 @@ void HostState::begin(Activity activity) {
   activities.emplace(serial, std::move(activity));
 }
 
-bool HostState::observe(const std::vector<InstanceId>& ids) {
+bool HostState::observe(std::span<const InstanceId> ids) {
   if (watched.empty()) {
     return false;
   }
   std::vector<std::uint64_t> due;  // each activity once, however many of its objects were seen
   for (auto id : ids) {
-    if (const auto it = watched.find(id); it != watched.end() &&
-                                          std::find(due.begin(), due.end(), it->second) == due.end()) {
+    if (const auto it = watched.find(id);
+        it != watched.end() && std::find(due.begin(), due.end(), it->second) == due.end()) {
       due.push_back(it->second);
     }
   }

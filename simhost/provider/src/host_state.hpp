@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -134,7 +135,7 @@ class HostState {
   // transition shown now. `observe` moves the activities of these objects one tick each and tells
   // whether anything changed; with nothing running it costs one test.
   void begin(Activity activity);
-  bool observe(const std::vector<cim::InstanceId>& ids);
+  bool observe(std::span<const cim::InstanceId> ids);
   cim::InstanceId create_job(std::wstring_view method, std::uint16_t state, const CompletionMode& mode);
 
   // Methods (methods.cpp): checks and the effect to run.

@@ -93,7 +93,7 @@ wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {
 }
 
 bool SimulatedHost::observe(cim::InstanceId id) {
-  state_->observe({id});
+  state_->observe({&id, 1});
   return state_->repo.get(id) != nullptr;
 }
 
