@@ -19,6 +19,7 @@ constexpr char kInternal[] = "2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852";
 constexpr char kBuildAgent[] = "7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // running, one adapter on External
 constexpr char kBuildMac[] = "00155D010A03";
 constexpr char kBuildPort[] = "C81E2B7D-54A9-4F3C-B6E0-9A7D1F3E5C22";
+constexpr char kSql[] = "B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";  // off, two adapters
 
 std::wstring Wide(const std::string& text) {
   return std::wstring(text.begin(), text.end());
@@ -44,6 +45,40 @@ class Adapters : public HostTest {
   }
   bool PortExists(const std::wstring& name) {
     return !Find(L"SELECT * FROM Msvm_SwitchPort WHERE Name='" + name + L"'").empty();
+  }
+  // CreateNetworkAdapter for the machine named `vm`, whose adapters `adapters` selects, on an open
+  // connection; the result is 0 when it handed back the new adapter's settings.
+  Outcome CreateAdapter(const std::wstring& vm, const std::wstring& adapters, int kind, bool& closedEarly) {
+    std::string settingsPath =
+        Path(L"ASSOCIATORS OF {" + Wide(Path(adapters)) + L"} WHERE ResultClass=Msvm_VirtualSystemSettingData");
+    return OnOpenConnection(
+        [&] {
+          hvc::VariantHolder vmPath;
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + vm + L"'").Get(), L"__PATH",
+                           vmPath);
+          hvc::ComPtr<IWbemClassObject> added(
+              Access::Call(config_, Access::CreateNetworkAdapter, vmPath.Get(), settingsPath.data(), kind));
+          if (added) {
+            EXPECT_EQ(hvc::GetUint16(added.Get(), L"ResourceType"), 10);
+          }
+          return added ? 0 : 1;
+        },
+        closedEarly);
+  }
+  // RemoveVNicFromVM of the adapter with that address from the machine, on an open connection.
+  Outcome RemoveVNic(const std::wstring& address, const char* vm, bool& closedEarly) {
+    return OnOpenConnection(
+        [&] {
+          hvc::VariantHolder adapterPath, vmPath;
+          hvc::GetProperty(
+              Object(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='" + address + L"'").Get(),
+              L"__PATH", adapterPath);
+          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Wide(vm) + L"'").Get(), L"__PATH",
+                           vmPath);
+          char name[] = "nic";
+          return Access::Call(config_, Access::RemoveVNicFromVM, nullptr, adapterPath.Get(), vmPath.Get(), name);
+        },
+        closedEarly);
   }
   // Runs `work` on a connection held open around it; `closedEarly` tells whether the work closed it.
   Outcome OnOpenConnection(const std::function<int()>& work, bool& closedEarly) {
@@ -135,7 +170,7 @@ TEST_F(Adapters, RemovingDeletesTheActualPortWhicheverSwitchIsNamed) {
 CompletionMode OneJobPass() {
   CompletionMode mode;
   mode.kind = Completion::job;
-  mode.passes = 1;
+  mode.ticks = 1;
   return mode;
 }
 
@@ -390,7 +425,8 @@ TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
 }
 
 // Removal of an adapter: immediate or through a job, and each way it fails.
-TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
+// RemoveVNicFromVM on SQL01, which is off: a host without hot-remove takes the adapter only then.
+TEST_F(Adapters, RemovingAnAdapterFromItsMachineWhileItIsOff) {
   const struct {
     std::vector<FaultRule> rules;
     bool job;
@@ -435,26 +471,40 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
     if (c.job)
       host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
     bool closedEarly = false;
-    const Outcome outcome = OnOpenConnection(
-        [&] {
-          hvc::VariantHolder adapterPath, vmPath;
-          hvc::GetProperty(
-              Object(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").Get(),
-              L"__PATH", adapterPath);
-          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Wide(kBuildAgent) + L"'").Get(),
-                           L"__PATH", vmPath);
-          char name[] = "nic";
-          return Access::Call(config_, Access::RemoveVNicFromVM, nullptr, adapterPath.Get(), vmPath.Get(), name);
-        },
-        closedEarly);
+    const Outcome outcome = RemoveVNic(L"00155D010A04", kSql, closedEarly);
     SCOPED_TRACE(outcome.out);
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.log, c.log);
     EXPECT_NE(outcome.out.find(c.out), std::string::npos);
     EXPECT_EQ(closedEarly, c.closedEarly);
-    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").empty(),
+    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A04'").empty(),
               c.result == 0);
   }
+}
+
+// v1 has no hot-remove: the provider refuses to take an adapter from a running machine, which the
+// worker reports as any refusal, closing the connection.
+TEST_F(Adapters, RemovingAnAdapterFromARunningMachineIsRefusedWithoutHotRemove) {
+  bool closedEarly = false;
+  const Outcome outcome = RemoveVNic(L"00155D010A03", kBuildAgent, closedEarly);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Return value of RemoveVirtualSystemServices method -32761",
+                                                   "Adding resources failed for nic"}));
+  EXPECT_TRUE(closedEarly);
+  EXPECT_FALSE(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").empty());
+}
+
+// No hot-add either: a new adapter for WEB01, which runs, is refused.
+TEST_F(Adapters, AddingAnAdapterToARunningMachineIsRefusedWithoutHotAdd) {
+  const std::wstring web = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";
+  const std::wstring adaptersOfWeb =
+      L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + web + L"%'";
+  bool closedEarly = false;
+  const Outcome outcome = CreateAdapter(web, adaptersOfWeb, 1, closedEarly);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"Adding resources failed"});
+  EXPECT_TRUE(closedEarly);
+  EXPECT_EQ(Find(adaptersOfWeb).size(), 2u);
 }
 
 // A new adapter for SQL01 from the pool's default settings.
@@ -488,22 +538,8 @@ TEST_F(Adapters, CreatingAnAdapter) {
       host().add_fault(rule);
     if (c.job)
       host().set_completion(L"AddVirtualSystemResources", OneJobPass());
-    std::string settingsPath =
-        Path(L"ASSOCIATORS OF {" + Wide(Path(adaptersOfSql)) + L"} WHERE ResultClass=Msvm_VirtualSystemSettingData");
     bool closedEarly = false;
-    const Outcome outcome = OnOpenConnection(
-        [&] {
-          hvc::VariantHolder vmPath;
-          hvc::GetProperty(Object(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + sql + L"'").Get(), L"__PATH",
-                           vmPath);
-          hvc::ComPtr<IWbemClassObject> added(
-              Access::Call(config_, Access::CreateNetworkAdapter, vmPath.Get(), settingsPath.data(), c.kind));
-          if (added) {
-            EXPECT_EQ(hvc::GetUint16(added.Get(), L"ResourceType"), 10);
-          }
-          return added ? 0 : 1;
-        },
-        closedEarly);
+    const Outcome outcome = CreateAdapter(sql, adaptersOfSql, c.kind, closedEarly);
     SCOPED_TRACE(outcome.out);
     EXPECT_EQ(outcome.result == 0, c.returned);
     EXPECT_EQ(outcome.log, c.log);

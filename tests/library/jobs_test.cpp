@@ -67,7 +67,7 @@ TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
   auto job = [](std::uint32_t passes, std::uint16_t end, std::uint16_t error) {
     CompletionMode mode;
     mode.kind = Completion::job;
-    mode.passes = passes;
+    mode.ticks = passes;
     mode.end_state = end;
     mode.error_code = error;
     mode.error_description = L"The guest did not answer";
@@ -108,7 +108,7 @@ TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
 TEST_F(Jobs, TheLinesOfOnePass) {
   CompletionMode mode;
   mode.kind = Completion::job;
-  mode.passes = 0;
+  mode.ticks = 0;
   host().set_completion(L"RequestStateChange", mode);
   const Outcome outcome = Wait(1);
   const std::regex expected(
@@ -154,7 +154,7 @@ TEST_F(Jobs, AJobThatNeverStartsOrIsNotListedEndsTheWaitAtOnce) {
 TEST_F(Jobs, AJobThatLeavesTheListWhileRunningEndsTheWait) {
   CompletionMode mode;
   mode.kind = Completion::job;
-  mode.passes = 5;
+  mode.ticks = 5;
   host().set_completion(L"RequestStateChange", mode);
   // The first pass sees the job; from the second on the list hands out nothing.
   FaultRule gone;

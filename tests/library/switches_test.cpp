@@ -96,6 +96,17 @@ class Switches : public HostTest {
     rule.return_value = fault.returnValue;
     host().add_fault(rule);
   }
+  // An internal switch "Lab" made while CreateSwitch returns `value`, having made the switch or not.
+  Outcome CreateWhenCreateSwitchReturns(std::uint32_t value, bool made) {
+    FaultRule rule;
+    rule.call = Call::exec_method;
+    rule.match = L"CreateSwitch";
+    rule.return_value = value;
+    rule.applied = made;
+    host().add_fault(rule);
+    char name[] = "Lab";
+    return Run([&] { return config_.CreateVSwitch(kFreeNic, name, 2); });
+  }
   // Runs `call` with the thread's last error set to 5; `closed` tells whether the connection was
   // closed when it returned. A worker gets a connection opened for it, and closed after it when
   // the worker left it open.
@@ -170,17 +181,22 @@ TEST_F(Switches, OtherTypesMakeAnUnboundSwitchWithANewNameEachTime) {
 
 // What decides is whether the new switch can be found, not what CreateSwitch reported.
 TEST_F(Switches, ACreateSwitchRefusalThatStillMadeTheSwitchIsNoFailure) {
-  FaultRule rule;
-  rule.call = Call::exec_method;
-  rule.match = L"CreateSwitch";
-  rule.return_value = 32768;
-  rule.applied = true;
-  host().add_fault(rule);
-  char name[] = "Lab";
-  const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, 2); });
+  const Outcome outcome = CreateWhenCreateSwitchReturns(32768, true);
   EXPECT_EQ(outcome.result, 0);
   EXPECT_TRUE(outcome.log.empty());
   EXPECT_EQ(Effect(), "switches=1 internal=1 ports=1 uplink=Msvm_InternalEthernetPort");
+}
+
+// v1's CreateSwitch has no Job: a "job started" (4096) from it comes with no job to follow, so the
+// switch is there at once or not at all, and the query for it alone decides.
+TEST_F(Switches, ACreateSwitchReportingJobStartedHasNoJobAndTheSwitchQueryDecides) {
+  for (const bool made : {true, false}) {
+    Install(simhost::provider::default_host_spec());
+    const Outcome outcome = CreateWhenCreateSwitchReturns(4096, made);
+    EXPECT_EQ(outcome.result, made ? 0 : 1);
+    EXPECT_EQ(outcome.log, made ? std::vector<std::string>{} : std::vector<std::string>{"CreateSwitch Method Failed"});
+    EXPECT_TRUE(Find(L"SELECT * FROM Msvm_ConcreteJob").empty());
+  }
 }
 
 // Each failure of the creation: its lines, its result 1, whether the connection was closed, and

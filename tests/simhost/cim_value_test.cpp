@@ -137,7 +137,7 @@ TEST(SchemaTest, MethodSignatures) {
   EXPECT_EQ(connect->in[1].name, L"LANEndpoint");
   EXPECT_EQ(connect->in[1].type.type, CimType::Reference);
   EXPECT_EQ(connect->out.front().name, L"ActiveConnection");
-  EXPECT_EQ(connect->out.back().name, L"Job");
+  EXPECT_EQ(connect->out.size(), 1u);  // v1 gives ConnectSwitchPort no Job
 
   const MethodDecl* add = s.find(L"Msvm_VirtualSystemManagementService")->method(L"AddVirtualSystemResources");
   ASSERT_NE(add, nullptr);

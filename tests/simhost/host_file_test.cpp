@@ -102,8 +102,16 @@ TEST(HostFile, InvalidFilesAreRefusedNamingTheField) {
        "externalPorts[0].deviceId: expected a GUID in braces"},
       {R"({"behaviour": {"completion": {"CreateSwich": {"mode": "immediate"}}}})",
        "behaviour.completion.CreateSwich: unknown method"},
-      {R"({"behaviour": {"completion": {"DeleteSwitch": {"mode": "job", "result": "done"}}}})",
-       "behaviour.completion.DeleteSwitch.result"},
+      {R"({"behaviour": {"completion": {"RequestStateChange": {"mode": "job", "result": "done"}}}})",
+       "behaviour.completion.RequestStateChange.result"},
+      {R"({"behaviour": {"completion": {"RequestStateChange": {"mode": "job", "runningState": "completed"}}}})",
+       "behaviour.completion.RequestStateChange.runningState"},
+      {R"({"behaviour": {"completion": {"RequestStateChange": {"mode": "job", "ticks": 2, "milliseconds": 5}}}})",
+       "behaviour.completion.RequestStateChange.milliseconds: give either ticks or milliseconds"},
+      {R"({"behaviour": {"completion": {"DeleteSwitch": {"mode": "job"}}}})",
+       "behaviour.completion.DeleteSwitch.mode: the method has no Job out-parameter"},
+      {R"({"behaviour": {"completion": {"InitiateShutdown": {"mode": "job"}}}})",
+       "behaviour.completion.InitiateShutdown.mode: the method has no Job out-parameter"},
       {R"({"behaviour": {"faults": [{"call": "ExecQuery", "returnValue": 32768}]}})",
        "behaviour.faults[0].returnValue"},
       {R"({"behaviour": {"faults": [{"call": "Fetch", "hresult": "0x80041017"}]}})",
@@ -122,15 +130,24 @@ TEST(HostFile, InvalidFilesAreRefusedNamingTheField) {
 
 TEST(HostFile, BehaviourRoundTrips) {
   auto spec = parse_host_json(R"({"behaviour": {
-      "completion": {"deleteswitch": {"mode": "job", "passes": 3, "result": "exception", "errorCode": 32775},
-                     "CreateSwitch": {"mode": "refuse", "returnValue": 32769}},
+      "completion": {"removevirtualsystemresources": {"mode": "job", "ticks": 3, "result": "exception",
+                                                      "errorCode": 32775, "timeBeforeRemoval": 10},
+                     "CreateSwitch": {"mode": "refuse", "returnValue": 32769},
+                     "RequestStateChange": {"mode": "job", "milliseconds": 250, "runningState": "starting",
+                                            "result": "suspended"},
+                     "InitiateShutdown": {"mode": "immediate", "ticks": 5}},
       "faults": [{"call": "ExecQuery", "match": "Msvm_VirtualSwitch", "hresult": "0x80041017", "times": "always"},
                  {"call": "ExecMethod", "match": "CreateSwitchPort", "returnValue": 4096, "times": 2, "after": 1}],
       "capabilitiesOrder": "defaultLast"}})");
   ASSERT_TRUE(spec.has_value()) << spec.error();
-  ASSERT_EQ(spec->behaviour.completion.size(), 2u);
-  EXPECT_EQ(spec->behaviour.completion[0].first, L"DeleteSwitch");  // the schema's spelling
+  ASSERT_EQ(spec->behaviour.completion.size(), 4u);
+  EXPECT_EQ(spec->behaviour.completion[0].first, L"RemoveVirtualSystemResources");  // the schema's spelling
   EXPECT_EQ(spec->behaviour.completion[0].second.end_state, 10);
+  EXPECT_EQ(spec->behaviour.completion[0].second.time_before_removal, 10u);
+  EXPECT_EQ(spec->behaviour.completion[2].second.milliseconds, 250u);
+  EXPECT_EQ(spec->behaviour.completion[2].second.running_state, 3);
+  EXPECT_EQ(spec->behaviour.completion[2].second.end_state, 5);
+  EXPECT_EQ(spec->behaviour.completion[3].second.ticks, 5u);
   EXPECT_EQ(spec->behaviour.faults[0].hresult, static_cast<std::int32_t>(0x80041017u));
   EXPECT_FALSE(spec->behaviour.faults[0].times.has_value());
   EXPECT_EQ(spec->behaviour.faults[1].after, 1u);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 namespace simhost::provider {
@@ -228,60 +229,65 @@ TEST_F(ProviderTest, RequestStateChangeTransitions) {
   EXPECT_EQ(count(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kSql) + L"'"), 1u);
 }
 
-TEST_F(ProviderTest, StateChangeRunsAsJobByDefault) {
-  const auto r = host->invoke(vm(kWeb), L"RequestStateChange", {{L"RequestedState", Value::uint16(3)}});
+TEST_F(ProviderTest, OnlyWhatIsObservedMovesOn) {
+  const auto r = host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}});
   ASSERT_EQ(rv(r), 4096u);
-  const std::wstring jobs = L"SELECT * FROM CIM_ConcreteJob";
-  EXPECT_EQ(job_state(r), 4);
-  for (int pass = 0; pass < 2; ++pass) {
-    q(jobs);
-    EXPECT_EQ(job_state(r), 4);
-    EXPECT_EQ(state(kWeb), 2u);  // nothing happens before the job completes
+  const auto job = *host->repository().find(*out(r, L"Job").as_string());
+  for (int i = 0; i < 5; ++i) {
+    q(L"SELECT * FROM Msvm_VirtualSwitch");
+    q(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + std::wstring(kWeb) + L"'");
   }
-  q(jobs);
-  EXPECT_EQ(job_state(r), 7);
-  EXPECT_EQ(state(kWeb), 3u);
-  q(L"SELECT * FROM Msvm_VirtualSwitch");  // other queries do not move jobs
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_ConcreteJob WHERE JobState=7"), 1u);
+  EXPECT_EQ(num(job, L"JobState"), 4u);
+  // A query reports what it saw after the tick: the VM has left the state the WHERE asked for.
+  const auto sql = *host->repository().find(vm(kSql));
+  EXPECT_EQ(count(L"SELECT * FROM Msvm_ComputerSystem WHERE EnabledState=32770"), 1u);
+  EXPECT_EQ(count(L"SELECT * FROM Msvm_ComputerSystem WHERE EnabledState=32770"), 0u);
+  EXPECT_EQ(num(sql, L"EnabledState"), 2u);
+  EXPECT_EQ(num(job, L"JobState"), 7u);
+  // One query that sees the job and the VM moves their change once.
+  host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(3)}});
+  q(L"SELECT * FROM CIM_ManagedElement");
+  EXPECT_EQ(num(sql, L"EnabledState"), 32774u);
+}
 
-  // InitiateShutdown: the guest goes off once its job completes.
-  const auto sc = one(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kPrint) + L"'");
-  EXPECT_EQ(rv(host->invoke(sc, L"InitiateShutDown",
-                            {{L"Force", Value::boolean(true)}, {L"Reason", Value::string(L"test")}})),
-            32775u);  // paused
-  host = SimulatedHost::make_default();
-  const auto web_sc = one(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kWeb) + L"'");
-  const auto shutdown = host->invoke(web_sc, L"InitiateShutDown",
-                                     {{L"Force", Value::boolean(false)}, {L"Reason", Value::string(L"test")}});
-  ASSERT_EQ(rv(shutdown), 4096u);
-  for (int pass = 0; pass < 3; ++pass) {
-    EXPECT_EQ(state(kWeb), 2u);
-    q(L"SELECT * FROM Msvm_ConcreteJob WHERE JobState=4");
+TEST_F(ProviderTest, WallClockDurations) {
+  CompletionMode slow;
+  slow.kind = Completion::job;
+  slow.milliseconds = 3600000;
+  host->set_completion(L"RequestStateChange", slow);
+  const auto r = host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}});
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(state(kSql), 32770u);
   }
-  EXPECT_EQ(job_state(shutdown), 7);
+  CompletionMode quick;
+  quick.milliseconds = 1;
+  host->set_completion(L"InitiateShutdown", quick);
+  const auto sc = one(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kWeb) + L"'");
+  EXPECT_EQ(rv(host->invoke(sc, L"InitiateShutdown", {})), 0u);
+  while (state(kWeb) == 32774u) {
+  }
   EXPECT_EQ(state(kWeb), 3u);
-  EXPECT_FALSE(host->repository().find(web_sc));
+  EXPECT_EQ(job_state(r), 4);
 }
 
 TEST_F(ProviderTest, FailingJobsLeaveTheModelAlone) {
-  for (std::uint16_t end : {8, 10}) {
+  for (std::uint16_t end : {8, 9, 10}) {
     host = SimulatedHost::make_default();
     CompletionMode mode;
     mode.kind = Completion::job;
-    mode.passes = 0;
+    mode.ticks = 0;
     mode.end_state = end;
     mode.error_code = 32770;
     mode.error_description = L"Broken on purpose";
-    host->set_completion(L"createSwitch", mode);
-    const auto r = host->invoke(service(L"Msvm_VirtualSwitchManagementService"), L"CreateSwitch",
-                                {{L"Name", Value::string(L"X")}});
-    ASSERT_EQ(rv(r), 4096u);
+    host->set_completion(L"requestStateChange", mode);
+    ASSERT_EQ(rv(host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}})), 4096u);
     const auto job = q(L"SELECT * FROM Msvm_ConcreteJob");
     ASSERT_EQ(job.size(), 1u);
     EXPECT_EQ(num(job[0], L"JobState"), end);
     EXPECT_EQ(num(job[0], L"ErrorCode"), 32770u);
     EXPECT_EQ(str(job[0], L"ErrorDescription"), L"Broken on purpose");
-    EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='X'"), 0u);
+    EXPECT_EQ(state(kSql), 3u);
+    EXPECT_EQ(count(L"SELECT * FROM Msvm_SyntheticEthernetPort WHERE SystemName='" + std::wstring(kSql) + L"'"), 0u);
   }
   CompletionMode refuse;
   refuse.kind = Completion::refused;
@@ -292,6 +298,11 @@ TEST_F(ProviderTest, FailingJobsLeaveTheModelAlone) {
                             {{L"VirtualSwitch", Value::reference(sw)}})),
             32769u);
   EXPECT_TRUE(host->repository().find(sw));
+  // A method without a Job out-parameter cannot be made to run as a job.
+  CompletionMode job;
+  job.kind = Completion::job;
+  EXPECT_THROW(host->set_completion(L"CreateSwitch", job), std::invalid_argument);
+  EXPECT_THROW(host->set_completion(L"InitiateShutdown", job), std::invalid_argument);
 }
 
 TEST_F(ProviderTest, CallValidation) {
@@ -354,10 +365,16 @@ TEST_F(ProviderTest, FaultRules) {
   host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0, std::nullopt, false});
   auto r = host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}});
   ASSERT_EQ(rv(r), 4096u);
+  EXPECT_TRUE(out(r, L"Job").is_null());  // no Job to return it in
+  EXPECT_EQ(count(L"SELECT * FROM Msvm_ConcreteJob"), 0u);
+  host->add_fault({Call::exec_method, L"RequestStateChange", std::nullopt, 4096, 1, 0, std::nullopt, false});
+  const auto never = host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}});
+  ASSERT_EQ(rv(never), 4096u);
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(job_state(r), 2);  // a job that never starts
+    EXPECT_EQ(job_state(never), 2);  // a job that never starts
     q(L"SELECT * FROM Msvm_ConcreteJob");
   }
+  EXPECT_EQ(state(kSql), 3u);
   EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 32769u);
   EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='F'"), 0u);
   EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 0u);
@@ -427,9 +444,10 @@ TEST_F(ProviderTest, VirtualSystemResources) {
   EXPECT_EQ(count(L"ASSOCIATORS OF {" + ep + L"} WHERE AssocClass=Msvm_ActiveConnection"), 1u);
   (void)free_port;
 
-  // Add to a running VM: new settings, a dynamic MAC, devices plugged into the named port.
+  // Add to an off VM: new settings with a dynamic MAC; a running VM refuses both add and remove.
+  const auto sql = vm(kSql);
   r = host->invoke(vsms, L"AddVirtualSystemResources",
-                   {{L"TargetSystem", Value::reference(web)},
+                   {{L"TargetSystem", Value::reference(sql)},
                     {L"ResourceSettingData", Value::string_array({adapter_xml(L"", L"")})}});
   ASSERT_EQ(rv(r), 0u);
   const auto added = out(r, L"NewResources");
@@ -438,17 +456,18 @@ TEST_F(ProviderTest, VirtualSystemResources) {
   ASSERT_TRUE(id);
   EXPECT_EQ(str(*id, L"Address").substr(0, 6), L"00155D");
   EXPECT_EQ(prop(*id, L"VirtualSystemIdentifiers"), Value::string_array({L"{0D1C2B3A-0000-4000-8000-000000000001}"}));
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_SyntheticEthernetPort WHERE SystemName='" + std::wstring(kWeb) + L"'"), 3u);
-
-  EXPECT_EQ(rv(host->invoke(vsms, L"RemoveVirtualSystemResources",
-                            {{L"TargetSystem", Value::reference(vm(kSql))},
-                             {L"ResourceSettingData", Value::array(cim::CimType::Reference, {path(*id)})}})),
-            32773u);
+  EXPECT_EQ(rv(host->invoke(vsms, L"AddVirtualSystemResources",
+                            {{L"TargetSystem", Value::reference(web)},
+                             {L"ResourceSettingData", Value::string_array({adapter_xml(L"", L"")})}})),
+            32775u);
   EXPECT_EQ(rv(host->invoke(vsms, L"RemoveVirtualSystemResources",
                             {{L"TargetSystem", Value::reference(web)},
+                             {L"ResourceSettingData", Value::array(cim::CimType::Reference, {path(settings[0])})}})),
+            32775u);
+  EXPECT_EQ(rv(host->invoke(vsms, L"RemoveVirtualSystemResources",
+                            {{L"TargetSystem", Value::reference(sql)},
                              {L"ResourceSettingData", Value::array(cim::CimType::Reference, {path(*id)})}})),
             0u);
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_SyntheticEthernetPort WHERE SystemName='" + std::wstring(kWeb) + L"'"), 2u);
   EXPECT_FALSE(host->repository().find(std::get<std::wstring>(added.items()[0])));
 }
 

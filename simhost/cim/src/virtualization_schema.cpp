@@ -32,7 +32,7 @@ ParameterDecl ref(std::wstring name, std::wstring cls) {
 ParameterDecl ref_array(std::wstring name, std::wstring cls) {
   return {std::move(name), {T::Reference, true, std::move(cls)}, {}};
 }
-// Every method may be configured to run as a job, so each one reports its job in `Job`.
+// Only the methods whose v1 signature has it report a started job in `Job`.
 ParameterDecl job() {
   return ref(L"Job", L"CIM_ConcreteJob");
 }
@@ -42,7 +42,6 @@ Qualifier q(std::wstring name) {
 }
 
 MethodDecl method(std::wstring name, std::vector<ParameterDecl> ins, std::vector<ParameterDecl> outs) {
-  outs.push_back(job());
   return {std::move(name), std::move(ins), std::move(outs)};
 }
 
@@ -59,12 +58,13 @@ void add_core(Schema& s) {
          {},
          {q(L"Abstract")}});
   s.add({L"CIM_LogicalElement", L"CIM_ManagedSystemElement", {}, {}, {q(L"Abstract")}});
-  s.add({L"CIM_EnabledLogicalElement",
-         L"CIM_LogicalElement",
-         {p(L"EnabledState", T::UInt16), p(L"OtherEnabledState", T::String), p(L"RequestedState", T::UInt16),
-          p(L"EnabledDefault", T::UInt16), p(L"TimeOfLastStateChange", T::DateTime)},
-         {method(L"RequestStateChange", {in(L"RequestedState", T::UInt16), in(L"TimeoutPeriod", T::DateTime)}, {})},
-         {q(L"Abstract")}});
+  s.add(
+      {L"CIM_EnabledLogicalElement",
+       L"CIM_LogicalElement",
+       {p(L"EnabledState", T::UInt16), p(L"OtherEnabledState", T::String), p(L"RequestedState", T::UInt16),
+        p(L"EnabledDefault", T::UInt16), p(L"TimeOfLastStateChange", T::DateTime)},
+       {method(L"RequestStateChange", {in(L"RequestedState", T::UInt16), in(L"TimeoutPeriod", T::DateTime)}, {job()})},
+       {q(L"Abstract")}});
 
   s.add({L"CIM_System",
          L"CIM_EnabledLogicalElement",
@@ -222,12 +222,15 @@ void add_associations(Schema& s) {
          L"CIM_SAPSAPDependency",
          {p(L"TrafficType", T::UInt16), p(L"OtherTrafficDescription", T::String), p(L"IsUnidirectional", T::Boolean)}});
   s.add({L"CIM_VirtualSystemSettingDataComponent", L"CIM_Component"});
+  s.add({L"CIM_SystemComponent", L"CIM_Component", {}, {}, abstract_assoc});
+  s.add({L"CIM_SystemDevice", L"CIM_SystemComponent", {}, {}, abstract_assoc});
   s.add({L"CIM_SettingsDefineCapabilities",
          L"CIM_Component",
          {p(L"PropertyPolicy", T::UInt16), p(L"ValueRole", T::UInt16), p(L"ValueRange", T::UInt16)}});
 
   s.add({L"Msvm_VirtualSystemSettingDataComponent", L"CIM_VirtualSystemSettingDataComponent"});
   s.add({L"Msvm_SettingsDefineState", L"CIM_SettingsDefineState"});
+  s.add({L"Msvm_SystemDevice", L"CIM_SystemDevice"});
   s.add({L"Msvm_DeviceSAPImplementation", L"CIM_DeviceSAPImplementation"});
   s.add({L"Msvm_GlobalEthernetPortSAPImplementation", L"CIM_DeviceSAPImplementation"});
   s.add({L"Msvm_HostedAccessPoint", L"CIM_HostedAccessPoint"});
@@ -304,14 +307,15 @@ void add_msvm(Schema& s) {
          {},
          {
              method(L"ModifyVirtualSystemResources",
-                    {ref(L"ComputerSystem", L"CIM_ComputerSystem"), in_array(L"ResourceSettingData", T::String)}, {}),
+                    {ref(L"ComputerSystem", L"CIM_ComputerSystem"), in_array(L"ResourceSettingData", T::String)},
+                    {job()}),
              method(L"AddVirtualSystemResources",
                     {ref(L"TargetSystem", L"CIM_ComputerSystem"), in_array(L"ResourceSettingData", T::String)},
-                    {ref_array(L"NewResources", L"CIM_ResourceAllocationSettingData")}),
+                    {ref_array(L"NewResources", L"CIM_ResourceAllocationSettingData"), job()}),
              method(L"RemoveVirtualSystemResources",
                     {ref(L"TargetSystem", L"CIM_ComputerSystem"),
                      ref_array(L"ResourceSettingData", L"CIM_ResourceAllocationSettingData")},
-                    {}),
+                    {job()}),
          }});
 
   s.add({L"Msvm_ResourcePool", L"CIM_ResourcePool"});

@@ -142,7 +142,8 @@ class Services final : public ComObject<IWbemServices> {
       return finish(WBEM_S_NO_ERROR);
     }
     const auto id = repo.find(*parsed);
-    if (!id)
+    // Looking at a job or a VM moves what it is doing on, as a query of it would.
+    if (!id || !host_->observe(*id))
       return finish(wbem(WBEM_E_NOT_FOUND));
     *ppObject = make_instance_object(host_, *id);
     return finish(WBEM_S_NO_ERROR);

@@ -165,16 +165,73 @@ const std::array<std::pair<Call, std::wstring_view>, 11> kCalls{{
     {Call::get_text, L"GetText"},
 }};
 
-// The schema's spelling of a method name, if any class has it.
-std::optional<std::wstring> known_method(std::wstring_view name) {
+// A method of that name in any class of the schema.
+const cim::MethodDecl* find_method(std::wstring_view name) {
   for (const auto& cls : cim::virtualization_schema().classes()) {
     for (const auto& m : cls->methods()) {
       if (cim::iequals(m.name, name)) {
-        return m.name;
+        return &m;
       }
     }
   }
-  return std::nullopt;
+  return nullptr;
+}
+
+// The schema's spelling of a method name, if any class has it.
+std::optional<std::wstring> known_method(std::wstring_view name) {
+  const auto* m = find_method(name);
+  return m ? std::optional<std::wstring>(m->name) : std::nullopt;
+}
+
+// JobState values as host files name them (CIM_ConcreteJob).
+const std::array<std::pair<std::uint16_t, std::wstring_view>, 10> kJobStates{{
+    {2, L"new"},
+    {3, L"starting"},
+    {4, L"running"},
+    {5, L"suspended"},
+    {6, L"shuttingDown"},
+    {7, L"completed"},
+    {8, L"terminated"},
+    {9, L"killed"},
+    {10, L"exception"},
+    {11, L"service"},
+}};
+
+bool ends_job(std::uint16_t state) {
+  return state >= 7 && state <= 10;
+}
+
+std::wstring_view job_state_name(std::uint16_t state) {
+  for (const auto& [n, name] : kJobStates) {
+    if (n == state) {
+      return name;
+    }
+  }
+  return L"";
+}
+
+std::uint16_t read_job_state(const Fields& f, std::string_view key, std::uint16_t fallback, bool may_end) {
+  const auto name = f.text(key, std::wstring(job_state_name(fallback)));
+  for (const auto& [n, known] : kJobStates) {
+    if (known == name && (may_end || !ends_job(n))) {
+      return n;
+    }
+  }
+  fail(f.field(key), may_end ? "expected a JobState name: \"completed\", \"terminated\", \"killed\", \"exception\", "
+                               "\"new\", \"starting\", \"running\", \"suspended\", \"shuttingDown\" or \"service\""
+                             : "expected \"new\", \"starting\", \"running\", \"suspended\", \"shuttingDown\" or "
+                               "\"service\"");
+}
+
+// How long it runs: "ticks" of the host clock or "milliseconds" of the wall clock, not both.
+void read_duration(const Fields& f, CompletionMode& m) {
+  if (f.find("ticks") && f.find("milliseconds")) {
+    fail(f.field("milliseconds"), "give either ticks or milliseconds");
+  }
+  m.ticks = static_cast<std::uint32_t>(f.number("ticks", m.ticks, 1000000));
+  if (f.find("milliseconds")) {
+    m.milliseconds = static_cast<std::uint32_t>(f.number("milliseconds", 0, 3600000));
+  }
 }
 
 CompletionMode read_completion(const std::string& path, const Json& j) {
@@ -188,23 +245,20 @@ CompletionMode read_completion(const std::string& path, const Json& j) {
   CompletionMode m;
   const auto& kind = mode->get_ref<const std::string&>();
   if (kind == "immediate") {
-    Fields f(j, path, {"mode"});
+    Fields f(j, path, {"mode", "ticks", "milliseconds"});
+    read_duration(f, m);
   } else if (kind == "job") {
-    Fields f(j, path, {"mode", "passes", "result", "errorCode", "errorDescription"});
+    Fields f(j, path,
+             {"mode", "ticks", "milliseconds", "runningState", "result", "errorCode", "errorDescription",
+              "timeBeforeRemoval"});
     m.kind = Completion::job;
-    m.passes = static_cast<std::uint32_t>(f.number("passes", 2, 1000000));
-    const auto result = f.text("result", L"completed");
-    if (result == L"completed") {
-      m.end_state = 7;
-    } else if (result == L"terminated") {
-      m.end_state = 8;
-    } else if (result == L"exception") {
-      m.end_state = 10;
-    } else {
-      fail(f.field("result"), "expected \"completed\", \"terminated\" or \"exception\"");
-    }
+    read_duration(f, m);
+    m.running_state = read_job_state(f, "runningState", m.running_state, false);
+    m.end_state = read_job_state(f, "result", m.end_state, true);
     m.error_code = static_cast<std::uint16_t>(f.number("errorCode", m.error_code, 65535));
     m.error_description = f.text("errorDescription", L"");
+    m.time_before_removal =
+        static_cast<std::uint32_t>(f.number("timeBeforeRemoval", m.time_before_removal, 0xFFFFFFFF));
   } else if (kind == "refuse") {
     Fields f(j, path, {"mode", "returnValue"});
     m.kind = Completion::refused;
@@ -534,8 +588,14 @@ void check(const HostSpec& spec) {
     if (!modes.insert(method).second) {
       fail(path, "given twice");
     }
-    if (mode.kind == Completion::job && mode.end_state != 7 && mode.end_state != 8 && mode.end_state != 10) {
-      fail(dot(path, "result"), "a job ends in 7, 8 or 10");
+    if (mode.kind == Completion::job && !has_job_parameter(method)) {
+      fail(dot(path, "mode"), "the method has no Job out-parameter, so it cannot run as a job");
+    }
+    if (job_state_name(mode.end_state).empty()) {
+      fail(dot(path, "result"), "not a JobState");
+    }
+    if (job_state_name(mode.running_state).empty() || ends_job(mode.running_state)) {
+      fail(dot(path, "runningState"), "a running job shows 2-6 or 11");
     }
   }
   for (std::size_t i = 0; i < spec.behaviour.faults.size(); ++i) {
@@ -561,16 +621,26 @@ void check(const HostSpec& spec) {
 
 Json completion_json(const CompletionMode& m) {
   Json j;
+  const auto duration = [&] {
+    if (m.milliseconds) {
+      j["milliseconds"] = *m.milliseconds;
+    } else {
+      j["ticks"] = m.ticks;
+    }
+  };
   switch (m.kind) {
     case Completion::immediate:
       j["mode"] = "immediate";
+      duration();
       break;
     case Completion::job:
       j["mode"] = "job";
-      j["passes"] = m.passes;
-      j["result"] = m.end_state == 7 ? "completed" : m.end_state == 8 ? "terminated" : "exception";
+      duration();
+      j["runningState"] = u8(job_state_name(m.running_state));
+      j["result"] = u8(job_state_name(m.end_state));
       j["errorCode"] = m.error_code;
       j["errorDescription"] = u8(m.error_description);
+      j["timeBeforeRemoval"] = m.time_before_removal;
       break;
     case Completion::refused:
       j["mode"] = "refuse";
@@ -607,6 +677,12 @@ std::optional<std::string> validate(const HostSpec& spec) {
     return std::string(e.what());
   }
   return std::nullopt;
+}
+
+bool has_job_parameter(std::wstring_view method) {
+  const auto* m = find_method(method);
+  return m && std::any_of(m->out.begin(), m->out.end(),
+                          [](const cim::ParameterDecl& p) { return cim::iequals(p.name, L"Job"); });
 }
 
 SpecExpected<HostSpec> parse_host_json(std::string_view text) {

@@ -5,11 +5,14 @@
 #include "simhost/provider/host_description.hpp"
 
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace simhost::provider::detail {
@@ -35,20 +38,35 @@ inline constexpr std::int32_t invalid_method = static_cast<std::int32_t>(0x80041
 inline constexpr std::int32_t invalid_object_path = static_cast<std::int32_t>(0x8004103Au);
 }  // namespace hr
 
+// A VM state change that runs for a while: the VM shows `showing` and RequestedState `requested`
+// until the change ends.
+struct Transition {
+  cim::InstanceId vm = 0;
+  std::uint16_t showing = 0;
+  std::uint16_t requested = 0;
+};
+
 // What a method will do once its parameters checked out: the out-parameters known up front and
 // the effect, which reports 0 or the code of a failure found only when it runs.
 struct Plan {
   std::uint32_t refusal = rv::ok;  // non-zero: refused before anything happened
   cim::PropertyList out;
   std::function<std::uint32_t()> apply;
+  std::optional<Transition> transition;
 };
 
-struct Job {
-  cim::InstanceId id = 0;
+// A job, a VM transition, or both, advancing on the host clock. Its time is the ticks it was
+// observed (a tick stands for a second) or, with mode.milliseconds, the wall clock since it began.
+struct Activity {
+  cim::InstanceId job = 0;  // 0: no job (a guest shutdown)
+  std::optional<Transition> transition;
+  std::uint16_t vm_before = 0;  // the VM's EnabledState before the transition
   CompletionMode mode;
-  std::uint32_t passes_seen = 0;
   std::function<std::uint32_t()> apply;
-  bool running = true;  // false once it ended or when it never starts
+  std::uint64_t ticks = 0;
+  std::chrono::steady_clock::time_point began;
+  bool ended = false;
+  std::uint64_t ended_at = 0;  // host time in milliseconds
 };
 
 struct FaultState {
@@ -66,7 +84,9 @@ class HostState {
   BehaviourSpec behaviour;
   std::vector<FaultState> faults;
   std::vector<CallRecord> transcript;
-  std::vector<Job> jobs;
+  std::map<std::uint64_t, Activity> activities;                // by serial number
+  std::unordered_map<cim::InstanceId, std::uint64_t> watched;  // job or VM -> its activity
+  std::uint64_t next_activity = 1;
   std::map<std::wstring, bool, cim::ILess> shutdown_enabled;  // by VM Name
   std::uint64_t rng_state;
   cim::InstanceId host_id = 0, switch_service = 0, system_service = 0;
@@ -110,6 +130,13 @@ class HostState {
   bool mac_in_use(std::wstring_view mac) const;
 
   HostSpec to_spec() const;
+
+  // Host clock (clock.cpp). `begin` starts an activity: the job (if any) is created already, the
+  // transition shown now. `observe` moves the activities of these objects one tick each and tells
+  // whether anything changed; with nothing running it costs one test.
+  void begin(Activity activity);
+  bool observe(std::span<const cim::InstanceId> ids);
+  cim::InstanceId create_job(std::wstring_view method, std::uint16_t state, const CompletionMode& mode);
 
   // Methods (methods.cpp): checks and the effect to run.
   Plan plan(cim::InstanceId target, const std::wstring& method, const cim::PropertyList& in);

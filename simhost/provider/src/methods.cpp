@@ -66,9 +66,8 @@ CompletionMode HostState::completion(std::wstring_view method) const {
     }
   }
   CompletionMode mode;
-  if (cim::iequals(method, L"RequestStateChange") || cim::iequals(method, L"InitiateShutdown")) {
+  if (cim::iequals(method, L"RequestStateChange")) {
     mode.kind = Completion::job;
-    mode.passes = 2;
   }
   return mode;
 }
@@ -93,6 +92,7 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
   const auto is_vm = [&](InstanceId id) {
     return is_a(id, L"Msvm_ComputerSystem") && id != host_id && !is_a(id, L"Msvm_VirtualSwitch");
   };
+  const auto off = [this](InstanceId vm) { return number(vm, L"EnabledState") == 3; };
   const auto connected = [&](InstanceId port) {
     return !references(port, L"Msvm_ActiveConnection", L"Antecedent").empty();
   };
@@ -298,6 +298,9 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
     if (!vm || !is_vm(*vm) || !texts || !texts->is_array() || texts->items().empty()) {
       return refuse(rv::invalid_parameter);
     }
+    if (add && !off(*vm)) {
+      return refuse(rv::invalid_state);  // no hot-add of synthetic adapters
+    }
     const auto& sepsd = *repo.schema().find(L"Msvm_SyntheticEthernetPortSettingData");
     struct Change {
       InstanceId adapter = 0;    // Modify
@@ -390,11 +393,13 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
       }
       p.out = {{L"NewResources", Value::array(cim::CimType::Reference, std::move(paths))}};
     }
-    p.apply = [this, id = *vm, add, changes] {
+    p.apply = [this, id = *vm, add, changes, off] {
       if (!repo.get(id)) {
         return rv::invalid_parameter;
       }
-      const bool on = runs(number(id, L"EnabledState"));
+      if (add && !off(id)) {
+        return rv::invalid_state;
+      }
       for (const auto& c : *changes) {
         if (add) {
           AdapterSpec a;
@@ -422,9 +427,6 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
                 name != L"VirtualSystemIdentifiers" && name != L"Connection" && !value.is_null()) {
               repo.set(settings, name, value);
             }
-          }
-          if (on) {
-            start_adapter(id, settings);
           }
           continue;
         }
@@ -458,6 +460,9 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
     if (!vm || !is_vm(*vm) || !refs || !refs->is_array() || refs->items().empty()) {
       return refuse(rv::invalid_parameter);
     }
+    if (!off(*vm)) {
+      return refuse(rv::invalid_state);  // no hot-remove either
+    }
     const auto adapters = adapters_of(*vm);
     std::vector<InstanceId> doomed;
     for (const auto& r : string_array(refs)) {
@@ -468,10 +473,12 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
       doomed.push_back(*id);
     }
     Plan p;
-    p.apply = [this, doomed] {
+    p.apply = [this, vm = *vm, doomed, off] {
+      if (!repo.get(vm) || !off(vm)) {
+        return rv::invalid_state;
+      }
       for (auto id : doomed) {
         if (repo.get(id)) {
-          stop_adapter(id);
           repo.remove(id, cim::Cascade::associations);
         }
       }
@@ -502,16 +509,23 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
           return from == 2 || from == 32768;
       }
     };
-    if (!allowed(number(target, L"EnabledState"))) {
-      return refuse(rv::invalid_state);
+    const auto from = number(target, L"EnabledState");
+    if (!allowed(from)) {
+      return refuse(rv::invalid_state);  // also while another change is under way
     }
     Plan p;
+    // What the VM shows while the change runs: starting, stopping, pausing, saving or resuming.
+    const std::uint16_t showing = to == 2 && from == 32768          ? 32777
+                                  : to == 2 || to == 10 || to == 11 ? 32770
+                                  : to == 3                         ? 32774
+                                  : to == 32768                     ? 32776
+                                                                    : 32773;
+    p.transition = Transition{target, showing, static_cast<std::uint16_t>(*to)};
     p.apply = [this, target, to = *to, allowed] {
       if (!repo.get(target)) {
         return rv::invalid_parameter;
       }
-      const auto from = number(target, L"EnabledState");
-      if (!allowed(from)) {
+      if (!allowed(number(target, L"EnabledState"))) {
         return rv::invalid_state;
       }
       if (to == 2 || to == 10 || to == 11) {
@@ -536,6 +550,8 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
       return refuse(rv::invalid_state);
     }
     Plan p;
+    // The guest takes its time; RequestedState 4 is v1's "shut down through the shutdown service".
+    p.transition = Transition{*vm, 32774, 4};
     p.apply = [this, id = *vm] {
       if (!repo.get(id) || number(id, L"EnabledState") != 2) {
         return rv::invalid_state;

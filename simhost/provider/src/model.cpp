@@ -59,6 +59,23 @@ bool runs(std::uint64_t enabled_state) {
   return enabled_state == 2 || enabled_state == 32768;
 }
 
+// A host file holds no changes under way: a VM in transition is saved in the state it is heading to.
+std::uint16_t settled(std::uint16_t enabled_state) {
+  switch (enabled_state) {
+    case 32770:  // starting
+    case 32777:  // resuming
+      return 2;
+    case 32774:  // stopping
+      return 3;
+    case 32776:  // pausing
+      return 32768;
+    case 32773:  // saving
+      return 32769;
+    default:
+      return enabled_state;
+  }
+}
+
 }  // namespace
 
 std::wstring lower(std::wstring s) {
@@ -352,6 +369,7 @@ void HostState::start_adapter(InstanceId vm, InstanceId adapter) {
                                                  {L"MACAddress", Value::string(mac)},
                                                  {L"EnabledState", Value::uint16(2)}});
   create(L"Msvm_DeviceSAPImplementation", {{L"Antecedent", ref(device)}, {L"Dependent", ref(ep)}});
+  create(L"Msvm_SystemDevice", {{L"GroupComponent", ref(vm)}, {L"PartComponent", ref(device)}});
   // A port that something else already holds stays with it; the adapter then runs unplugged.
   const auto port = connection_port(get(adapter, L"Connection"));
   if (port && references(*port, L"Msvm_ActiveConnection", L"Antecedent").empty()) {
@@ -374,14 +392,15 @@ void HostState::start_devices(InstanceId vm) {
   }
   const auto vm_name = text(vm, L"Name");
   if (shutdown_enabled[vm_name] && !find_by(L"Msvm_ShutdownComponent", L"SystemName", vm_name)) {
-    create(L"Msvm_ShutdownComponent",
-           {{L"CreationClassName", Value::string(L"Msvm_ShutdownComponent")},
-            {L"DeviceID", Value::string(L"Microsoft:" + vm_name + L"\\" + std::wstring(kShutdownIc))},
-            {L"SystemCreationClassName", Value::string(L"Msvm_ComputerSystem")},
-            {L"SystemName", Value::string(vm_name)},
-            {L"ElementName", Value::string(L"Shutdown")},
-            {L"HealthState", Value::uint16(5)},
-            {L"EnabledState", Value::uint16(2)}});
+    const auto sc = create(L"Msvm_ShutdownComponent",
+                           {{L"CreationClassName", Value::string(L"Msvm_ShutdownComponent")},
+                            {L"DeviceID", Value::string(L"Microsoft:" + vm_name + L"\\" + std::wstring(kShutdownIc))},
+                            {L"SystemCreationClassName", Value::string(L"Msvm_ComputerSystem")},
+                            {L"SystemName", Value::string(vm_name)},
+                            {L"ElementName", Value::string(L"Shutdown")},
+                            {L"HealthState", Value::uint16(5)},
+                            {L"EnabledState", Value::uint16(2)}});
+    create(L"Msvm_SystemDevice", {{L"GroupComponent", ref(vm)}, {L"PartComponent", ref(sc)}});
   }
 }
 
@@ -405,6 +424,7 @@ void HostState::build(const HostSpec& spec) {
                                                                         : L"Microsoft Hosting Computer System")},
                    {L"ElementName", Value::string(element)},
                    {L"EnabledState", Value::uint16(state)},
+                   {L"RequestedState", Value::uint16(12)},  // "Not Applicable" until a change is asked for
                    {L"HealthState", Value::uint16(health)}});
   };
   host_id = system(computer_name, L"Hosting Computer System", computer_name, 2, 5);
@@ -595,7 +615,7 @@ HostSpec HostState::to_spec() const {
     VmSpec v;
     v.name = text(vm, L"Name");
     v.element_name = text(vm, L"ElementName");
-    v.enabled_state = static_cast<std::uint16_t>(number(vm, L"EnabledState"));
+    v.enabled_state = settled(static_cast<std::uint16_t>(number(vm, L"EnabledState")));
     v.health_state = static_cast<std::uint16_t>(number(vm, L"HealthState"));
     const auto it = shutdown_enabled.find(v.name);
     v.shutdown_component = it != shutdown_enabled.end() && it->second;

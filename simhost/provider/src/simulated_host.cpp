@@ -50,19 +50,6 @@ MethodResult failing(std::int32_t hresult) {
   return r;
 }
 
-InstanceId create_job(HostState& s, std::wstring_view method, std::uint16_t state) {
-  return s.create(L"Msvm_ConcreteJob", {{L"InstanceID", Value::string(s.new_guid())},
-                                        {L"Caption", Value::string(std::wstring(method))},
-                                        {L"ElementName", Value::string(std::wstring(method))},
-                                        {L"Description", Value::string(L"Running " + std::wstring(method))},
-                                        {L"JobState", Value::uint16(state)},
-                                        {L"JobStatus", Value::string(state == 2 ? L"Job is new" : L"Job is running")},
-                                        {L"PercentComplete", Value::uint16(0)},
-                                        {L"ErrorCode", Value::uint16(0)},
-                                        {L"Cancellable", Value::boolean(false)},
-                                        {L"DeleteOnCompletion", Value::boolean(false)}});
-}
-
 }  // namespace
 
 SimulatedHost::SimulatedHost(const HostSpec& spec, std::uint64_t seed) {
@@ -97,51 +84,17 @@ wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {
   if (!parsed) {
     return wql::Expected<wql::Result>::failure(parsed.error());
   }
-  if (const auto* select = std::get_if<wql::SelectQuery>(&*parsed)) {
-    const auto& schema = state_->repo.schema();
-    const auto* cls = schema.find(select->class_name);
-    if (cls && schema.is_a(*schema.find(L"Msvm_ConcreteJob"), *cls)) {
-      advance_jobs();
-    }
+  auto result = wql::execute(state_->repo, *parsed);
+  // What the query saw moves on; it then reports the objects as they are after that tick.
+  if (result && state_->observe(result->instances)) {
+    result = wql::execute(state_->repo, *parsed);
   }
-  return wql::execute(state_->repo, *parsed);
+  return result;
 }
 
-void SimulatedHost::advance_jobs() {
-  auto& s = *state_;
-  for (auto& job : s.jobs) {
-    if (!job.running || !s.repo.get(job.id)) {
-      continue;
-    }
-    if (job.passes_seen < job.mode.passes) {
-      ++job.passes_seen;
-      continue;
-    }
-    job.running = false;
-    std::uint16_t state = job.mode.end_state;
-    std::uint16_t code = job.mode.error_code;
-    std::wstring description = job.mode.error_description;
-    if (state == 7) {
-      // The effect runs now; something that changed since the call can still make it fail.
-      if (const auto result = job.apply(); result != rv::ok) {
-        state = 10;
-        code = static_cast<std::uint16_t>(result);
-        description = L"The operation could not be completed in the present state of the system.";
-      } else {
-        code = 0;
-        description.clear();
-      }
-    } else if (description.empty()) {
-      description = L"The operation failed.";
-    }
-    s.set(job.id, L"JobState", Value::uint16(state));
-    s.set(job.id, L"ErrorCode", Value::uint16(code));
-    s.set(job.id, L"PercentComplete", Value::uint16(100));
-    s.set(job.id, L"JobStatus", Value::string(state == 7 ? L"Job completed successfully" : L"Job failed"));
-    if (state != 7) {
-      s.set(job.id, L"ErrorDescription", Value::string(description));
-    }
-  }
+bool SimulatedHost::observe(cim::InstanceId id) {
+  state_->observe({&id, 1});
+  return state_->repo.get(id) != nullptr;
 }
 
 MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) {
@@ -187,6 +140,7 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
     params.emplace_back(it->name, std::move(converted));
   }
 
+  const bool has_job = has_job_parameter(decl->name);
   std::optional<std::uint32_t> reported;  // what an applied ReturnValue rule makes the call report
   for (auto& f : s.faults) {
     if (f.rule.call == Call::exec_method && f.rule.return_value && matches(f.rule, decl->name) && fires(f)) {
@@ -194,10 +148,9 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
         reported = *f.rule.return_value;
         break;
       }
-      if (*f.rule.return_value == rv::job_started) {
-        const auto job = create_job(s, decl->name, 2);
-        s.jobs.push_back({job, {}, 0, {}, false});
-        return returning(rv::job_started, {{L"Job", s.ref(job)}});
+      if (*f.rule.return_value == rv::job_started && has_job) {
+        // A job that never starts: it stays new and nothing observes it along.
+        return returning(rv::job_started, {{L"Job", s.ref(s.create_job(decl->name, 2, {}))}});
       }
       return returning(*f.rule.return_value);
     }
@@ -211,17 +164,36 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
   if (plan.refusal != rv::ok) {
     return returning(plan.refusal);
   }
-  if (mode.kind == Completion::immediate || reported) {
+  const bool as_job = mode.kind == Completion::job && has_job && !reported;
+  if (!as_job && !plan.transition) {
     const auto result = plan.apply();
     if (reported) {
       return returning(*reported, std::move(plan.out));
     }
     return result == rv::ok ? returning(rv::ok, std::move(plan.out)) : returning(result);
   }
-  const auto job = create_job(s, decl->name, 4);
-  s.jobs.push_back({job, mode, 0, std::move(plan.apply), true});
-  plan.out.emplace_back(L"Job", s.ref(job));
-  return returning(rv::job_started, std::move(plan.out));
+  if (!as_job && has_job) {
+    // A state change that completes at once: the VM goes straight to its new state.
+    const auto result = plan.apply();
+    if (result == rv::ok) {
+      s.set(plan.transition->vm, L"RequestedState", Value::uint16(plan.transition->requested));
+    }
+    if (reported) {
+      return returning(*reported, std::move(plan.out));
+    }
+    return returning(result);
+  }
+  // A job, or a change without a job (a guest shutdown) that takes its time all the same.
+  detail::Activity activity;
+  activity.transition = plan.transition;
+  activity.mode = mode;
+  activity.apply = std::move(plan.apply);
+  if (as_job) {
+    activity.job = s.create_job(decl->name, mode.running_state, mode);
+    plan.out.emplace_back(L"Job", s.ref(activity.job));
+  }
+  s.begin(std::move(activity));
+  return returning(reported.value_or(as_job ? rv::job_started : rv::ok), std::move(plan.out));
 }
 
 std::optional<Fault> SimulatedHost::fault(Call call, std::wstring_view subject) {
@@ -248,6 +220,9 @@ void SimulatedHost::clear_faults() {
 }
 
 void SimulatedHost::set_completion(std::wstring_view method, CompletionMode mode) {
+  if (mode.kind == Completion::job && !has_job_parameter(method)) {
+    throw std::invalid_argument(cim::narrow(method) + " has no Job out-parameter, so it cannot run as a job");
+  }
   auto& modes = state_->behaviour.completion;
   for (auto& [name, m] : modes) {
     if (cim::iequals(name, method)) {

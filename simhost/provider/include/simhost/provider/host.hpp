@@ -60,9 +60,13 @@ class Host {
   // The computer name that paths carry (\\<name>\root\virtualization:...).
   virtual const std::wstring& computer_name() const = 0;
 
-  // A WQL query as ExecQuery runs it. A query of Msvm_ConcreteJob moves every running job one
-  // pass on before it is evaluated.
+  // A WQL query as ExecQuery runs it. A job or VM in its result counts as observed: what it is
+  // doing moves one tick on, and the result shows the state after that tick.
   virtual wql::Expected<wql::Result> query(std::wstring_view text) = 0;
+
+  // GetObject of an instance's path observes it as a query would. False when the object is gone
+  // afterwards (an ended job whose TimeBeforeRemoval has passed).
+  virtual bool observe(cim::InstanceId id) = 0;
 
   // ExecMethod: `target` is an instance path, or a class name/path for a static method;
   // `in` holds the in-parameters that were Put, by name. Validates them against the method's

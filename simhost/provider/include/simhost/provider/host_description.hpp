@@ -61,13 +61,18 @@ struct VmSpec {
 
 enum class Completion : std::uint8_t { immediate, job, refused };
 
+// How a method completes. Time is the host clock: by default it ticks each time something observes
+// the job or the VM it changes; `milliseconds` gives a wall-clock duration instead.
 struct CompletionMode {
   Completion kind = Completion::immediate;
-  std::uint32_t passes = 2;            // job: queries of Msvm_ConcreteJob that still see state 4
-  std::uint16_t end_state = 7;         // job: 7 completed, 8 terminated, 10 exception
-  std::uint16_t error_code = 32768;    // job ending in 8/10
-  std::wstring error_description;      // job ending in 8/10
-  std::uint32_t return_value = 32768;  // refused
+  std::uint32_t ticks = 2;                    // job, or a guest shutdown: observations that still see it running
+  std::uint16_t end_state = 7;                // job: its JobState at the end; 2-6 and 11 stay, 7-10 end it
+  std::uint16_t error_code = 32768;           // job ending in 8/9/10
+  std::wstring error_description;             // job ending in 8/9/10
+  std::uint32_t return_value = 32768;         // refused
+  std::uint16_t running_state = 4;            // job: its JobState while it runs (2-6 or 11)
+  std::optional<std::uint32_t> milliseconds;  // instead of ticks: how long it runs on the wall clock
+  std::uint32_t time_before_removal = 300;    // seconds an ended job stays listed; a tick counts as one
   bool operator==(const CompletionMode&) const = default;
 };
 
@@ -109,6 +114,8 @@ SpecExpected<HostSpec> parse_host_json(std::string_view json);
 std::string to_json(const HostSpec& spec);
 // Checks references, duplicates and formats of a spec built in code; nullopt when it is valid.
 std::optional<std::string> validate(const HostSpec& spec);
+// Whether the v1 signature of the method (any class) has a `Job` out-parameter.
+bool has_job_parameter(std::wstring_view method);
 
 // A host with VMs in each state, an external and an internal switch and two physical NICs.
 HostSpec default_host_spec();

@@ -32,6 +32,7 @@ class SimulatedHost final : public Host {
   const cim::Repository& repository() const override;
   const std::wstring& computer_name() const override;
   wql::Expected<wql::Result> query(std::wstring_view text) override;
+  bool observe(cim::InstanceId id) override;
   MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
   std::optional<Fault> fault(Call call, std::wstring_view subject) override;
   void record(CallRecord entry) override;
@@ -40,14 +41,12 @@ class SimulatedHost final : public Host {
   // The current state as a host file would describe it (jobs are not part of it).
   HostSpec to_spec() const;
 
-  // Test hooks: rules and modes added here behave like those of the host file.
+  // Test hooks: rules and modes added here behave like those of the host file. A job mode for a
+  // method without a Job out-parameter throws std::invalid_argument.
   void add_fault(FaultRule rule);
   void clear_faults();
   void set_completion(std::wstring_view method, CompletionMode mode);
   CompletionMode completion(std::wstring_view method) const;
-
-  // Moves every running job one pass on, as a query of Msvm_ConcreteJob does.
-  void advance_jobs();
 
  private:
   std::unique_ptr<detail::HostState> state_;
