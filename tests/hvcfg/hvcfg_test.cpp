@@ -293,9 +293,9 @@ TEST_F(Hvcfg, HostFilesThatCannotBeLoadedAreNamedWithTheFieldAtFault) {
 }
 
 TEST_F(Hvcfg, SwitchesAreCreatedAndDeleted) {
-  Result r = Run({"create-switch", "Lab \"A\" \\ 1", "--internal"});
+  Result r = Run({"create-switch", "Lab \"A\" 1", "--internal"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "Created internal switch \"Lab \"A\" \\ 1\"\n");
+  EXPECT_EQ(r.out, "Created internal switch \"Lab \"A\" 1\"\n");
   r = Run({"create-switch", "Uplink", "--external", "Intel(R) PRO/1000 PT Dual Port Server Adapter"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "Created external switch \"Uplink\" on " + std::string(kFreeNic) + "\n");
@@ -303,17 +303,16 @@ TEST_F(Hvcfg, SwitchesAreCreatedAndDeleted) {
   ASSERT_EQ(r.code, 0) << r.err;
 
   std::string switches = Json("switches");
-  EXPECT_NE(Element(switches, "\"ElementName\": \"Lab \\\"A\\\" \\\\ 1\"").find("\"SwitchType\": 2"),
-            std::string::npos);
+  EXPECT_NE(Element(switches, "\"ElementName\": \"Lab \\\"A\\\" 1\"").find("\"SwitchType\": 2"), std::string::npos);
   const std::string uplink = Element(switches, "\"ElementName\": \"Uplink\"");
   EXPECT_NE(uplink.find("\"SwitchType\": 1"), std::string::npos) << uplink;
   EXPECT_NE(uplink.find("\"PortDeviceID\": \"" + std::string(kFreeNic) + "\""), std::string::npos) << uplink;
   EXPECT_NE(Element(switches, "\"ElementName\": \"Island\"").find("\"SwitchType\": 0"), std::string::npos);
 
   // By display name and by Name.
-  r = Run({"delete-switch", "Lab \"A\" \\ 1"});
+  r = Run({"delete-switch", "Lab \"A\" 1"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("Deleted switch \"Lab \"A\" \\ 1\" (", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("Deleted switch \"Lab \"A\" 1\" (", 0), 0u) << r.out;
   EXPECT_EQ(Run({"delete-switch", Member(uplink, "Name")}).code, 0);
   switches = Json("switches");
   EXPECT_EQ(switches.find("Lab"), std::string::npos);

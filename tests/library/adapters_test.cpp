@@ -171,6 +171,12 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
        mac,
        {},
        {"Unable to fetch VM instance for 00000000-0000-0000-0000-000000000000"}},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::exec_query, L"Msvm_ComputerSystem", failed)},
+       {"Unable to locate VM with GUID " + std::string(vm)}},
       {true, vm, "NOPE", mac, {}, {"Unable to get object for VSwitch with GUID NOPE"}},
       {true,
        vm,
@@ -296,6 +302,16 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
     EXPECT_EQ(Find(L"SELECT * FROM Msvm_SwitchPort").size(), ports + c.portsAdded);
     EXPECT_EQ(Text(BuildAdapter(), L"Connection").empty(), c.disconnected);
   }
+}
+
+// A key with a quote makes a malformed query, which a real host reports at the first Next: the
+// machine is "not fetched" rather than "not located".
+TEST_F(Adapters, AQuoteInTheKeyFailsAtTheFirstNextSoTheMachineIsNotFetchedRatherThanNotLocated) {
+  const Outcome outcome = Add(kInternal, "it's", kBuildMac);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"Unable to fetch VM instance for it's"});
+  EXPECT_EQ(Outcomes(L"Select * from Msvm_ComputerSystem where Name='it's'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
 }
 
 TEST_F(Adapters, RemovingFromAPortThatNoLongerExistsFails) {

@@ -459,6 +459,24 @@ TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {
   EXPECT_STREQ(record.Adapters[1].ElementName, "Spare");
 }
 
+// A malformed adapter query (a quote in the name) fails at its first Next, which ends the loop:
+// no adapters, no log line, and success, where a refused ExecQuery logs and fails.
+TEST_F(Inventory, AMalformedAdapterQueryEndsAtItsFirstNextWithoutALogLine) {
+  vMachines record{};
+  char name[] = "it's";
+  const Outcome outcome = Run([&] {
+    EXPECT_EQ(config_.OpenWMINamespace(), 0);
+    const int result = config_.GetVirtualNetworkAdapters(name, &record);
+    config_.CloseWMINamespace();
+    return result;
+  });
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(record.AdapterCount, 0);
+  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Outcomes(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:it's%'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
+}
+
 TEST_F(HostTest, ClosingAClosedConnectionUninitialisesComOnce) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const long before = winapi::CurrentCounts().comInits;

@@ -34,6 +34,7 @@ class SimulatedHost final : public Host {
   wql::Expected<wql::Result> query(std::wstring_view text) override;
   MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
   std::optional<Fault> fault(Call call, std::wstring_view subject) override;
+  ResultOrder result_order() const override;
   void record(CallRecord entry) override;
   const std::vector<CallRecord>& transcript() const override;
 
