@@ -17,6 +17,9 @@ const IID IID_SimulatedObject = {0x6B1C53E8, 0x2F0D, 0x4C8E, {0x9A, 0x4E, 0x5D, 
 
 namespace {
 
+// The schema's name for the class GetObject hands out for a null path; __CLASS shows no name.
+constexpr wchar_t kUnnamed[] = L"__UnnamedClass";
+
 constexpr const wchar_t* kSystemNames[] = {
     L"__GENUS",          L"__CLASS",      L"__SUPERCLASS", L"__DYNASTY",   L"__RELPATH",
     L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",     L"__NAMESPACE", L"__PATH"};
@@ -113,7 +116,7 @@ std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() con
   std::vector<std::wstring> derivation = cls.derivation();
   const std::wstring superclass = derivation.empty() ? std::wstring() : derivation.front();
   const bool located = !state_.path.empty();
-  const bool named = !cls.name().empty();
+  const bool named = !(state_.defining && cls.name() == kUnnamed);
   const std::wstring server = located ? state_.host->computer_name() : std::wstring();
   auto text_or_null = [](bool present, const std::wstring& text) {
     return present ? Value::string(text) : Value::null(cim::CimType::String);
@@ -461,7 +464,7 @@ IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& ho
 IWbemClassObject* make_empty_class(const std::shared_ptr<provider::Host>& host) {
   static const std::shared_ptr<const cim::Schema> empty = [] {
     auto schema = std::make_shared<cim::Schema>();
-    schema->add(cim::ClassDecl(L"", L""));
+    schema->add(cim::ClassDecl(kUnnamed, L""));
     return schema;
   }();
   ObjectState state{host, empty, empty->classes().front().get(), true, {}, {}, {}, {}, true};

@@ -28,7 +28,7 @@ struct ObjectState {
   // The properties a select list let through (indices of cls or of the queried ancestor);
   // null: every property. The others are absent, not just empty.
   std::shared_ptr<const std::vector<bool>> shown;
-  bool defining = false;  // the empty class GetObject hands out for a null path, still unnamed
+  bool defining = false;  // the empty class GetObject hands out for a null path, named by Put of __CLASS
 };
 
 // What a query lets its objects carry.
