@@ -79,8 +79,9 @@ const QueryRow kQueries[] = {
      E(WBEM_E_INVALID_QUERY), 0, 0, "ASSOCIATORS OF Statement"},
     {L"WQL", L"REFERENCES OF {Msvm_VirtualSwitch.Name='x'} WHERE ClassDefsOnly ResultClass=Msvm_HostedAccessPoint", 0,
      E(WBEM_E_INVALID_QUERY), 0, 0, "REFERENCES OF Statement"},
-    {L"WQL", L"REFERENCES OF {Msvm_VirtualSwitch.Name='x'} WHERE ResultClass=Msvm_HostedAccessPoint AND Role=Antecedent",
-     0, E(WBEM_E_INVALID_QUERY), 0, 0, "REFERENCES OF Statement"},
+    {L"WQL",
+     L"REFERENCES OF {Msvm_VirtualSwitch.Name='x'} WHERE ResultClass=Msvm_HostedAccessPoint AND Role=Antecedent", 0,
+     E(WBEM_E_INVALID_QUERY), 0, 0, "REFERENCES OF Statement"},
     {L"WQL", L"ASSOCIATORS OF {Msvm_VirtualSwitch.Name='x'} WHERE ResultClass != Msvm_SwitchPort", 0,
      E(WBEM_E_INVALID_QUERY), 0, 0, "REFERENCES OF Statement"},
 };
@@ -159,7 +160,8 @@ TEST_F(Conformance, ObjectsCarryWhatTheQueryAskedFor) {
     VARTYPE vt;
     const char* source;
   } rows[] = {
-      {L"SELECT ElementName FROM Msvm_VirtualSwitch", L"ElementName", kOk, VT_BSTR, "SELECT Statement for Data Queries"},
+      {L"SELECT ElementName FROM Msvm_VirtualSwitch", L"ElementName", kOk, VT_BSTR,
+       "SELECT Statement for Data Queries"},
       {L"SELECT ElementName FROM Msvm_VirtualSwitch", L"HealthState", E(WBEM_E_NOT_FOUND), VT_EMPTY,
        "SELECT Statement for Data Queries"},
       {L"SELECT ElementName FROM Msvm_VirtualSwitch", L"__CLASS", kOk, VT_BSTR, "SELECT Statement for Data Queries"},
@@ -302,8 +304,9 @@ TEST_F(Conformance, ARefusedInParameterIsNotPassedToTheMethod) {
 
 TEST_F(Conformance, GetObjectOfANullOrEmptyPathGivesAnEmptyClass) {
   for (const wchar_t* path : {static_cast<const wchar_t*>(nullptr), L""}) {
-    SCOPED_TRACE(path == nullptr ? "IWbemServices::GetObject method: null path"
-                                 : "Wine conformance test of IWbemServices::GetObject (test_Win32_Service): empty path");
+    SCOPED_TRACE(path == nullptr
+                     ? "IWbemServices::GetObject method: null path"
+                     : "Wine conformance test of IWbemServices::GetObject (test_Win32_Service): empty path");
     BSTR text = path != nullptr ? SysAllocString(path) : nullptr;
     Ref<IWbemClassObject> object;
     EXPECT_EQ(services_->GetObject(text, 0, nullptr, &object, nullptr), kOk);
