@@ -20,8 +20,8 @@ TEST(ObjectPathTest, BuildsWithSortedKeysAndEscapes) {
 TEST(ObjectPathTest, RoundTrips) {
   const wchar_t* texts[] = {
       L"\\\\HVHOST\\root\\virtualization:Msvm_SyntheticEthernetPortSettingData.InstanceID=\"Microsoft:VM\\\\GUID\"",
-      L"Msvm_ExternalEthernetPort.CreationClassName=\"X\",DeviceID=\"{A,B=C}\",SystemCreationClassName=\"Y\","
-      L"SystemName=\"Z\"",
+      (L"Msvm_ExternalEthernetPort.CreationClassName=\"X\",DeviceID=\"{A,B=C}\",SystemCreationClassName=\"Y\","
+       L"SystemName=\"Z\""),
       L"root\\virtualization:Msvm_ConcreteJob.InstanceID=\"\"",
       L"C.Id=-12,On=TRUE",
       L"Single=\"only\"",
