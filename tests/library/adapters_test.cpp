@@ -100,6 +100,26 @@ class Adapters : public HostTest {
       hvc::NextObject(found.Get(), object, returned);
     return object;
   }
+  // GetSyntheticPort for the build agent's adapter, `skip` objects into its enumerator; 0 when it
+  // handed back a port.
+  Outcome SyntheticPort(const char* switchName, int skip, bool& closedEarly) {
+    std::string sw = switchName;
+    return OnOpenConnection(
+        [&] {
+          hvc::ComPtr<IEnumWbemClassObject> settings;
+          hvc::ExecQuery("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'",
+                         hvc::kImmediate, settings);
+          hvc::ComPtr<IWbemClassObject> skipped;
+          ULONG returned = 0;
+          for (int i = 0; i < skip; ++i)
+            hvc::NextObject(settings.Get(), skipped, returned);
+          skipped.Reset();
+          hvc::ComPtr<IWbemClassObject> port(
+              Access::Call(config_, Access::GetSyntheticPort, settings.Get(), sw.data()));
+          return port ? 0 : 1;
+        },
+        closedEarly);
+  }
   Outcome Add(const char* sw, const char* vm, const char* mac) {
     std::string s = sw, v = vm, m = mac;
     return Run([&] { return config_.AddVirtNetToVirtMachine(s.data(), v.data(), m.data()); });
@@ -206,6 +226,12 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
        mac,
        {},
        {"Unable to fetch VM instance for 00000000-0000-0000-0000-000000000000"}},
+      {true,
+       vm,
+       kInternal,
+       mac,
+       {HresultRule(Call::exec_query, L"Msvm_ComputerSystem", failed)},
+       {"Unable to locate VM with GUID " + std::string(vm)}},
       {true, vm, "NOPE", mac, {}, {"Unable to get object for VSwitch with GUID NOPE"}},
       {true,
        vm,
@@ -331,6 +357,16 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
     EXPECT_EQ(Find(L"SELECT * FROM Msvm_SwitchPort").size(), ports + c.portsAdded);
     EXPECT_EQ(Text(BuildAdapter(), L"Connection").empty(), c.disconnected);
   }
+}
+
+// A key with a quote makes a malformed query, which a real host reports at the first Next: the
+// machine is "not fetched" rather than "not located".
+TEST_F(Adapters, AQuoteInTheKeyFailsAtTheFirstNextSoTheMachineIsNotFetchedRatherThanNotLocated) {
+  const Outcome outcome = Add(kInternal, "it's", kBuildMac);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"Unable to fetch VM instance for it's"});
+  EXPECT_EQ(Outcomes(L"Select * from Msvm_ComputerSystem where Name='it's'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
 }
 
 TEST_F(Adapters, RemovingFromAPortThatNoLongerExistsFails) {
@@ -579,28 +615,30 @@ TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
   for (const auto& c : cases) {
     Install(spec);
     bool closedEarly = false;
-    std::string sw = c.sw;
-    const Outcome outcome = OnOpenConnection(
-        [&] {
-          hvc::ComPtr<IEnumWbemClassObject> settings;
-          hvc::ExecQuery("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'",
-                         hvc::kImmediate, settings);
-          hvc::ComPtr<IWbemClassObject> skipped;
-          ULONG returned = 0;
-          for (int i = 0; i < c.skip; ++i)
-            hvc::NextObject(settings.Get(), skipped, returned);
-          skipped.Reset();
-          hvc::ComPtr<IWbemClassObject> port(
-              Access::Call(config_, Access::GetSyntheticPort, settings.Get(), sw.data()));
-          return port ? 0 : 1;
-        },
-        closedEarly);
+    const Outcome outcome = SyntheticPort(c.sw, c.skip, closedEarly);
     EXPECT_EQ(outcome.result == 0, c.returned) << c.sw;
     EXPECT_EQ(outcome.log, c.log);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(closedEarly, c.closedEarly);
   }
   EXPECT_EQ(Access::Call(config_, Access::GetSyntheticPort, nullptr, nullptr), nullptr);
+}
+
+// A refused switch query is reported on the console; a malformed one (a quote in the name) fails
+// only at its first Next on a real host, and then the switch is just not there.
+TEST_F(Adapters, AQuoteInTheSwitchNameIsNoSwitchWithoutTheQueryFailureLine) {
+  bool closedEarly = false;
+  Outcome outcome = SyntheticPort("it's", 0, closedEarly);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Outcomes(L"SELECT * FROM Msvm_VirtualSwitch where Name='it's'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
+
+  host().add_fault(HresultRule(Call::exec_query, L"Msvm_VirtualSwitch where Name", 0x80041017));
+  outcome = SyntheticPort(kInternal, 0, closedEarly);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.out, "Query for VMs list failed. Error code = 0x80041017\n");
 }
 
 }  // namespace

@@ -122,6 +122,20 @@ class HostTest : public testing::Test {
     return subjects;
   }
 
+  // What each transcript entry about `subject` was and returned, in order ("ExecQuery 0",
+  // "Next 0x80041017").
+  std::vector<std::string> Outcomes(const std::wstring& subject) const {
+    std::vector<std::string> outcomes;
+    for (const CallRecord& entry : host_->transcript()) {
+      if (entry.subject != subject)
+        continue;
+      char text[64];
+      std::snprintf(text, sizeof text, entry.result == 0 ? " %d" : " 0x%x", static_cast<unsigned>(entry.result));
+      outcomes.push_back(std::string(entry.call.begin(), entry.call.end()) + text);
+    }
+    return outcomes;
+  }
+
   HypervConfig config_;
 
  private:

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -11,6 +13,7 @@ namespace {
 
 using simhost::provider::AdapterSpec;
 using simhost::provider::ExternalPortSpec;
+using simhost::provider::ResultOrder;
 using simhost::provider::SwitchSpec;
 using simhost::provider::VmSpec;
 
@@ -472,6 +475,119 @@ TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {
   EXPECT_EQ(record.AdapterCount, 2);
   EXPECT_STREQ(record.Adapters[1].ElementName, "Spare");
 }
+
+// A malformed adapter query (a quote in the name) fails at its first Next, which ends the loop:
+// no adapters, no log line, and success, where a refused ExecQuery logs and fails.
+TEST_F(Inventory, AMalformedAdapterQueryEndsAtItsFirstNextWithoutALogLine) {
+  vMachines record{};
+  char name[] = "it's";
+  const Outcome outcome = Run([&] {
+    EXPECT_EQ(config_.OpenWMINamespace(), 0);
+    const int result = config_.GetVirtualNetworkAdapters(name, &record);
+    config_.CloseWMINamespace();
+    return result;
+  });
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(record.AdapterCount, 0);
+  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Outcomes(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:it's%'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
+}
+
+// The inventories again with the host listing its objects in other orders (WMI promises none):
+// what must hold whatever the order.
+class AnyOrder : public HostTest, public testing::WithParamInterface<ResultOrder> {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    HostSpec spec = Lab();
+    spec.behaviour.result_order = GetParam();
+    Install(spec);
+  }
+  template <class Record>
+  std::vector<Record> List(int (HypervConfig::*operation)(void*, unsigned long*)) {
+    std::vector<Record> records(8);
+    unsigned long size = 0;
+    EXPECT_EQ(Run([&] { return (config_.*operation)(records.data(), &size); }).result, 0);
+    records.resize(size / sizeof(Record));
+    return records;
+  }
+};
+
+template <class Field>
+std::vector<std::string> Sorted(const Field* fields, std::size_t count) {
+  std::vector<std::string> texts(fields, fields + count);
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+TEST_P(AnyOrder, EveryRecordIsThereWithItsOwnFields) {
+  std::vector<std::string> ports;
+  for (const vExtPort& port : List<vExtPort>(&HypervConfig::GetExternalPorts))
+    ports.push_back(port.DeviceID);
+  EXPECT_EQ(Sorted(ports.data(), ports.size()), (std::vector<std::string>{"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}",
+                                                                          "{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A63}"}));
+
+  std::map<std::string, vMachines> vms;
+  for (const vMachines& vm : List<vMachines>(&HypervConfig::GetVirtualMachines))
+    vms[vm.Name] = vm;
+  ASSERT_EQ(vms.size(), 3u);
+  const vMachines& web = vms[Narrow(kWeb)];
+  EXPECT_STREQ(web.ElementName, "web-01");
+  EXPECT_EQ(Sorted(web.SwitchName, web.SwitchCount),
+            (std::vector<std::string>{Narrow(kExtSwitch), Narrow(kIntSwitch)}));
+  std::vector<std::string> addresses;
+  for (int i = 0; i < web.AdapterCount; ++i)
+    addresses.push_back(web.Adapters[i].Address);
+  EXPECT_EQ(Sorted(addresses.data(), addresses.size()), (std::vector<std::string>{"00155D010101", "00155D010102"}));
+  EXPECT_EQ(vms[Narrow(kDb)].SwitchCount, 1);
+  EXPECT_EQ(vms[Narrow(kDb)].AdapterCount, 2);
+  EXPECT_EQ(vms[Narrow(kOff)].SwitchCount, 0);
+  EXPECT_EQ(vms[Narrow(kOff)].HealthState, 25);
+
+  std::map<std::string, vNetwork> switches;
+  for (const vNetwork& s : List<vNetwork>(&HypervConfig::GetVirtualSwitches))
+    switches[s.Name] = s;
+  ASSERT_EQ(switches.size(), 3u);
+  EXPECT_STREQ(switches[Narrow(kExtSwitch)].ElementName, "External LAN");
+  EXPECT_EQ(switches[Narrow(kPrivSwitch)].SwitchType, 0);
+  for (const auto& [name, s] : switches) {
+    EXPECT_EQ(s.HealthState, 5);
+    EXPECT_EQ(s.EnabledState, 2);
+  }
+}
+
+// A switch's type comes from the first of its ports the host lists: when that is a machine's
+// port rather than the uplink, the switch shows as bound to nothing.
+TEST_P(AnyOrder, SwitchTypeDependsOnWhichPortTheHostListsFirst) {
+  std::map<std::string, vNetwork> switches;
+  for (const vNetwork& s : List<vNetwork>(&HypervConfig::GetVirtualSwitches))
+    switches[s.Name] = s;
+  const vNetwork& external = switches[Narrow(kExtSwitch)];
+  const bool uplinkFirst = external.SwitchType == 1;
+  EXPECT_TRUE(uplinkFirst || external.SwitchType == 0);
+  EXPECT_STREQ(external.PortDeviceID, uplinkFirst ? "{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}" : "");
+  if (GetParam().kind == ResultOrder::Kind::creation) {
+    EXPECT_TRUE(uplinkFirst);
+  }
+  if (GetParam().kind == ResultOrder::Kind::reversed) {
+    EXPECT_FALSE(uplinkFirst);
+  }
+}
+
+std::string OrderName(const testing::TestParamInfo<ResultOrder>& info) {
+  static const char* const kKinds[] = {"creation", "reversed", "shuffled"};
+  return kKinds[static_cast<int>(info.param.kind)] +
+         (info.param.seed != 0 ? std::to_string(info.param.seed) : std::string());
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, AnyOrder,
+                         testing::Values(ResultOrder{ResultOrder::Kind::creation, 0},
+                                         ResultOrder{ResultOrder::Kind::reversed, 0},
+                                         ResultOrder{ResultOrder::Kind::shuffled, 1},
+                                         ResultOrder{ResultOrder::Kind::shuffled, 2},
+                                         ResultOrder{ResultOrder::Kind::shuffled, 3}),
+                         OrderName);
 
 TEST_F(HostTest, ClosingAClosedConnectionUninitialisesComOnce) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -147,8 +147,23 @@ TEST_F(Switches, AnExternalSwitchIsBoundToItsPortAndConnected) {
                 Assoc(Find(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE DeviceID='" + nic + L"'").at(0),
                       L"where ResultClass=CIM_LANEndpoint"),
                 L"Select * from Msvm_SwitchPort where ElementName='Lab'"}));
-  EXPECT_NE(MethodDetail(L"CreateSwitch").find(L"NumLearnableAddresses=1234\n"), std::wstring::npos);
   EXPECT_NE(MethodDetail(L"CreateSwitchPort").find(L"Name=" + portName + L"\n"), std::wstring::npos);
+}
+
+// The library puts NumLearnableAddresses as a VT_I2, which Put refuses for a uint32: the switch is
+// made without it and gets the provider's own number.
+TEST_F(Switches, CreateSwitchRunsWithoutNumLearnableAddressesSincePutRefusesAVtI2ForAUint32) {
+  char name[] = "Lab";
+  EXPECT_EQ(Run([&] { return config_.CreateVSwitch(nullptr, name, 2); }).result, 0);
+  EXPECT_EQ(MethodDetail(L"CreateSwitch").find(L"NumLearnableAddresses"), std::wstring::npos);
+  bool refused = false;
+  for (const CallRecord& entry : host().transcript())
+    refused = refused || (entry.call == L"Put" && entry.subject == L"NumLearnableAddresses" &&
+                          entry.result == static_cast<std::int32_t>(WBEM_E_TYPE_MISMATCH));
+  EXPECT_TRUE(refused);
+  const auto& repo = host().repository();
+  EXPECT_EQ(repo.property(*repo.get(Named(L"Msvm_VirtualSwitch", L"Lab").at(0)), L"NumLearnableAddresses")->as_uint(),
+            1024u);
 }
 
 TEST_F(Switches, AnInternalSwitchGetsANewInternalPortNamedAfterIt) {
@@ -498,7 +513,15 @@ TEST_F(Switches, DeletionAndRemoval) {
        true,
        false},
       {"unknown name", del, "Nope", {}, 1, O + M, {"Virtual Network not found Nope"}, false, false},
-      {"a quote in the name", del, "it's", {}, 1, O + M, {"Virtual Network not found it's"}, false, false},
+      {"query refused",
+       del,
+       "Internal Network",
+       Hr(Call::exec_query, L"ElementName='Internal Network'", static_cast<HRESULT>(WBEM_E_INVALID_QUERY)),
+       1,
+       O + M,
+       {"Virtual Network not found Internal Network"},
+       false,
+       false},
       {"Name as display name",
        del,
        kInternalName,
@@ -559,6 +582,27 @@ TEST_F(Switches, DeleteVSwitchTakesOneSwitchOfTheNameAtATime) {
   const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });
   EXPECT_EQ(outcome.result, 1);
   EXPECT_EQ(outcome.log, std::vector<std::string>{"Virtual Network not found Twin"});
+}
+
+// A name with a quote makes a malformed query: the host accepts it and fails its first Next, and
+// the switch is then not found, as when nothing has the name.
+TEST_F(Switches, AQuoteInTheNameFailsAtTheFirstNextNotAtExecQuery) {
+  char name[] = "it's";
+  const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"Virtual Network not found it's"});
+  EXPECT_EQ(Outcomes(L"Select * from Msvm_VirtualSwitch where ElementName='it's'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
+}
+
+// The library inserts names unescaped; WMI takes a backslash in a literal only before \, ' or ",
+// so a switch named with one is made but its internal port is never found.
+TEST_F(Switches, ABackslashInTheNameFailsTheInternalPortLookupAtItsFirstNext) {
+  char name[] = "Lab\\1";
+  const Outcome outcome = Run([&] { return config_.CreateVSwitch(nullptr, name, 2); });
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(Outcomes(L"Select * from Msvm_InternalEthernetPort where ElementName='Lab\\1'"),
+            (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
 }
 
 }  // namespace

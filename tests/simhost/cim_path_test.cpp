@@ -35,6 +35,11 @@ TEST(ObjectPathTest, RoundTrips) {
   EXPECT_EQ(p->server, L"HVHOST");
   EXPECT_EQ(p->ns, L"root\\virtualization");
   EXPECT_EQ(p->keys.at(0).value, L"Microsoft:VM\\GUID");
+  // Values may be quoted with ' too; they read the same and print with ".
+  auto single = ObjectPath::parse(L"C.K='it\\'s \"x\" a\\\\b'");
+  ASSERT_TRUE(single);
+  EXPECT_EQ(single->keys.at(0).value, L"it's \"x\" a\\b");
+  EXPECT_EQ(single->str(), L"C.K=\"it's \\\"x\\\" a\\\\b\"");
   auto slashes = ObjectPath::parse(L"//h/root/virtualization:C.K=\"v\"");
   ASSERT_TRUE(slashes);
   EXPECT_EQ(slashes->ns, L"root\\virtualization");
@@ -49,6 +54,8 @@ TEST(ObjectPathTest, RejectsMalformedText) {
       L"C.K=\"unterminated",
       L"C.K=\"v\"trailing",
       L"C.K=\"bad\\escape\"",
+      L"C.K='bad\\escape'",
+      L"C.K='mixed\"",
       L"C.K=word",
       L"C.K=\"a\",k=\"b\"",
       L"C K=\"a\"",

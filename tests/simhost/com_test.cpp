@@ -4,155 +4,19 @@
 #include <windows.h>
 #include <wbemidl.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "simhost/com/installation.hpp"
-#include "simhost/provider/simulated_host.hpp"
+#include "com_fixture.hpp"
 
 namespace {
 
+using namespace simhost::test;
 using simhost::provider::Call;
 using simhost::provider::SimulatedHost;
-
-constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running, with a shutdown component
-
-template <class T>
-struct Ref {
-  T* p = nullptr;
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  ~Ref() {
-    if (p != nullptr)
-      p->Release();
-  }
-  T** operator&() { return &p; }
-  T* operator->() const { return p; }
-  operator T*() const { return p; }
-};
-
-struct Bstr {
-  BSTR b;
-  explicit Bstr(const wchar_t* text) : b(SysAllocString(text)) {}
-  Bstr(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(b); }
-  operator BSTR() const { return b; }
-};
-
-struct Var {
-  VARIANT v;
-  Var() { VariantInit(&v); }
-  Var(const Var&) = delete;
-  ~Var() { VariantClear(&v); }
-  VARIANT* operator&() { return &v; }
-};
-
-class Facade : public testing::Test {
- protected:
-  void SetUp() override {
-    host_ = SimulatedHost::make_default();
-    install_ = std::make_unique<simhost::com::Installation>(host_);
-    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                               reinterpret_cast<void**>(&locator_)),
-              S_OK);
-    Bstr ns(L"root\\Virtualization");
-    ASSERT_EQ(locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_), S_OK);
-  }
-  void TearDown() override {
-    if (services_ != nullptr)
-      services_->Release();
-    if (locator_ != nullptr)
-      locator_->Release();
-    install_.reset();
-  }
-
-  HRESULT Query(const wchar_t* text, std::vector<IWbemClassObject*>& out, long flags = 48) {
-    Bstr wql(L"WQL");
-    Bstr query(text);
-    Ref<IEnumWbemClassObject> found;
-    const HRESULT hr = services_->ExecQuery(wql, query, flags, nullptr, &found);
-    if (FAILED(hr))
-      return hr;
-    for (;;) {
-      IWbemClassObject* object = nullptr;
-      ULONG returned = 0;
-      const HRESULT next = found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned);
-      if (returned == 0) {
-        EXPECT_EQ(next, WBEM_S_FALSE);
-        break;
-      }
-      EXPECT_EQ(next, WBEM_S_NO_ERROR);
-      out.push_back(object);
-    }
-    return hr;
-  }
-  // Runs a query and hands the first object's `property` to `check`; returns how many came back.
-  std::size_t Count(const wchar_t* text) {
-    std::vector<IWbemClassObject*> objects;
-    EXPECT_EQ(Query(text, objects), S_OK) << text;
-    for (IWbemClassObject* o : objects)
-      o->Release();
-    return objects.size();
-  }
-  std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
-    Var value;
-    EXPECT_EQ(object->Get(property, 0, &value, nullptr, nullptr), S_OK) << property;
-    return value.v.vt == VT_BSTR ? std::wstring(value.v.bstrVal) : std::wstring();
-  }
-  std::wstring FirstPath(const wchar_t* query) {
-    std::vector<IWbemClassObject*> objects;
-    Query(query, objects);
-    std::wstring path = objects.empty() ? L"" : Text(objects[0], L"__PATH");
-    for (IWbemClassObject* o : objects)
-      o->Release();
-    return path;
-  }
-
-  // Calls a method as a WMI client does: class object, GetMethod, SpawnInstance, Put, ExecMethod.
-  // Returns ReturnValue (or the failing HRESULT) and leaves the out-parameters in *out if asked.
-  long Invoke(const std::wstring& target, const wchar_t* cls, const wchar_t* method,
-              const std::function<void(IWbemClassObject*)>& put, IWbemClassObject** out = nullptr) {
-    Ref<IWbemClassObject> klass;
-    Bstr className(cls);
-    if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK)
-      return hr;
-    Ref<IWbemClassObject> signature;
-    if (HRESULT hr = klass->GetMethod(method, 0, &signature, nullptr); hr != S_OK)
-      return hr;
-    Ref<IWbemClassObject> in;
-    if (signature.p != nullptr) {
-      if (HRESULT hr = signature->SpawnInstance(0, &in); hr != S_OK)
-        return hr;
-      put(in);
-    }
-    Ref<IWbemClassObject> outParams;
-    Bstr path(target.c_str());
-    Bstr name(method);
-    if (HRESULT hr = services_->ExecMethod(path, name, 0, nullptr, in, &outParams, nullptr); FAILED(hr))
-      return hr;
-    Var rv;
-    EXPECT_EQ(outParams->Get(L"ReturnValue", 0, &rv, nullptr, nullptr), S_OK);
-    EXPECT_EQ(rv.v.vt, VT_I4);
-    if (out != nullptr) {
-      *out = outParams.p;
-      outParams.p = nullptr;
-    }
-    return rv.v.lVal;
-  }
-  static void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text, CIMTYPE type) {
-    Var v;
-    v.v.vt = VT_BSTR;
-    v.v.bstrVal = SysAllocString(text.c_str());
-    EXPECT_EQ(o->Put(name, 0, &v, type), S_OK) << name;
-  }
-
-  std::shared_ptr<SimulatedHost> host_;
-  std::unique_ptr<simhost::com::Installation> install_;
-  IWbemLocator* locator_ = nullptr;
-  IWbemServices* services_ = nullptr;
-};
 
 TEST_F(Facade, ConnectServerKnowsOnlyTheVirtualizationNamespace) {
   const struct {
@@ -168,29 +32,6 @@ TEST_F(Facade, ConnectServerKnowsOnlyTheVirtualizationNamespace) {
     EXPECT_EQ(locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), c.expected)
         << c.ns;
     EXPECT_EQ(services.p == nullptr, FAILED(c.expected));
-  }
-}
-
-TEST_F(Facade, ExecQueryRefusesWhatWmiRefuses) {
-  const struct {
-    const wchar_t* language;
-    const wchar_t* query;
-    HRESULT expected;
-  } cases[] = {
-      {L"WQL", L"SELECT * FROM Msvm_VirtualSwitch", S_OK},
-      {L"wql", L"select * from msvm_virtualswitch", S_OK},
-      {L"SQL", L"SELECT * FROM Msvm_VirtualSwitch", static_cast<HRESULT>(WBEM_E_INVALID_QUERY_TYPE)},
-      {L"WQL", L"", static_cast<HRESULT>(WBEM_E_INVALID_PARAMETER)},
-      {L"WQL", L"SELECT * FROM Msvm_NoSuchClass", static_cast<HRESULT>(WBEM_E_INVALID_CLASS)},
-      {L"WQL", L"SELECT * FROM Msvm_VirtualSwitch where Name='it's'", static_cast<HRESULT>(WBEM_E_INVALID_QUERY)},
-      {L"WQL", L"ASSOCIATORS OF {Msvm_VirtualSwitch.CreationClassName=\"Msvm_VirtualSwitch\",Name=\"none\"}",
-       static_cast<HRESULT>(WBEM_E_NOT_FOUND)},
-  };
-  for (const auto& c : cases) {
-    Ref<IEnumWbemClassObject> found;
-    Bstr language(c.language);
-    Bstr query(c.query);
-    EXPECT_EQ(services_->ExecQuery(language, query, 48, nullptr, &found), c.expected) << c.query;
   }
 }
 
@@ -252,13 +93,13 @@ TEST_F(Facade, PutConvertsToThePropertyType) {
 
 TEST_F(Facade, MethodsRunThroughExecMethod) {
   const std::wstring service = FirstPath(L"Select * from Msvm_VirtualSwitchManagementService");
-  // A switch with a port: CreateSwitch with NumLearnableAddresses as a 16-bit VARIANT.
+  // A switch with a port.
   long rv = Invoke(service, L"Msvm_VirtualSwitchManagementService", L"CreateSwitch", [](IWbemClassObject* in) {
     PutText(in, L"Name", L"0F1E2D3C-4B5A-4968-8776-655443322110", CIM_STRING);
     PutText(in, L"FriendlyName", L"Lab switch", CIM_STRING);
     Var count;
-    count.v.vt = VT_I2;
-    count.v.iVal = 1234;
+    count.v.vt = VT_I4;
+    count.v.lVal = 1234;
     EXPECT_EQ(in->Put(L"NumLearnableAddresses", 0, &count, CIM_UINT32), S_OK);
   });
   EXPECT_EQ(rv, 0);
@@ -437,10 +278,8 @@ TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
   rule.match = L"Msvm_VirtualSwitch";
   rule.hresult = static_cast<HRESULT>(WBEM_E_FAILED);
   host_->add_fault(rule);
-  Bstr wql(L"WQL");
-  Bstr query(L"SELECT * FROM Msvm_VirtualSwitch");
   Ref<IEnumWbemClassObject> found;
-  ASSERT_EQ(services_->ExecQuery(wql, query, 48, nullptr, &found), S_OK);
+  ASSERT_EQ(Exec(L"SELECT * FROM Msvm_VirtualSwitch", 48, found), S_OK);
   IWbemClassObject* object = nullptr;
   ULONG returned = 7;
   EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), WBEM_E_FAILED);
@@ -455,6 +294,33 @@ TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
   EXPECT_EQ(last.subject, L"SELECT * FROM Msvm_VirtualSwitch");
   EXPECT_EQ(transcript[transcript.size() - 2].result, static_cast<HRESULT>(WBEM_E_FAILED));
   EXPECT_EQ(transcript[transcript.size() - 3].call, L"ExecQuery");
+}
+
+// WMI promises no order: creation order by default, and the host file can reverse or shuffle it.
+TEST_F(Facade, ResultsComeInTheHostsOrder) {
+  auto paths = [&] {
+    std::vector<IWbemClassObject*> objects;
+    EXPECT_EQ(Query(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData", objects), S_OK);
+    std::vector<std::wstring> out;
+    for (IWbemClassObject* o : objects) {
+      out.push_back(Text(o, L"__PATH"));
+      o->Release();
+    }
+    return out;
+  };
+  using simhost::provider::ResultOrder;
+  auto spec = simhost::provider::default_host_spec();
+  const std::vector<std::wstring> creation = paths();
+  ASSERT_GT(creation.size(), 3u);
+  spec.behaviour.result_order = {ResultOrder::Kind::reversed, 0};
+  Install(spec);
+  EXPECT_EQ(paths(), std::vector<std::wstring>(creation.rbegin(), creation.rend()));
+  spec.behaviour.result_order = {ResultOrder::Kind::shuffled, 7};
+  Install(spec);
+  const std::vector<std::wstring> shuffled = paths();
+  EXPECT_EQ(paths(), shuffled);  // the same query on the same host: the same order
+  EXPECT_NE(shuffled, creation);
+  EXPECT_TRUE(std::is_permutation(shuffled.begin(), shuffled.end(), creation.begin(), creation.end()));
 }
 
 #if !defined(_WIN32)  // Windows and Wine have WMI's own locator registered behind ours

@@ -284,6 +284,8 @@ const Row kRows[] = {
      watched_change(kPrint, 2)},
     {"a change that makes no sense now is refused", L"ReturnValue=32775", kRequestStateChange,
      [](Probe& p) { return p.state_change(kTest, 32768); }},
+    {"11 is reserved for future use in v1, so it is no state to ask for", L"ReturnValue=32773", kRequestStateChange,
+     [](Probe& p) { return p.state_change(kPrint, 11); }},
 
     // Jobs: each JobState the reference lists, polled by GetObject.
     {"a job runs (4), then completes (7)", L"4 4 7", kConcreteJob, polled_start()},

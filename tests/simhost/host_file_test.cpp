@@ -119,6 +119,8 @@ TEST(HostFile, InvalidFilesAreRefusedNamingTheField) {
       {R"({"behaviour": {"faults": [{"call": "Next", "hresult": "0x8004zz"}]}})", "behaviour.faults[0].hresult"},
       {R"({"behaviour": {"faults": [{"call": "Next", "hresult": "0x80041017", "times": 0}]}})",
        "behaviour.faults[0].times"},
+      {R"({"behaviour": {"resultOrder": "random"}})", "behaviour.resultOrder"},
+      {R"({"behaviour": {"resultSeed": -1}})", "behaviour.resultSeed"},
   };
   for (const auto& c : cases) {
     auto r = parse_host_json(c.json);
@@ -138,8 +140,9 @@ TEST(HostFile, BehaviourRoundTrips) {
                      "InitiateShutdown": {"mode": "immediate", "ticks": 5}},
       "faults": [{"call": "ExecQuery", "match": "Msvm_VirtualSwitch", "hresult": "0x80041017", "times": "always"},
                  {"call": "ExecMethod", "match": "CreateSwitchPort", "returnValue": 4096, "times": 2, "after": 1}],
-      "capabilitiesOrder": "defaultLast"}})");
+      "capabilitiesOrder": "defaultLast", "resultOrder": "shuffled", "resultSeed": 42}})");
   ASSERT_TRUE(spec.has_value()) << spec.error();
+  EXPECT_EQ(spec->behaviour.result_order, (ResultOrder{ResultOrder::Kind::shuffled, 42}));
   ASSERT_EQ(spec->behaviour.completion.size(), 4u);
   EXPECT_EQ(spec->behaviour.completion[0].first, L"RemoveVirtualSystemResources");  // the schema's spelling
   EXPECT_EQ(spec->behaviour.completion[0].second.end_state, 10);

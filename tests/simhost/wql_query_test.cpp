@@ -109,6 +109,11 @@ TEST_F(QueryTest, SubclassesAndSelectList) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->instances, (std::vector<cim::InstanceId>{f.vm_endpoint, f.switch_endpoint}));
   EXPECT_EQ(r->properties, (std::vector<std::wstring>{L"Name", L"__Path"}));
+  const cim::ClassDef& endpoint = *f.repo.schema().find(L"CIM_LANEndpoint");
+  ASSERT_EQ(r->shown.size(), endpoint.properties().size());
+  for (std::size_t i = 0; i < r->shown.size(); ++i)
+    EXPECT_EQ(r->shown[i], endpoint.properties()[i].name == L"Name") << cim::narrow(endpoint.properties()[i].name);
+  EXPECT_TRUE(execute(f.repo, L"SELECT * FROM CIM_LANEndpoint")->shown.empty());
   EXPECT_EQ(run(L"select * from CIM_EthernetPort where ActiveMaximumTransmissionUnit = '1500'").size(), 2u);
   EXPECT_EQ(run(L"select * from Msvm_SyntheticEthernetPortSettingData where ResourceType = 10").size(), 2u);
 }
@@ -130,6 +135,8 @@ TEST_F(QueryTest, ErrorsAsWmiReportsThem) {
       {L"select * from Msvm_ComputerSystem where EnabledState like '2'", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where OperationalStatus = 2", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where Caption = 'x", ErrorCode::invalid_query},
+      {L"select * from Msvm_ComputerSystem where Caption = 'a\\b'", ErrorCode::invalid_query},
+      {L"select * from Msvm_ExternalEthernetPort where IsBound > FALSE", ErrorCode::invalid_query},
       {L"ASSOCIATORS OF {" + missing + L"}", ErrorCode::not_found},
       {L"REFERENCES OF {" + missing + L"} WHERE ResultClass=Msvm_HostedAccessPoint", ErrorCode::not_found},
       {L"ASSOCIATORS OF {Msvm_Nothing.Name=\"x\"}", ErrorCode::not_found},

@@ -261,6 +261,9 @@ std::string NewSwitchNameProblem(const std::string& name) {
     if (ch == '\'')
       return "the library puts names into WQL queries unescaped, so a name with ' could not be found again "
              "(not even to delete the switch)";
+    if (ch == '\\')
+      return "the library puts names into WQL queries unescaped, and WQL refuses a backslash that escapes "
+             "nothing, so creating a switch with \\ in its name fails halfway on a real host";
     if (c < 0x20 || c > 0x7E)
       return "the library's 8-bit text carries only printable ASCII faithfully; a name with other characters " +
              std::string("would be listed and looked up differently from how it was made, and could not be deleted");

@@ -57,7 +57,7 @@ int Save(Context& c, const Invocation& inv) {
   return SetState(c, inv.args[0], 32769);
 }
 int Reset(Context& c, const Invocation& inv) {
-  return SetState(c, inv.args[0], 11);
+  return SetState(c, inv.args[0], 10);
 }
 int Shutdown(Context& c, const Invocation& inv) {
   return SetState(c, inv.args[0], 0);
@@ -91,14 +91,14 @@ constexpr Command kCommands[] = {
     {"pause", "VM", "pause a machine", "Pauses VM (requested state 32768).\n", 1, Kind::changes, Pause},
     {"save", "VM", "save a machine's state", "Saves VM's state and stops it (requested state 32769).\n", 1,
      Kind::changes, Save},
-    {"reset", "VM", "reset a machine", "Resets VM (requested state 11).\n", 1, Kind::changes, Reset},
+    {"reset", "VM", "reset a machine", "Resets VM (requested state 10).\n", 1, Kind::changes, Reset},
     {"shutdown", "VM", "shut the guest down",
      "Asks the guest operating system of VM to shut down (state 0: through its shutdown\n"
      "component, so the guest must support it).\n",
      1, Kind::changes, Shutdown},
     {"state", "VM N", "request any state number",
      "Requests state N for VM: 0 shuts the guest down; any other number is passed on as the\n"
-     "requested state (2 start, 3 turn off, 10 reboot, 11 reset, 32768 pause, 32769 save).\n",
+     "requested state (2 start, 3 turn off, 10 reset, 32768 pause, 32769 save).\n",
      2, Kind::changes, State},
     {"create-switch", "NAME --internal | --external PORT | --unbound", "create a virtual switch",
      "Creates a switch with display name NAME (CreateVSwitch):\n"

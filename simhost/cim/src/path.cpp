@@ -59,15 +59,17 @@ class Reader {
   }
   std::optional<KeyBinding> value() {
     KeyBinding k;
-    if (eat(L'"')) {
+    const wchar_t quote = peek();
+    if (quote == L'"' || quote == L'\'') {
+      ++i_;
       for (;;) {
         if (done())
           return std::nullopt;
         wchar_t c = t_[i_++];
-        if (c == L'"')
+        if (c == quote)
           break;
         if (c == L'\\') {
-          if (done() || (t_[i_] != L'\\' && t_[i_] != L'"'))
+          if (done() || (t_[i_] != L'\\' && t_[i_] != L'"' && t_[i_] != L'\''))
             return std::nullopt;
           c = t_[i_++];
         }
@@ -153,7 +155,7 @@ std::optional<ObjectPath> ObjectPath::parse(std::wstring_view text) {
     body = colon + 1;
   } else {
     // A namespace prefix ends at a colon that comes before any key syntax.
-    const std::size_t stop = text.find_first_of(L".=\"");
+    const std::size_t stop = text.find_first_of(L".=\"'");
     const std::size_t colon = text.find(L':');
     if (colon != std::wstring_view::npos && (stop == std::wstring_view::npos || colon < stop)) {
       p.ns = std::wstring(text.substr(0, colon));

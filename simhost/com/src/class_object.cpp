@@ -17,6 +17,9 @@ const IID IID_SimulatedObject = {0x6B1C53E8, 0x2F0D, 0x4C8E, {0x9A, 0x4E, 0x5D, 
 
 namespace {
 
+// The schema's name for the class GetObject hands out for a null path; __CLASS shows no name.
+constexpr wchar_t kUnnamed[] = L"__UnnamedClass";
+
 constexpr const wchar_t* kSystemNames[] = {
     L"__GENUS",          L"__CLASS",      L"__SUPERCLASS", L"__DYNASTY",   L"__RELPATH",
     L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",     L"__NAMESPACE", L"__PATH"};
@@ -101,22 +104,33 @@ cim::PropertyList ClassObject::set_properties() const {
   return list;
 }
 
+std::optional<std::size_t> ClassObject::visible_index(const wchar_t* name) const {
+  const auto index = state_.cls->property_index(name);
+  if (index && !visible(*index))
+    return std::nullopt;
+  return index;
+}
+
 std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() const {
   const ClassDef& cls = *state_.cls;
   std::vector<std::wstring> derivation = cls.derivation();
   const std::wstring superclass = derivation.empty() ? std::wstring() : derivation.front();
   const bool located = !state_.path.empty();
+  const bool named = !(state_.defining && cls.name() == kUnnamed);
   const std::wstring server = located ? state_.host->computer_name() : std::wstring();
   auto text_or_null = [](bool present, const std::wstring& text) {
     return present ? Value::string(text) : Value::null(cim::CimType::String);
   };
+  std::int32_t count = 0;
+  for (std::size_t i = 0; i < cls.properties().size(); ++i)
+    count += visible(i) ? 1 : 0;
   return {
       {L"__GENUS", Value::sint32(state_.is_class ? WBEM_GENUS_CLASS : WBEM_GENUS_INSTANCE)},
-      {L"__CLASS", Value::string(cls.name())},
+      {L"__CLASS", text_or_null(named, cls.name())},
       {L"__SUPERCLASS", text_or_null(!superclass.empty(), superclass)},
-      {L"__DYNASTY", Value::string(cls.dynasty().name())},
-      {L"__RELPATH", text_or_null(located || state_.is_class, located ? state_.relpath : cls.name())},
-      {L"__PROPERTY_COUNT", Value::sint32(static_cast<std::int32_t>(cls.properties().size()))},
+      {L"__DYNASTY", text_or_null(named, cls.dynasty().name())},
+      {L"__RELPATH", text_or_null(located || (state_.is_class && named), located ? state_.relpath : cls.name())},
+      {L"__PROPERTY_COUNT", Value::sint32(count)},
       {L"__DERIVATION", Value::string_array(std::move(derivation))},
       {L"__SERVER", text_or_null(located, server)},
       {L"__NAMESPACE", text_or_null(located, L"root\\virtualization")},
@@ -139,7 +153,7 @@ std::vector<std::wstring> ClassObject::names(long flags) const {
       continue;
     if (origin == WBEM_FLAG_PROPAGATED_ONLY && local)
       continue;
-    if ((flags & WBEM_FLAG_KEYS_ONLY) != 0 && !props[i].key)
+    if (!visible(i) || ((flags & WBEM_FLAG_KEYS_ONLY) != 0 && !props[i].key))
       continue;
     if ((flags & WBEM_FLAG_REFS_ONLY) != 0 && props[i].type.type != cim::CimType::Reference)
       continue;
@@ -170,7 +184,7 @@ HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* p
     }
     return wbem(WBEM_E_NOT_FOUND);
   }
-  const auto index = cls.property_index(wszName);
+  const auto index = visible_index(wszName);
   if (!index)
     return wbem(WBEM_E_NOT_FOUND);
   if (pVal != nullptr && FAILED(to_variant(state_.values[*index], pVal)))
@@ -195,24 +209,35 @@ HRESULT ClassObject::Put(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE Ty
   };
   if (auto forced = state_.host ? forced_by(*state_.host, provider::Call::put, wszName) : std::nullopt)
     return finish(*forced);
+  if (state_.defining && cim::iequals(wszName, L"__CLASS"))
+    return finish(name_class(pVal));
   if (wszName[0] == L'_')
     return finish(wbem(WBEM_E_READ_ONLY));
-  const auto index = state_.cls->property_index(wszName);
-  // A class definition here is never extended: properties come from the schema.
-  if (!index)
-    return finish(wbem(WBEM_E_NOT_FOUND));
+  const auto index = visible_index(wszName);
+  if (!index) {
+    // An instance has a fixed set of properties; a class definition would grow one, which
+    // nothing here supports (classes come from the schema).
+    return finish(state_.is_class ? wbem(WBEM_E_NOT_SUPPORTED) : wbem(WBEM_E_NOT_FOUND));
+  }
   const cim::TypeRef& declared = state_.cls->properties()[*index].type;
   // The property's type is fixed; a type given with the value must be that type.
   if (Type != CIM_EMPTY && Type != cim_type_code(declared))
     return finish(wbem(WBEM_E_TYPE_MISMATCH));
-  std::optional<Value> value = pVal == nullptr ? Value::null(declared.type, declared.array) : from_variant(*pVal);
-  if (!value)
-    return finish(wbem(WBEM_E_TYPE_MISMATCH));
   Value converted;
-  if (cim::convert(*value, declared.type, declared.array, converted) != cim::Conversion::ok)
-    return finish(wbem(WBEM_E_TYPE_MISMATCH));
+  if (FAILED(put_value(pVal, declared, converted)))
+    return finish(wbem(WBEM_E_TYPE_MISMATCH));  // the property keeps what it had
   state_.values[*index] = std::move(converted);
   return finish(WBEM_S_NO_ERROR);
+}
+
+HRESULT ClassObject::name_class(const VARIANT* name) {
+  if (name == nullptr || name->vt != VT_BSTR || name->bstrVal == nullptr || SysStringLen(name->bstrVal) == 0)
+    return wbem(WBEM_E_TYPE_MISMATCH);
+  auto schema = std::make_shared<cim::Schema>();
+  schema->add(cim::ClassDecl(std::wstring(name->bstrVal, SysStringLen(name->bstrVal)), L""));
+  state_.cls = schema->classes().front().get();
+  state_.schema = std::move(schema);
+  return WBEM_S_NO_ERROR;
 }
 
 HRESULT ClassObject::Delete(LPCWSTR wszName) {
@@ -329,7 +354,7 @@ HRESULT ClassObject::SpawnInstance(long lFlags, IWbemClassObject** ppNewInstance
     return *forced;
   if (!state_.is_class)
     return wbem(WBEM_E_INVALID_OPERATION);
-  ObjectState fresh{state_.host, state_.schema, state_.cls, false, null_values(*state_.cls), {}, {}};
+  ObjectState fresh{state_.host, state_.schema, state_.cls, false, null_values(*state_.cls), {}, {}, {}, false};
   *ppNewInstance = new ClassObject(std::move(fresh));
   return WBEM_S_NO_ERROR;
 }
@@ -346,7 +371,7 @@ HRESULT ClassObject::CompareTo(long, IWbemClassObject* pCompareTo) {
 HRESULT ClassObject::GetPropertyOrigin(LPCWSTR wszName, BSTR* pstrClassName) {
   if (wszName == nullptr || pstrClassName == nullptr)
     return wbem(WBEM_E_INVALID_PARAMETER);
-  const auto index = state_.cls->property_index(wszName);
+  const auto index = visible_index(wszName);
   if (!index)
     return wbem(WBEM_E_NOT_FOUND);
   *pstrClassName = alloc(origin_of(*state_.cls, *index)->name());
@@ -416,17 +441,38 @@ HRESULT ClassObject::GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName)
   return WBEM_S_NO_ERROR;
 }
 
-IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& host, cim::InstanceId id) {
+IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& host, cim::InstanceId id,
+                                       const Projection& projection) {
   const cim::Repository& repo = host->repository();
   const cim::Instance* inst = repo.get(id);
   if (inst == nullptr)
     return nullptr;
-  ObjectState state{host, nullptr, inst->cls, false, inst->values, repo.path_text(*inst), repo.relpath_text(*inst)};
+  ObjectState state{
+      host, nullptr, inst->cls, false, inst->values, repo.path_text(*inst), repo.relpath_text(*inst), projection.shown,
+      false};
+  if (projection.shown || projection.keys_only) {
+    const auto& props = inst->cls->properties();
+    for (std::size_t i = 0; i < props.size(); ++i) {
+      const bool kept = projection.keys_only ? props[i].key : i < projection.shown->size() && (*projection.shown)[i];
+      if (!kept)
+        state.values[i] = Value::null(props[i].type.type, props[i].type.array);
+    }
+  }
+  return new ClassObject(std::move(state));
+}
+
+IWbemClassObject* make_empty_class(const std::shared_ptr<provider::Host>& host) {
+  static const std::shared_ptr<const cim::Schema> empty = [] {
+    auto schema = std::make_shared<cim::Schema>();
+    schema->add(cim::ClassDecl(kUnnamed, L""));
+    return schema;
+  }();
+  ObjectState state{host, empty, empty->classes().front().get(), true, {}, {}, {}, {}, true};
   return new ClassObject(std::move(state));
 }
 
 IWbemClassObject* make_class_object(const std::shared_ptr<provider::Host>& host, const ClassDef& cls) {
-  return new ClassObject(ObjectState{host, nullptr, &cls, true, null_values(cls), {}, {}});
+  return new ClassObject(ObjectState{host, nullptr, &cls, true, null_values(cls), {}, {}, {}, false});
 }
 
 IWbemClassObject* make_parameter_class(const std::shared_ptr<provider::Host>& host, const ClassDef& cls,
@@ -435,14 +481,14 @@ IWbemClassObject* make_parameter_class(const std::shared_ptr<provider::Host>& ho
     return nullptr;
   auto schema = parameter_schema(cls, method, out);
   const ClassDef* params = schema->find(L"__PARAMETERS");
-  return new ClassObject(ObjectState{host, schema, params, true, null_values(*params), {}, {}});
+  return new ClassObject(ObjectState{host, schema, params, true, null_values(*params), {}, {}, {}, false});
 }
 
 IWbemClassObject* make_out_parameters(const std::shared_ptr<provider::Host>& host, const ClassDef& cls,
                                       const cim::MethodDecl& method, const cim::PropertyList& values) {
   auto schema = parameter_schema(cls, method, true);
   const ClassDef* params = schema->find(L"__PARAMETERS");
-  ObjectState state{host, schema, params, false, null_values(*params), {}, {}};
+  ObjectState state{host, schema, params, false, null_values(*params), {}, {}, {}, false};
   for (const auto& [name, value] : values) {
     const auto index = params->property_index(name);
     if (!index)

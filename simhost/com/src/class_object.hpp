@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,16 @@ struct ObjectState {
   // Where the object lives; empty for classes of parameters and for spawned instances.
   std::wstring path;
   std::wstring relpath;
+  // The properties a select list let through (indices of cls or of the queried ancestor);
+  // null: every property. The others are absent, not just empty.
+  std::shared_ptr<const std::vector<bool>> shown;
+  bool defining = false;  // the empty class GetObject hands out for a null path, named by Put of __CLASS
+};
+
+// What a query lets its objects carry.
+struct Projection {
+  std::shared_ptr<const std::vector<bool>> shown;  // SELECT p1, p2; null for *
+  bool keys_only = false;                          // KeysOnly: values of key properties only
 };
 
 class ClassObject final : public ComObject<IWbemClassObject> {
@@ -69,6 +80,11 @@ class ClassObject final : public ComObject<IWbemClassObject> {
   std::vector<std::pair<std::wstring, cim::Value>> system_properties() const;
   std::vector<std::wstring> names(long flags) const;
   void record(const wchar_t* call, std::wstring subject, std::wstring detail, HRESULT result) const;
+  bool visible(std::size_t index) const noexcept {
+    return !state_.shown || (index < state_.shown->size() && (*state_.shown)[index]);
+  }
+  std::optional<std::size_t> visible_index(const wchar_t* name) const;
+  HRESULT name_class(const VARIANT* name);
 
   ObjectState state_;
   std::vector<std::wstring> enumeration_;
@@ -79,8 +95,13 @@ class ClassObject final : public ComObject<IWbemClassObject> {
 // The object behind an interface the facade handed out, or null for a foreign one.
 ClassObject* as_simulated(IWbemClassObject* object) noexcept;
 
-// A snapshot of a repository instance, as queries and GetObject hand them out.
-IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& host, cim::InstanceId id);
+// A snapshot of a repository instance, as queries and GetObject hand them out; null when it is
+// gone.
+IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& host, cim::InstanceId id,
+                                       const Projection& projection = {});
+// The empty class object GetObject hands out for a null or empty path: no name, no properties,
+// until Put of __CLASS names it.
+IWbemClassObject* make_empty_class(const std::shared_ptr<provider::Host>& host);
 // The class definition, as GetObject of a class name hands it out.
 IWbemClassObject* make_class_object(const std::shared_ptr<provider::Host>& host, const cim::ClassDef& cls);
 // The in- or out-parameter class of a method (out carries ReturnValue first); null when the

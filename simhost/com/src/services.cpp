@@ -1,5 +1,7 @@
 // The WMI entry points: locator, services, enumerators, contexts, the object text source, their
 // class objects, and the installation that registers them.
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -28,11 +30,15 @@ HRESULT recorded(const HostPtr& host, const wchar_t* call, std::wstring subject,
 
 class Enumerator final : public ComObject<IEnumWbemClassObject> {
  public:
-  Enumerator(HostPtr host, std::wstring query, std::vector<cim::InstanceId> ids, bool forward_only)
+  // `failure`: the error of a semisynchronous query, which every Next reports with no objects.
+  Enumerator(HostPtr host, std::wstring query, std::vector<cim::InstanceId> ids, bool forward_only,
+             Projection projection = {}, HRESULT failure = WBEM_S_NO_ERROR)
       : ComObject(IID_IEnumWbemClassObject),
         host_(std::move(host)),
         query_(std::move(query)),
         ids_(std::move(ids)),
+        projection_(std::move(projection)),
+        failure_(failure),
         forward_only_(forward_only) {}
 
   HRESULT STDMETHODCALLTYPE Reset() override {
@@ -48,10 +54,12 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
     *puReturned = 0;
     if (auto forced = forced_by(*host_, provider::Call::next, query_))
       return recorded(host_, L"Next", query_, {}, *forced);
+    if (FAILED(failure_))
+      return recorded(host_, L"Next", query_, L"0", failure_);
     ULONG handed = 0;
     while (handed < uCount && at_ < ids_.size()) {
       // An object deleted since the query ran is skipped, as a live enumeration would.
-      if (IWbemClassObject* object = make_instance_object(host_, ids_[at_++]))
+      if (IWbemClassObject* object = make_instance_object(host_, ids_[at_++], projection_))
         apObjects[handed++] = object;
     }
     *puReturned = handed;
@@ -66,7 +74,7 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
       return wbem(WBEM_E_INVALID_PARAMETER);
     if (forward_only_)
       return wbem(WBEM_E_INVALID_OPERATION);
-    auto* copy = new Enumerator(host_, query_, ids_, forward_only_);
+    auto* copy = new Enumerator(host_, query_, ids_, forward_only_, projection_, failure_);
     copy->at_ = at_;
     *ppEnum = copy;
     return WBEM_S_NO_ERROR;
@@ -83,9 +91,36 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
   HostPtr host_;
   std::wstring query_;
   std::vector<cim::InstanceId> ids_;
+  Projection projection_;
+  HRESULT failure_;
   std::size_t at_ = 0;
   bool forward_only_;
 };
+
+// Puts a result list in the order the host asks for. Shuffles are seeded by the host's seed
+// and the query text, so the same query on the same host always comes back the same way.
+void arrange(std::vector<cim::InstanceId>& ids, const provider::ResultOrder& order, const std::wstring& query) {
+  switch (order.kind) {
+    case provider::ResultOrder::Kind::creation:
+      return;
+    case provider::ResultOrder::Kind::reversed:
+      std::reverse(ids.begin(), ids.end());
+      return;
+    case provider::ResultOrder::Kind::shuffled:
+      break;
+  }
+  std::uint64_t state = order.seed ^ 0x9E3779B97F4A7C15ull;
+  for (wchar_t c : query)
+    state = (state ^ static_cast<std::uint64_t>(c)) * 0x100000001B3ull;
+  auto next = [&state] {  // splitmix64
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  };
+  for (std::size_t i = ids.size(); i > 1; --i)
+    std::swap(ids[i - 1], ids[next() % i]);
+}
 
 std::wstring describe_parameters(const cim::PropertyList& in) {
   std::wstring text;
@@ -105,16 +140,28 @@ class Services final : public ComObject<IWbemServices> {
     *ppEnum = nullptr;
     const std::wstring query = text_of(strQuery);
     auto finish = [&](HRESULT hr) { return recorded(host_, L"ExecQuery", query, {}, hr); };
-    if (strQueryLanguage == nullptr || !cim::iequals(strQueryLanguage, L"WQL"))
-      return finish(wbem(WBEM_E_INVALID_QUERY_TYPE));
-    if (query.empty())
+    if (strQueryLanguage == nullptr || query.empty())
       return finish(wbem(WBEM_E_INVALID_PARAMETER));
+    if (!cim::iequals(strQueryLanguage, L"WQL"))
+      return finish(wbem(WBEM_E_INVALID_QUERY_TYPE));
     if (auto forced = forced_by(*host_, provider::Call::exec_query, query))
       return finish(*forced);
+    const bool forward_only = (lFlags & WBEM_FLAG_FORWARD_ONLY) != 0;
     auto result = host_->query(query);
-    if (!result)
-      return finish(static_cast<HRESULT>(result.error().code));
-    *ppEnum = new Enumerator(host_, query, std::move(result->instances), (lFlags & WBEM_FLAG_FORWARD_ONLY) != 0);
+    if (!result) {
+      const auto failure = static_cast<HRESULT>(result.error().code);
+      // A semisynchronous call hands its error to the first Next; a synchronous one returns it.
+      if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0)
+        return finish(failure);
+      *ppEnum = new Enumerator(host_, query, {}, forward_only, {}, failure);
+      return finish(WBEM_S_NO_ERROR);
+    }
+    Projection projection;
+    projection.keys_only = result->keys_only;
+    if (!result->shown.empty())
+      projection.shown = std::make_shared<const std::vector<bool>>(std::move(result->shown));
+    arrange(result->instances, host_->result_order(), query);
+    *ppEnum = new Enumerator(host_, query, std::move(result->instances), forward_only, std::move(projection));
     return finish(WBEM_S_NO_ERROR);
   }
 
@@ -126,10 +173,14 @@ class Services final : public ComObject<IWbemServices> {
       *ppObject = nullptr;
     const std::wstring path = text_of(strObjectPath);
     auto finish = [&](HRESULT hr) { return recorded(host_, L"GetObject", path, {}, hr); };
-    if (ppObject == nullptr || path.empty())
+    if (ppObject == nullptr)
       return finish(wbem(WBEM_E_INVALID_PARAMETER));
     if (auto forced = forced_by(*host_, provider::Call::get_object, path))
       return finish(*forced);
+    if (path.empty()) {  // a class to be defined
+      *ppObject = make_empty_class(host_);
+      return finish(WBEM_S_NO_ERROR);
+    }
     const auto parsed = cim::ObjectPath::parse(path);
     if (!parsed)
       return finish(wbem(WBEM_E_INVALID_OBJECT_PATH));

@@ -1,9 +1,16 @@
 #include "variant.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace simhost::com {
+
+namespace {
+HRESULT wbem_type_mismatch() {
+  return static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH);
+}
+}  // namespace
 
 using cim::CimType;
 using cim::Scalar;
@@ -208,6 +215,27 @@ std::optional<Value> scalar_from(VARTYPE vt, const void* data) {
   }
 }
 
+// Calls `each(element)` with a pointer to every element of a one-dimensional array, in order,
+// until it returns false. False for another shape or when an element was refused.
+template <class Each>
+bool each_element(SAFEARRAY* array, Each each) {
+  if (SafeArrayGetDim(array) != 1)
+    return false;
+  LONG lower = 0;
+  LONG upper = -1;
+  SafeArrayGetLBound(array, 1, &lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(array, &data)))
+    return false;
+  const UINT size = SafeArrayGetElemsize(array);
+  bool ok = true;
+  for (LONG i = 0; i <= upper - lower && ok; ++i)
+    ok = each(static_cast<const char*>(data) + static_cast<std::size_t>(i) * size);
+  SafeArrayUnaccessData(array);
+  return ok;
+}
+
 }  // namespace
 
 std::optional<Value> from_variant(const VARIANT& v) {
@@ -222,28 +250,16 @@ std::optional<Value> from_variant(const VARIANT& v) {
   SAFEARRAY* array = v.parray;
   if (array == nullptr)
     return Value::null(CimType::String, true);
-  if (SafeArrayGetDim(array) != 1)
-    return std::nullopt;
-  LONG lower = 0;
-  LONG upper = -1;
-  SafeArrayGetLBound(array, 1, &lower);
-  SafeArrayGetUBound(array, 1, &upper);
-  void* data = nullptr;
-  if (FAILED(SafeArrayAccessData(array, &data)))
-    return std::nullopt;
-  const UINT size = SafeArrayGetElemsize(array);
   std::vector<Scalar> items;
   std::optional<CimType> type;
-  bool ok = true;
-  for (LONG i = 0; i <= upper - lower && ok; ++i) {
-    auto element = scalar_from(vt, static_cast<const char*>(data) + static_cast<std::size_t>(i) * size);
-    ok = element.has_value();
-    if (ok) {
-      type = element->type();
-      items.push_back(element->get());
-    }
-  }
-  SafeArrayUnaccessData(array);
+  const bool ok = each_element(array, [&](const char* at) {
+    auto element = scalar_from(vt, at);
+    if (!element)
+      return false;
+    type = element->type();
+    items.push_back(element->get());
+    return true;
+  });
   if (!ok)
     return std::nullopt;
   if (!type) {
@@ -253,6 +269,89 @@ std::optional<Value> from_variant(const VARIANT& v) {
     type = probe ? probe->type() : CimType::String;
   }
   return Value::array(*type, std::move(items));
+}
+
+namespace {
+
+bool decimal(const std::wstring& text, bool sign_allowed) {
+  std::size_t i = sign_allowed && !text.empty() && text[0] == L'-' ? 1 : 0;
+  if (i == text.size())
+    return false;
+  for (; i < text.size(); ++i)
+    if (text[i] < L'0' || text[i] > L'9')
+      return false;
+  return true;
+}
+
+// One scalar (or one array element) of the VARIANT into type t.
+std::optional<Scalar> put_scalar(const VARIANT& v, CimType t, bool in_array) {
+  if (t == CimType::UInt32) {
+    if (v.vt == VT_I2 || (in_array && v.vt == VT_R8))
+      return std::nullopt;
+    if (v.vt == VT_UI4 || v.vt == VT_UINT)  // fits as it is; VT_I4 would only wrap it
+      return Scalar{std::uint64_t{v.ulVal}};
+  }
+  VARIANT changed;
+  VariantInit(&changed);
+  if (FAILED(VariantChangeType(&changed, const_cast<VARIANT*>(&v), 0, element_vartype(t))))
+    return std::nullopt;
+  std::optional<Value> value = scalar_from(changed.vt, &changed.bVal);
+  VariantClear(&changed);
+  if (!value)
+    return std::nullopt;
+  if (t == CimType::UInt32)  // a VT_I4 carries a uint32's bits, as Get hands it out
+    return Scalar{std::uint64_t{static_cast<std::uint32_t>(*value->as_int())}};
+  if ((t == CimType::UInt64 || t == CimType::SInt64) && !decimal(*value->as_string(), t == CimType::SInt64))
+    return std::nullopt;
+  Value converted;
+  if (cim::convert(*value, t, false, converted) != cim::Conversion::ok)
+    return std::nullopt;
+  return converted.get();
+}
+
+}  // namespace
+
+HRESULT put_value(const VARIANT* value, const cim::TypeRef& declared, Value& out) {
+  if (value == nullptr || value->vt == VT_EMPTY || value->vt == VT_NULL) {
+    out = Value::null(declared.type, declared.array);
+    return S_OK;
+  }
+  const bool array = (value->vt & VT_ARRAY) != 0;
+  if ((value->vt & VT_BYREF) != 0 || array != declared.array)
+    return wbem_type_mismatch();
+  if (!array) {
+    auto scalar = put_scalar(*value, declared.type, false);
+    if (!scalar)
+      return wbem_type_mismatch();
+    out = Value::scalar(declared.type, std::move(*scalar));
+    return S_OK;
+  }
+  SAFEARRAY* elements = value->parray;
+  if (elements == nullptr) {
+    out = Value::null(declared.type, true);
+    return S_OK;
+  }
+  const VARTYPE vt = static_cast<VARTYPE>(value->vt & VT_TYPEMASK);
+  const UINT size = SafeArrayGetElemsize(elements);
+  std::vector<Scalar> items;
+  const bool ok = each_element(elements, [&](const char* at) {
+    VARIANT element;
+    VariantInit(&element);
+    if (vt == VT_VARIANT) {
+      element = *reinterpret_cast<const VARIANT*>(at);  // borrowed, not cleared
+    } else {
+      element.vt = vt;
+      std::memcpy(&element.bVal, at, size);
+    }
+    auto scalar = put_scalar(element, declared.type, true);
+    if (scalar)
+      items.push_back(std::move(*scalar));
+    return scalar.has_value();
+  });
+  if (!ok)
+    return wbem_type_mismatch();
+  out = Value::array(declared.type, std::move(items));
+  return S_OK;
 }
 
 std::wstring describe(const Value& value) {

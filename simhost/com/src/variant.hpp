@@ -25,6 +25,13 @@ HRESULT to_variant(const cim::Value& value, VARIANT* out);
 // VT_EMPTY and VT_NULL give a null; nullopt for a VARTYPE WMI does not take.
 std::optional<cim::Value> from_variant(const VARIANT& v);
 
+// The value Put stores for a VARIANT (null for a null pointer, VT_EMPTY or VT_NULL): the VARIANT
+// coerced by VariantChangeType to the automation type of `declared` and range-checked, with
+// the exceptions IWbemClassObject::Put documents for uint32 (VT_I2 refused, VT_ARRAY | VT_R8
+// refused for an array) and an empty VT_ARRAY | VT_VARIANT for any array. 64-bit integers given
+// as text must be decimal. WBEM_E_TYPE_MISMATCH when it does not convert; `out` is then unset.
+HRESULT put_value(const VARIANT* value, const cim::TypeRef& declared, cim::Value& out);
+
 // Text of a value for the transcript: scalars as WMI prints them, arrays as {a,b}, null as NULL.
 std::wstring describe(const cim::Value& value);
 

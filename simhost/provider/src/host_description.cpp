@@ -424,7 +424,7 @@ HostSpec read_spec(const Json& root) {
     spec.vms.push_back(std::move(vm));
   });
   if (const Json* b = top.find("behaviour")) {
-    Fields f(*b, "behaviour", {"completion", "faults", "capabilitiesOrder"});
+    Fields f(*b, "behaviour", {"completion", "faults", "capabilitiesOrder", "resultOrder", "resultSeed"});
     if (const Json* c = f.find("completion")) {
       if (!c->is_object()) {
         fail("behaviour.completion", "expected an object keyed by method name");
@@ -446,6 +446,15 @@ HostSpec read_spec(const Json& root) {
       fail("behaviour.capabilitiesOrder", "expected \"defaultFirst\" or \"defaultLast\"");
     }
     spec.behaviour.default_settings_first = order == L"defaultFirst";
+    const auto results = f.text("resultOrder", L"creation");
+    if (results == L"reversed") {
+      spec.behaviour.result_order.kind = ResultOrder::Kind::reversed;
+    } else if (results == L"shuffled") {
+      spec.behaviour.result_order.kind = ResultOrder::Kind::shuffled;
+    } else if (results != L"creation") {
+      fail("behaviour.resultOrder", "expected \"creation\", \"reversed\" or \"shuffled\"");
+    }
+    spec.behaviour.result_order.seed = f.number("resultSeed", 0, ~std::uint64_t{0});
   }
   return spec;
 }
@@ -784,6 +793,13 @@ std::string to_json(const HostSpec& spec) {
     b["faults"].push_back(std::move(j));
   }
   b["capabilitiesOrder"] = spec.behaviour.default_settings_first ? "defaultFirst" : "defaultLast";
+  const auto& results = spec.behaviour.result_order;
+  b["resultOrder"] = results.kind == ResultOrder::Kind::creation   ? "creation"
+                     : results.kind == ResultOrder::Kind::reversed ? "reversed"
+                                                                   : "shuffled";
+  if (results.seed != 0) {
+    b["resultSeed"] = results.seed;
+  }
   root["behaviour"] = std::move(b);
   return root.dump(2) + "\n";
 }

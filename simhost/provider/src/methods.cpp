@@ -492,7 +492,8 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
     }
     const auto* requested = param(in, L"RequestedState");
     const auto to = requested ? requested->as_uint() : std::nullopt;
-    if (!to || (*to != 2 && *to != 3 && *to != 10 && *to != 11 && *to != 32768 && *to != 32769)) {
+    // v1 documents 11 as reserved for future use: not a state it takes.
+    if (!to || (*to != 2 && *to != 3 && *to != 10 && *to != 32768 && *to != 32769)) {
       return refuse(rv::invalid_parameter);
     }
     const auto allowed = [to = *to](std::uint64_t from) {
@@ -502,7 +503,6 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
         case 3:
           return from == 2 || from == 32768 || from == 32769;
         case 10:
-        case 11:
         case 32768:
           return from == 2;
         default:  // 32769
@@ -516,7 +516,7 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
     Plan p;
     // What the VM shows while the change runs: starting, stopping, pausing, saving or resuming.
     const std::uint16_t showing = to == 2 && from == 32768          ? 32777
-                                  : to == 2 || to == 10 || to == 11 ? 32770
+                                  : to == 2 || to == 10 ? 32770
                                   : to == 3                         ? 32774
                                   : to == 32768                     ? 32776
                                                                     : 32773;
@@ -528,7 +528,7 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
       if (!allowed(number(target, L"EnabledState"))) {
         return rv::invalid_state;
       }
-      if (to == 2 || to == 10 || to == 11) {
+      if (to == 2 || to == 10) {
         start_devices(target);  // resuming keeps the devices a paused VM has
         set(target, L"EnabledState", Value::uint16(2));
       } else if (to == 32768) {

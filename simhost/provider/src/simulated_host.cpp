@@ -205,6 +205,10 @@ std::optional<Fault> SimulatedHost::fault(Call call, std::wstring_view subject) 
   return std::nullopt;
 }
 
+ResultOrder SimulatedHost::result_order() const {
+  return state_->behaviour.result_order;
+}
+
 void SimulatedHost::record(CallRecord entry) {
   state_->transcript.push_back(std::move(entry));
 }

@@ -234,6 +234,8 @@ Expected<std::unique_ptr<Bound>> bind(const Expr& e, const cim::ClassDef& cls) {
     b->operand = Bound::Operand::number;
     b->number = *number_of(converted.get());
   } else if (type.type == CimType::Boolean) {
+    if (c.op != CompareOp::eq && c.op != CompareOp::ne)
+      return R::failure(invalid(L"a boolean takes only =, <> and !=: " + c.property));
     if (cim::convert(c.literal, CimType::Boolean, false, converted) != cim::Conversion::ok)
       return R::failure(invalid(L"not a boolean for " + c.property));
     b->operand = Bound::Operand::boolean;
@@ -312,13 +314,17 @@ Expected<Result> run_select(const cim::Repository& repo, const SelectQuery& q) {
   if (!cls)
     return failure<Result>(ErrorCode::invalid_class, L"unknown class " + q.class_name);
   Result r;
+  if (!q.properties.empty())
+    r.shown.assign(cls->properties().size(), false);
   for (const auto& p : q.properties) {
-    if (const auto* decl = cls->property(p))
-      r.properties.push_back(decl->name);
-    else if (cim::Repository::is_system_property(p))
+    if (const auto index = cls->property_index(p)) {
+      r.properties.push_back(cls->properties()[*index].name);
+      r.shown[*index] = true;
+    } else if (cim::Repository::is_system_property(p)) {
       r.properties.push_back(p);
-    else
+    } else {
       return failure<Result>(ErrorCode::invalid_query, L"class " + cls->name() + L" has no property " + p);
+    }
   }
   std::unique_ptr<Bound> where;
   if (q.where) {

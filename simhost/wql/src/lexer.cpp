@@ -78,7 +78,10 @@ Expected<std::vector<Token>> tokenize(std::wstring_view t) {
         const wchar_t d = t[i++];
         if (d == c)
           break;
-        if (d == L'\\' && i < t.size() && (t[i] == L'\'' || t[i] == L'"' || t[i] == L'\\')) {
+        if (d == L'\\') {
+          // Only \\, \' and \" are escapes; WMI refuses a backslash before anything else.
+          if (i >= t.size() || (t[i] != L'\'' && t[i] != L'"' && t[i] != L'\\'))
+            return R::failure(fail(L"backslash before a character that needs no escape", i - 1));
           text.push_back(t[i++]);
           continue;
         }
@@ -92,8 +95,8 @@ Expected<std::vector<Token>> tokenize(std::wstring_view t) {
         if (i >= t.size())
           return R::failure(fail(L"unterminated {path}", start));
         const wchar_t d = t[i++];
-        if (d == L'"') {
-          while (i < t.size() && t[i] != L'"')
+        if (d == L'"' || d == L'\'') {
+          while (i < t.size() && t[i] != d)
             i += (t[i] == L'\\' && i + 1 < t.size()) ? 2 : 1;
           if (i >= t.size())
             return R::failure(fail(L"unterminated quote in {path}", start));

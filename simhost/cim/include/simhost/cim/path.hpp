@@ -29,9 +29,10 @@ struct ObjectPath {
   std::wstring str() const;
 
   // Accepts full (\\server\ns:...), namespace-relative (ns:...) and relative paths; `/` works
-  // as a separator before the class as WMI allows. nullopt for malformed text, including a
-  // stray quote, a bad escape (only \\ and \" exist inside values), a duplicate key, an
-  // unquoted value that is no number or boolean, and trailing text.
+  // as a separator before the class, and key values may be quoted with " or ', as WMI allows.
+  // nullopt for malformed text, including a stray quote, a bad escape (only \\, \" and \'
+  // exist inside values), a duplicate key, an unquoted value that is no number or boolean, and
+  // trailing text.
   static std::optional<ObjectPath> parse(std::wstring_view text);
 };
 

@@ -52,6 +52,15 @@ struct Fault {
   std::optional<std::uint32_t> last_error;
 };
 
+// The order in which queries hand out their results. WMI leaves it unspecified; creation order is
+// the default, and a reversed or seeded shuffled order shows whether a caller depends on it.
+struct ResultOrder {
+  enum class Kind : std::uint8_t { creation, reversed, shuffled };
+  Kind kind = Kind::creation;
+  std::uint64_t seed = 0;  // shuffled
+  bool operator==(const ResultOrder&) const = default;
+};
+
 class Host {
  public:
   virtual ~Host() = default;
@@ -76,6 +85,8 @@ class Host {
   // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
   // Never matches when no rule is set.
   virtual std::optional<Fault> fault(Call call, std::wstring_view subject) = 0;
+
+  virtual ResultOrder result_order() const { return {}; }
 
   virtual void record(CallRecord entry) = 0;
   virtual const std::vector<CallRecord>& transcript() const = 0;

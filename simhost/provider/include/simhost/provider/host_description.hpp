@@ -92,6 +92,7 @@ struct BehaviourSpec {
   std::vector<std::pair<std::wstring, CompletionMode>> completion;  // by method name
   std::vector<FaultRule> faults;
   bool default_settings_first = true;  // order of the pool's SettingsDefineCapabilities
+  ResultOrder result_order;            // order of every query's results
   bool operator==(const BehaviourSpec&) const = default;
 };
 

@@ -35,6 +35,7 @@ class SimulatedHost final : public Host {
   bool observe(cim::InstanceId id) override;
   MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
   std::optional<Fault> fault(Call call, std::wstring_view subject) override;
+  ResultOrder result_order() const override;
   void record(CallRecord entry) override;
   const std::vector<CallRecord>& transcript() const override;
 

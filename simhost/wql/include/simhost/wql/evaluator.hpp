@@ -17,13 +17,17 @@ struct Result {
   // the order the repository gives (creation order of the associations), each once.
   std::vector<cim::InstanceId> instances;
   // SELECT p1, p2: the properties asked for, spelled as the class declares them. Empty for *
-  // and for ASSOCIATORS/REFERENCES. The facade hides the other properties.
+  // and for ASSOCIATORS/REFERENCES.
   std::vector<std::wstring> properties;
-  bool keys_only = false;  // the facade shows key properties only
+  // SELECT p1, p2: which properties of the queried class the objects carry (a property index is
+  // valid in every subclass; a subclass's own properties are never named). Empty: all of them.
+  std::vector<bool> shown;
+  bool keys_only = false;  // KeysOnly: the objects carry only their key values
 };
 
 // Errors: invalid_query for a malformed query, a property the class lacks, a literal that does
-// not fit the property's type, a LIKE pattern with an open '[', or a comparison on an array;
+// not fit the property's type, an ordering operator on a boolean, a LIKE pattern with an open
+// '[', or a comparison on an array;
 // invalid_class for SELECT from an unknown class; not_found when the {path} of ASSOCIATORS or
 // REFERENCES names no instance (including a path whose class is unknown). Unknown classes in
 // AssocClass/ResultClass just match nothing.

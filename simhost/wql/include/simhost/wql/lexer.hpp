@@ -30,9 +30,9 @@ struct Token {
   std::size_t offset;  // into the query text
 };
 
-// Inside string literals a backslash escapes ', " and \; before any other character it stays a
-// backslash, so Windows-style text like 'a\b' needs no doubling. A {path} runs to the matching
-// brace; quoted parts inside it may contain braces. The last token is always `end`.
+// Inside string literals a backslash escapes ', " and \; before any other character it makes the
+// query malformed, as WMI has it ('a\b' must be written 'a\\b'). A {path} runs to the matching
+// brace; parts quoted with " or ' inside it may contain braces. The last token is always `end`.
 Expected<std::vector<Token>> tokenize(std::wstring_view text);
 
 }  // namespace simhost::wql

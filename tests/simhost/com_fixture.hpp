@@ -1,0 +1,172 @@
+// The simulated host installed for a test and reached through the WMI client interfaces, with
+// small owners for what those calls hand out.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simhost/com/installation.hpp"
+#include "simhost/provider/simulated_host.hpp"
+
+namespace simhost::test {
+
+using simhost::provider::SimulatedHost;
+
+constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running, with a shutdown component
+
+template <class T>
+struct Ref {
+  T* p = nullptr;
+  Ref() = default;
+  Ref(const Ref&) = delete;
+  ~Ref() {
+    if (p != nullptr)
+      p->Release();
+  }
+  T** operator&() { return &p; }
+  T* operator->() const { return p; }
+  operator T*() const { return p; }
+};
+
+struct Bstr {
+  BSTR b;
+  explicit Bstr(const wchar_t* text) : b(SysAllocString(text)) {}
+  Bstr(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(b); }
+  operator BSTR() const { return b; }
+};
+
+struct Var {
+  VARIANT v;
+  Var() { VariantInit(&v); }
+  Var(const Var&) = delete;
+  ~Var() { VariantClear(&v); }
+  VARIANT* operator&() { return &v; }
+};
+
+class Facade : public testing::Test {
+ protected:
+  void SetUp() override { Install(simhost::provider::default_host_spec()); }
+  // Installs a host made from `spec` and connects to it.
+  void Install(const simhost::provider::HostSpec& spec) {
+    Disconnect();
+    host_ = std::make_shared<SimulatedHost>(spec);
+    install_ = std::make_unique<simhost::com::Installation>(host_);
+    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                               reinterpret_cast<void**>(&locator_)),
+              S_OK);
+    Bstr ns(L"root\\Virtualization");
+    ASSERT_EQ(locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_), S_OK);
+  }
+  void TearDown() override { Disconnect(); }
+  void Disconnect() {
+    if (services_ != nullptr)
+      services_->Release();
+    if (locator_ != nullptr)
+      locator_->Release();
+    services_ = nullptr;
+    locator_ = nullptr;
+    install_.reset();
+  }
+
+  // ExecQuery("WQL", text, flags).
+  HRESULT Exec(const wchar_t* text, long flags, Ref<IEnumWbemClassObject>& found) {
+    Bstr wql(L"WQL");
+    Bstr query(text);
+    return services_->ExecQuery(wql, query, flags, nullptr, &found);
+  }
+  // Runs a query and collects its objects; the failure of ExecQuery or of a Next otherwise.
+  HRESULT Query(const wchar_t* text, std::vector<IWbemClassObject*>& out, long flags = 48) {
+    Ref<IEnumWbemClassObject> found;
+    const HRESULT hr = Exec(text, flags, found);
+    if (FAILED(hr))
+      return hr;
+    for (;;) {
+      IWbemClassObject* object = nullptr;
+      ULONG returned = 0;
+      const HRESULT next = found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned);
+      if (returned == 0) {
+        if (FAILED(next))  // a semisynchronous query's error
+          return next;
+        EXPECT_EQ(next, WBEM_S_FALSE);
+        break;
+      }
+      EXPECT_EQ(next, WBEM_S_NO_ERROR);
+      out.push_back(object);
+    }
+    return hr;
+  }
+  // How many objects a query hands out.
+  std::size_t Count(const wchar_t* text) {
+    std::vector<IWbemClassObject*> objects;
+    EXPECT_EQ(Query(text, objects), S_OK) << text;
+    for (IWbemClassObject* o : objects)
+      o->Release();
+    return objects.size();
+  }
+  std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
+    Var value;
+    EXPECT_EQ(object->Get(property, 0, &value, nullptr, nullptr), S_OK) << property;
+    return value.v.vt == VT_BSTR ? std::wstring(value.v.bstrVal) : std::wstring();
+  }
+  std::wstring FirstPath(const wchar_t* query) {
+    std::vector<IWbemClassObject*> objects;
+    Query(query, objects);
+    std::wstring path = objects.empty() ? L"" : Text(objects[0], L"__PATH");
+    for (IWbemClassObject* o : objects)
+      o->Release();
+    return path;
+  }
+
+  // Calls a method as a WMI client does: class object, GetMethod, SpawnInstance, Put, ExecMethod.
+  // Returns ReturnValue (or the failing HRESULT) and leaves the out-parameters in *out if asked.
+  long Invoke(const std::wstring& target, const wchar_t* cls, const wchar_t* method,
+              const std::function<void(IWbemClassObject*)>& put, IWbemClassObject** out = nullptr) {
+    Ref<IWbemClassObject> klass;
+    Bstr className(cls);
+    if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK)
+      return hr;
+    Ref<IWbemClassObject> signature;
+    if (HRESULT hr = klass->GetMethod(method, 0, &signature, nullptr); hr != S_OK)
+      return hr;
+    Ref<IWbemClassObject> in;
+    if (signature.p != nullptr) {
+      if (HRESULT hr = signature->SpawnInstance(0, &in); hr != S_OK)
+        return hr;
+      put(in);
+    }
+    Ref<IWbemClassObject> outParams;
+    Bstr path(target.c_str());
+    Bstr name(method);
+    if (HRESULT hr = services_->ExecMethod(path, name, 0, nullptr, in, &outParams, nullptr); FAILED(hr))
+      return hr;
+    Var rv;
+    EXPECT_EQ(outParams->Get(L"ReturnValue", 0, &rv, nullptr, nullptr), S_OK);
+    EXPECT_EQ(rv.v.vt, VT_I4);
+    if (out != nullptr) {
+      *out = outParams.p;
+      outParams.p = nullptr;
+    }
+    return rv.v.lVal;
+  }
+  static void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text, CIMTYPE type) {
+    Var v;
+    v.v.vt = VT_BSTR;
+    v.v.bstrVal = SysAllocString(text.c_str());
+    EXPECT_EQ(o->Put(name, 0, &v, type), S_OK) << name;
+  }
+
+  std::shared_ptr<SimulatedHost> host_;
+  std::unique_ptr<simhost::com::Installation> install_;
+  IWbemLocator* locator_ = nullptr;
+  IWbemServices* services_ = nullptr;
+};
+
+}  // namespace simhost::test
