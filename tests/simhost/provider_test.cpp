@@ -207,7 +207,7 @@ TEST_F(ProviderTest, RequestStateChangeTransitions) {
   } cases[] = {
       {kSql, 2, 0, 2, 2},     {kSql, 3, 32775, 3, 0},     {kSql, 32768, 32775, 3, 0},   {kWeb, 3, 0, 3, 0},
       {kWeb, 2, 32775, 2, 2}, {kWeb, 32769, 0, 32769, 0}, {kBuild, 32768, 0, 32768, 1}, {kPrint, 10, 32775, 32768, 1},
-      {kPrint, 2, 0, 2, 1},   {kTest, 2, 0, 2, 1},        {kTest, 11, 32775, 32769, 0}, {kSql, 7, 32773, 3, 0},
+      {kPrint, 2, 0, 2, 1},   {kTest, 2, 0, 2, 1},        {kTest, 11, 32773, 32769, 0}, {kSql, 7, 32773, 3, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(cim::narrow(c.vm) + " -> " + std::to_string(c.requested));
