@@ -26,7 +26,9 @@ unsigned VmsFor(unsigned objects) {
   return objects > base + per_vm ? static_cast<unsigned>((objects - base) / per_vm) : 1;
 }
 
-std::string Narrow(const std::wstring& text) { return simhost::cim::narrow(text); }
+std::string Narrow(const std::wstring& text) {
+  return simhost::cim::narrow(text);
+}
 
 // One host and the same data in SQLite: every instance (path, class, Name) and every
 // association as two directed links, indexed as a careful schema would be.
@@ -59,9 +61,8 @@ struct Fixture {
         Bind(add_instance, {Narrow(repo.path_text(inst)), Narrow(cls->name()), name_text ? Narrow(*name_text) : ""});
         std::vector<std::string> ends;
         for (std::size_t p = 0; p < cls->properties().size(); ++p) {
-          const auto* ref = cls->properties()[p].type.type == simhost::cim::CimType::Reference
-                                ? inst.values[p].as_string()
-                                : nullptr;
+          const auto* ref =
+              cls->properties()[p].type.type == simhost::cim::CimType::Reference ? inst.values[p].as_string() : nullptr;
           const auto target = ref ? repo.find(*ref) : std::nullopt;
           if (target) {
             ends.push_back(Narrow(repo.path_text(*repo.get(*target))));
@@ -170,10 +171,18 @@ std::string SqlAssociators(const Fixture& f) {
          "' AND l.assoc_class='Msvm_ActiveConnection'";
 }
 
-void PointQueryOurs(benchmark::State& state) { Ours(state, PointQuery); }
-void PointQuerySqlite(benchmark::State& state) { Sqlite(state, SqlPoint); }
-void AssociatorsOurs(benchmark::State& state) { Ours(state, AssociatorsQuery); }
-void AssociatorsSqlite(benchmark::State& state) { Sqlite(state, SqlAssociators); }
+void PointQueryOurs(benchmark::State& state) {
+  Ours(state, PointQuery);
+}
+void PointQuerySqlite(benchmark::State& state) {
+  Sqlite(state, SqlPoint);
+}
+void AssociatorsOurs(benchmark::State& state) {
+  Ours(state, AssociatorsQuery);
+}
+void AssociatorsSqlite(benchmark::State& state) {
+  Sqlite(state, SqlAssociators);
+}
 BENCHMARK(PointQueryOurs)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PointQuerySqlite)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(AssociatorsOurs)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);

@@ -53,6 +53,7 @@ class Facade : public testing::Test {
  protected:
   void SetUp() override {
     host_ = SimulatedHost::make_default();
+    host_->set_recording(true);
     install_ = std::make_unique<simhost::com::Installation>(host_);
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                reinterpret_cast<void**>(&locator_)),

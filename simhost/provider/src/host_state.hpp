@@ -3,13 +3,16 @@
 
 #include "simhost/cim/repository.hpp"
 #include "simhost/provider/host_description.hpp"
+#include "simhost/wql/ast.hpp"
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace simhost::provider::detail {
@@ -57,6 +60,36 @@ struct FaultState {
   std::uint32_t fired = 0;
 };
 
+// Query texts as keys, looked up by view so that a hit allocates nothing.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::wstring_view s) const noexcept { return std::hash<std::wstring_view>{}(s); }
+};
+struct TextEqual {
+  using is_transparent = void;
+  bool operator()(std::wstring_view a, std::wstring_view b) const noexcept { return a == b; }
+};
+
+// Parsed queries by their text. Callers repeat the same few thousand texts (one per switch
+// port, one per machine) millions of times, so parsing each once is most of a query's cost.
+// Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
+class QueryCache {
+ public:
+  static constexpr std::size_t kCapacity = 16384;
+  std::shared_ptr<const wql::Query> find(std::wstring_view text) const {
+    const auto it = parsed_.find(text);
+    return it != parsed_.end() ? it->second : nullptr;
+  }
+  void add(std::wstring_view text, std::shared_ptr<const wql::Query> query) {
+    if (parsed_.size() >= kCapacity)
+      parsed_.clear();
+    parsed_.emplace(std::wstring(text), std::move(query));
+  }
+
+ private:
+  std::unordered_map<std::wstring, std::shared_ptr<const wql::Query>, TextHash, TextEqual> parsed_;
+};
+
 class HostState {
  public:
   HostState(const HostSpec& spec, std::uint64_t seed);
@@ -66,6 +99,8 @@ class HostState {
   BehaviourSpec behaviour;
   std::vector<FaultState> faults;
   std::vector<CallRecord> transcript;
+  bool recording = false;
+  QueryCache queries;
   std::vector<Job> jobs;
   std::map<std::wstring, bool, cim::ILess> shutdown_enabled;  // by VM Name
   std::uint64_t rng_state;

@@ -93,11 +93,16 @@ HostSpec SimulatedHost::to_spec() const {
 }
 
 wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {
-  auto parsed = wql::parse(text);
+  auto parsed = state_->queries.find(text);
   if (!parsed) {
-    return wql::Expected<wql::Result>::failure(parsed.error());
+    auto fresh = wql::parse(text);
+    if (!fresh) {
+      return wql::Expected<wql::Result>::failure(fresh.error());
+    }
+    parsed = std::make_shared<const wql::Query>(std::move(fresh.value()));
+    state_->queries.add(text, parsed);
   }
-  if (const auto* select = std::get_if<wql::SelectQuery>(&*parsed)) {
+  if (const auto* select = std::get_if<wql::SelectQuery>(parsed.get())) {
     const auto& schema = state_->repo.schema();
     const auto* cls = schema.find(select->class_name);
     if (cls && schema.is_a(*schema.find(L"Msvm_ConcreteJob"), *cls)) {
@@ -233,8 +238,15 @@ std::optional<Fault> SimulatedHost::fault(Call call, std::wstring_view subject) 
   return std::nullopt;
 }
 
+bool SimulatedHost::recording() const {
+  return state_->recording;
+}
+void SimulatedHost::set_recording(bool on) {
+  state_->recording = on;
+}
 void SimulatedHost::record(CallRecord entry) {
-  state_->transcript.push_back(std::move(entry));
+  if (state_->recording)
+    state_->transcript.push_back(std::move(entry));
 }
 const std::vector<CallRecord>& SimulatedHost::transcript() const {
   return state_->transcript;

@@ -73,6 +73,8 @@ class Host {
   // Never matches when no rule is set.
   virtual std::optional<Fault> fault(Call call, std::wstring_view subject) = 0;
 
+  // Whether record() keeps anything: the facade builds no entries while this is false.
+  virtual bool recording() const = 0;
   virtual void record(CallRecord entry) = 0;
   virtual const std::vector<CallRecord>& transcript() const = 0;
 };
