@@ -588,6 +588,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   const size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   Sink<wchar_t> sink{lpWideCharStr, static_cast<size_t>(cchWideChar)};
   for (size_t i = 0; i < n;) {
+    // ASCII reads the same in both pages and is most of what callers convert: no decoding.
+    if (s[i] < 0x80) {
+      const wchar_t unit = s[i++];
+      sink.Put(&unit, 1);
+      continue;
+    }
     char32_t c;
     if (!DecodeUtf8(s, n, i, c)) {
       if ((dwFlags & MB_ERR_INVALID_CHARS) != 0)
@@ -751,6 +757,13 @@ errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const 
   size_t used = 0;
   bool cut = false;
   for (const wchar_t* p = wcstr; *p != L'\0'; ++p) {
+    // ASCII is one byte in every locale and most of what callers convert.
+    if (static_cast<std::make_unsigned_t<wchar_t>>(*p) < 0x80 && used < limit && (query || used + 1 < sizeInBytes)) {
+      if (!query)
+        mbstr[used] = static_cast<char>(*p);
+      ++used;
+      continue;
+    }
     char bytes[MB_LEN_MAX];
     const int n = WideToLocale(*p, plainC, state, bytes);
     if (n < 0) {

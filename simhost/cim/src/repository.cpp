@@ -3,7 +3,6 @@
 #include "simhost/cim/text.hpp"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace simhost::cim {
 namespace {
@@ -242,10 +241,12 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   ref.target = &target_at(ref.key);
   ref.target->id = ref.inst->id;
   ++live_;
+  ++paths_version_;
   if (by_class_.size() <= cls->id())
     by_class_.resize(schema_->classes().size());
   by_class_[cls->id()].push_back(ref.inst->id);
   index_links(ref);
+  index_values(*ref.inst, true);
   return ref.inst->id;
 }
 
@@ -282,13 +283,19 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
       s->target = &target_at(key);
       s->target->id = id;
       s->key = std::move(key);
+      ++paths_version_;
     }
   }
   const bool relink = decl.type.type == CimType::Reference && cls.is_association();
   if (relink)
     unindex_links(*s);
+  const auto indexed = value_indexes_.find({cls.id(), *idx});
+  if (indexed != value_indexes_.end())
+    index_value(indexed->second, *s->inst, *idx, false);
   Instance& inst = writable(*s);
   inst.values[*idx] = std::move(converted);
+  if (indexed != value_indexes_.end())
+    index_value(indexed->second, inst, *idx, true);
   if (decl.key)
     set_paths(inst);
   if (relink)
@@ -306,9 +313,11 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
     dependents = links_to(*s);
 
   unindex_links(*s);
+  index_values(*s->inst, false);
   s->target->id = 0;
   drop_if_unused(*s->target);
   --live_;
+  ++paths_version_;
   auto& list = by_class_[s->inst->cls->id()];
   auto pos = std::lower_bound(list.begin(), list.end(), id);
   if (pos != list.end() && *pos == id)
@@ -322,6 +331,41 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
     removed.insert(removed.end(), more.begin(), more.end());
   }
   return removed;
+}
+
+void Repository::index_value(ValueIndex& index, const Instance& inst, std::size_t property, bool add) const {
+  const std::wstring* text = inst.values[property].as_string();
+  if (text == nullptr)
+    return;
+  if (add)
+    index.emplace(fold(*text), inst.id);
+  else
+    index.erase({fold(*text), inst.id});
+}
+
+void Repository::index_values(const Instance& inst, bool add) const {
+  const std::size_t cls = inst.cls->id();
+  for (auto it = value_indexes_.lower_bound({cls, 0}); it != value_indexes_.end() && it->first.first == cls; ++it)
+    index_value(it->second, inst, it->first.second, add);
+}
+
+std::vector<InstanceId> Repository::matching(const ClassDef& cls, std::size_t property, std::wstring_view value,
+                                             bool prefix) const {
+  auto [it, fresh] = value_indexes_.try_emplace({cls.id(), property});
+  ValueIndex& index = it->second;
+  if (fresh && cls.id() < by_class_.size())
+    for (const InstanceId id : by_class_[cls.id()])
+      index_value(index, *slot(id)->inst, property, true);
+  const std::wstring wanted = fold(value);
+  std::vector<InstanceId> out;
+  for (auto e = index.lower_bound({wanted, 0}); e != index.end(); ++e) {
+    const bool hit = prefix ? e->first.compare(0, wanted.size(), wanted) == 0 : e->first == wanted;
+    if (!hit)
+      break;
+    out.push_back(e->second);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 std::vector<InstanceId> Repository::instances_of(const ClassDef& cls, bool deep) const {
@@ -432,15 +476,19 @@ std::vector<InstanceId> Repository::associators_of(InstanceId source, const Asso
     return {};
 
   std::vector<InstanceId> out;
-  // Most results are a handful (a port has one connection): scan them; a set takes over when a
-  // result grows (a switch with many ports).
-  std::unordered_set<InstanceId> seen;
+  // Each result once: a mark per instance, from a counter that moves on with every call, costs
+  // neither a set nor a clearing pass.
+  if (marks_.size() < slots_.size() + 1)
+    marks_.resize(slots_.size() + 1, 0);
+  if (++mark_ == 0) {
+    std::fill(marks_.begin(), marks_.end(), 0);
+    mark_ = 1;
+  }
   auto first_time = [&](InstanceId id) {
-    if (out.size() < 16)
-      return std::find(out.begin(), out.end(), id) == out.end();
-    if (seen.empty())
-      seen.insert(out.begin(), out.end());
-    return seen.insert(id).second;
+    if (marks_[id] == mark_)
+      return false;
+    marks_[id] = mark_;
+    return true;
   };
   for (const Link& l : links_to(*s)) {
     const Slot& a = *slot(l.assoc);

@@ -8,8 +8,10 @@
 #include "simhost/cim/value.hpp"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -81,6 +83,9 @@ class Repository {
   const std::wstring& server() const noexcept { return server_; }
   const std::wstring& ns() const noexcept { return ns_; }
   std::size_t size() const noexcept { return live_; }
+  // Moves on whenever an instance is created, deleted or re-keyed, so that what was found by a
+  // path can be kept until then. Never 0.
+  std::uint64_t paths_version() const noexcept { return paths_version_; }
 
   // Values are converted to the property types as WMI does on Put. All keys must be set.
   Expected<InstanceId, Status> create(std::wstring_view class_name, const PropertyList& properties);
@@ -99,6 +104,13 @@ class Repository {
   // class, as long as the keys identify it.
   std::optional<InstanceId> find(const ObjectPath& path) const;
   std::optional<InstanceId> find(std::wstring_view path_text) const;
+
+  // Instances of exactly `cls` whose scalar text property `property` (an index into its
+  // properties) equals `value`, or with `prefix` begins with it, case-insensitively, in creation
+  // order. An index of that property is made on first use and kept up to date, so a lookup
+  // costs the same on any size of host.
+  std::vector<InstanceId> matching(const ClassDef& cls, std::size_t property, std::wstring_view value,
+                                   bool prefix) const;
 
   // Instances of the class, and of its subclasses when `deep`, in creation order.
   std::vector<InstanceId> instances_of(const ClassDef& cls, bool deep = true) const;
@@ -161,12 +173,21 @@ class Repository {
     return a.assoc != b.assoc ? a.assoc < b.assoc : a.property < b.property;
   }
 
+  using ValueIndex = std::set<std::pair<std::wstring, InstanceId>>;  // folded value, instance
+  // Entries of `inst` in the value indexes made so far, added or taken out.
+  void index_values(const Instance& inst, bool add) const;
+  void index_value(ValueIndex& index, const Instance& inst, std::size_t property, bool add) const;
+
   const Schema* schema_;
   std::wstring server_;
   std::wstring ns_;
   std::vector<std::unique_ptr<Slot>> slots_;          // index = id - 1; null once deleted
   std::unordered_map<std::wstring, Target> targets_;  // by normalised path
   std::size_t live_ = 0;
+  std::uint64_t paths_version_ = 1;
+  mutable std::map<std::pair<std::size_t, std::size_t>, ValueIndex> value_indexes_;  // (class id, property)
+  mutable std::vector<std::uint32_t> marks_;  // by instance id: the call that last listed it
+  mutable std::uint32_t mark_ = 0;
   std::vector<std::vector<InstanceId>> by_class_;  // by ClassDef::id(), ascending ids
 };
 
