@@ -66,6 +66,7 @@ class HostTest : public testing::Test {
   void Install(const HostSpec& spec) {
     install_.reset();
     host_ = std::make_shared<SimulatedHost>(spec);
+    host_->set_recording(true);
     install_ = std::make_unique<simhost::com::Installation>(host_);
   }
   void SetUp() override {

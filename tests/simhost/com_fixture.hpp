@@ -58,6 +58,7 @@ class Facade : public testing::Test {
   void Install(const simhost::provider::HostSpec& spec) {
     Disconnect();
     host_ = std::make_shared<SimulatedHost>(spec);
+    host_->set_recording(true);
     install_ = std::make_unique<simhost::com::Installation>(host_);
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                reinterpret_cast<void**>(&locator_)),

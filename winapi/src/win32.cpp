@@ -1,5 +1,6 @@
 // Win32 base services: code-page conversion, last error, system messages, the local heap, Sleep,
 // and the C runtime's wcstombs_s.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -524,6 +525,15 @@ bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string&
 
 // ---- C runtime -----------------------------------------------------------------------------------
 
+// Whether every unit is below 0x80; written as one reduction so that the compiler vectorises it.
+template <typename Unit>
+bool IsAscii(const Unit* text, size_t n) {
+  std::make_unsigned_t<Unit> bits = 0;
+  for (size_t i = 0; i < n; ++i)
+    bits |= static_cast<std::make_unsigned_t<Unit>>(text[i]);
+  return bits < 0x80;
+}
+
 bool PlainCLocale() {
   const char* name = std::setlocale(LC_CTYPE, nullptr);
   return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
@@ -586,6 +596,17 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
 
   const auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
   const size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+  // Text that is all ASCII, most of what callers convert, reads the same in both pages: widen it
+  // in one pass without decoding.
+  if (IsAscii(s, n) && n <= INT_MAX) {
+    if (cchWideChar == 0)
+      return static_cast<int>(n);
+    if (n > static_cast<size_t>(cchWideChar))
+      return Fail(ERROR_INSUFFICIENT_BUFFER);
+    for (size_t i = 0; i < n; ++i)
+      lpWideCharStr[i] = static_cast<wchar_t>(s[i]);
+    return static_cast<int>(n);
+  }
   Sink<wchar_t> sink{lpWideCharStr, static_cast<size_t>(cchWideChar)};
   for (size_t i = 0; i < n;) {
     char32_t c;
@@ -741,6 +762,23 @@ errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const 
     return fail(EINVAL);
   if (wcstr == nullptr)
     return fail(EINVAL);
+
+  // All-ASCII text, most of what callers convert, is one byte a character in every locale.
+  const size_t length = std::wcslen(wcstr);
+  if (IsAscii(wcstr, length)) {
+    const size_t limit = mbstr == nullptr ? length : count == _TRUNCATE ? std::min(length, sizeInBytes - 1) : count;
+    if (mbstr != nullptr && std::min(length, limit) >= sizeInBytes)
+      return fail(ERANGE);  // no room for the terminator
+    const size_t used = std::min(length, limit);
+    if (mbstr != nullptr) {
+      for (size_t i = 0; i < used; ++i)
+        mbstr[i] = static_cast<char>(wcstr[i]);
+      mbstr[used] = '\0';
+    }
+    if (pReturnValue != nullptr)
+      *pReturnValue = used + 1;
+    return count == _TRUNCATE && used < length ? STRUNCATE : 0;
+  }
 
   const bool plainC = PlainCLocale();
   std::mbstate_t state{};

@@ -54,7 +54,26 @@ const Repository::Slot* Repository::slot(InstanceId id) const noexcept {
 
 const Instance* Repository::get(InstanceId id) const noexcept {
   const Slot* s = slot(id);
-  return s ? &s->inst : nullptr;
+  return s ? s->inst.get() : nullptr;
+}
+
+Snapshot Repository::snapshot(InstanceId id) const noexcept {
+  const Slot* s = slot(id);
+  return s ? Snapshot(s->inst) : nullptr;
+}
+
+Instance& Repository::writable(Slot& s) {
+  if (s.inst.use_count() > 1)
+    s.inst = std::make_shared<Instance>(*s.inst);
+  return *s.inst;
+}
+
+void Repository::set_paths(Instance& inst) const {
+  inst.path.clear();
+  inst.relpath.clear();
+  const ObjectPath p = path(inst);
+  inst.path = p.str();
+  inst.relpath = p.relpath();
 }
 
 std::wstring Repository::key_of(const Instance& inst) const {
@@ -107,9 +126,9 @@ std::optional<InstanceId> Repository::find(const ObjectPath& path) const {
     auto key = key_of(path, *c);
     if (!key)
       continue;
-    auto it = by_path_.find(*key);
-    if (it != by_path_.end())
-      return it->second;
+    auto it = targets_.find(*key);
+    if (it != targets_.end() && it->second.id != 0)
+      return it->second.id;
   }
   return std::nullopt;
 }
@@ -134,34 +153,51 @@ std::optional<std::wstring> Repository::target_key(const Value& reference) const
 }
 
 void Repository::index_links(Slot& s) {
-  if (!s.inst.cls->is_association())
+  if (!s.inst->cls->is_association())
     return;
-  const auto& props = s.inst.cls->properties();
+  const auto& props = s.inst->cls->properties();
   for (std::size_t i = 0; i < props.size(); ++i) {
     if (props[i].type.type != CimType::Reference || props[i].type.array)
       continue;
-    auto key = target_key(s.inst.values[i]);
+    auto key = target_key(s.inst->values[i]);
     if (!key)
       continue;
-    by_target_[*key].push_back({s.inst.id, i});
-    s.links.emplace_back(i, std::move(*key));
+    Target& t = target_at(std::move(*key));
+    const Link link{s.inst->id, i};
+    t.incoming.insert(std::upper_bound(t.incoming.begin(), t.incoming.end(), link, link_order), link);
+    s.links.emplace_back(i, &t);
   }
 }
 
 void Repository::unindex_links(Slot& s) {
-  for (const auto& [prop, key] : s.links) {
-    auto it = by_target_.find(key);
-    if (it == by_target_.end())
-      continue;
-    auto& v = it->second;
-    const InstanceId id = s.inst.id;
+  const InstanceId id = s.inst->id;
+  for (const auto& [prop, t] : s.links) {
     const std::size_t p = prop;
+    auto& v = t->incoming;
     v.erase(std::remove_if(v.begin(), v.end(), [&](const Link& l) { return l.assoc == id && l.property == p; }),
             v.end());
-    if (v.empty())
-      by_target_.erase(it);
   }
+  // Dropped after every link is gone, each once: one association may name a path twice.
+  std::vector<Target*> named;
+  for (const auto& link : s.links)
+    if (std::find(named.begin(), named.end(), link.second) == named.end())
+      named.push_back(link.second);
   s.links.clear();
+  for (Target* t : named)
+    drop_if_unused(*t);
+}
+
+Repository::Target& Repository::target_at(std::wstring key) {
+  auto [it, fresh] = targets_.try_emplace(std::move(key));
+  it->second.key = &it->first;
+  return it->second;
+}
+
+void Repository::drop_if_unused(Target& t) {
+  if (t.id == 0 && t.incoming.empty()) {
+    const std::wstring key = *t.key;
+    targets_.erase(key);
+  }
 }
 
 Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, const PropertyList& properties) {
@@ -192,28 +228,33 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
     if (inst.values[k].is_null())
       return R::failure(Status::missing_key);
   std::wstring key = key_of(inst);
-  if (by_path_.count(key))
+  if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
     return R::failure(Status::already_exists);
 
   inst.id = slots_.size() + 1;
   auto s = std::make_unique<Slot>();
-  s->inst = std::move(inst);
+  set_paths(inst);
+  s->inst = std::make_shared<Instance>(std::move(inst));
   s->key = std::move(key);
   Slot& ref = *s;
   slots_.push_back(std::move(s));
-  by_path_.emplace(ref.key, ref.inst.id);
+  ref.target = &target_at(ref.key);
+  ref.target->id = ref.inst->id;
+  ++live_;
+  ++paths_version_;
   if (by_class_.size() <= cls->id())
     by_class_.resize(schema_->classes().size());
-  by_class_[cls->id()].push_back(ref.inst.id);
+  by_class_[cls->id()].push_back(ref.inst->id);
   index_links(ref);
-  return ref.inst.id;
+  index_values(*ref.inst, true);
+  return ref.inst->id;
 }
 
 Status Repository::set(InstanceId id, std::wstring_view property, const Value& value) {
   Slot* s = slot(id);
   if (!s)
     return Status::not_found;
-  const ClassDef& cls = *s->inst.cls;
+  const ClassDef& cls = *s->inst->cls;
   auto idx = cls.property_index(property);
   if (!idx)
     return Status::invalid_property;
@@ -230,35 +271,36 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
   if (decl.key) {
     if (converted.is_null())
       return Status::missing_key;
-    Instance probe{id, &cls, s->inst.values};
+    Instance probe{id, &cls, s->inst->values, {}, {}};
     probe.values[*idx] = converted;
     std::wstring key = key_of(probe);
     if (key != s->key) {
-      if (by_path_.count(key))
+      if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
         return Status::already_exists;
-      by_path_.erase(s->key);
-      by_path_.emplace(key, id);
+      Target& old = *s->target;
+      old.id = 0;
+      drop_if_unused(old);
+      s->target = &target_at(key);
+      s->target->id = id;
       s->key = std::move(key);
+      ++paths_version_;
     }
   }
   const bool relink = decl.type.type == CimType::Reference && cls.is_association();
   if (relink)
     unindex_links(*s);
-  s->inst.values[*idx] = std::move(converted);
+  const auto indexed = value_indexes_.find({cls.id(), *idx});
+  if (indexed != value_indexes_.end())
+    index_value(indexed->second, *s->inst, *idx, false);
+  Instance& inst = writable(*s);
+  inst.values[*idx] = std::move(converted);
+  if (indexed != value_indexes_.end())
+    index_value(indexed->second, inst, *idx, true);
+  if (decl.key)
+    set_paths(inst);
   if (relink)
     index_links(*s);
   return Status::ok;
-}
-
-std::vector<Repository::Link> Repository::links_to(const Slot& target) const {
-  auto it = by_target_.find(target.key);
-  if (it == by_target_.end())
-    return {};
-  std::vector<Link> links = it->second;
-  std::sort(links.begin(), links.end(), [](const Link& a, const Link& b) {
-    return a.assoc != b.assoc ? a.assoc < b.assoc : a.property < b.property;
-  });
-  return links;
 }
 
 std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
@@ -271,8 +313,12 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
     dependents = links_to(*s);
 
   unindex_links(*s);
-  by_path_.erase(s->key);
-  auto& list = by_class_[s->inst.cls->id()];
+  index_values(*s->inst, false);
+  s->target->id = 0;
+  drop_if_unused(*s->target);
+  --live_;
+  ++paths_version_;
+  auto& list = by_class_[s->inst->cls->id()];
   auto pos = std::lower_bound(list.begin(), list.end(), id);
   if (pos != list.end() && *pos == id)
     list.erase(pos);
@@ -285,6 +331,41 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
     removed.insert(removed.end(), more.begin(), more.end());
   }
   return removed;
+}
+
+void Repository::index_value(ValueIndex& index, const Instance& inst, std::size_t property, bool add) const {
+  const std::wstring* text = inst.values[property].as_string();
+  if (text == nullptr)
+    return;
+  if (add)
+    index.emplace(fold(*text), inst.id);
+  else
+    index.erase({fold(*text), inst.id});
+}
+
+void Repository::index_values(const Instance& inst, bool add) const {
+  const std::size_t cls = inst.cls->id();
+  for (auto it = value_indexes_.lower_bound({cls, 0}); it != value_indexes_.end() && it->first.first == cls; ++it)
+    index_value(it->second, inst, it->first.second, add);
+}
+
+std::vector<InstanceId> Repository::matching(const ClassDef& cls, std::size_t property, std::wstring_view value,
+                                             bool prefix) const {
+  auto [it, fresh] = value_indexes_.try_emplace({cls.id(), property});
+  ValueIndex& index = it->second;
+  if (fresh && cls.id() < by_class_.size())
+    for (const InstanceId id : by_class_[cls.id()])
+      index_value(index, *slot(id)->inst, property, true);
+  const std::wstring wanted = fold(value);
+  std::vector<InstanceId> out;
+  for (auto e = index.lower_bound({wanted, 0}); e != index.end(); ++e) {
+    const bool hit = prefix ? e->first.compare(0, wanted.size(), wanted) == 0 : e->first == wanted;
+    if (!hit)
+      break;
+    out.push_back(e->second);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 std::vector<InstanceId> Repository::instances_of(const ClassDef& cls, bool deep) const {
@@ -370,7 +451,7 @@ std::vector<InstanceId> Repository::references_of(InstanceId source, const Refer
     return {};
   std::vector<InstanceId> out;
   for (const Link& l : links_to(*s)) {
-    const Instance& a = slot(l.assoc)->inst;
+    const Instance& a = *slot(l.assoc)->inst;
     if (wanted && !schema_->is_a(*a.cls, *wanted))
       continue;
     if (!filter.role.empty() && !iequals(a.cls->properties()[l.property].name, filter.role))
@@ -395,30 +476,42 @@ std::vector<InstanceId> Repository::associators_of(InstanceId source, const Asso
     return {};
 
   std::vector<InstanceId> out;
-  std::unordered_map<InstanceId, bool> seen;
+  // Each result once: a mark per instance, from a counter that moves on with every call, costs
+  // neither a set nor a clearing pass.
+  if (marks_.size() < slots_.size() + 1)
+    marks_.resize(slots_.size() + 1, 0);
+  if (++mark_ == 0) {
+    std::fill(marks_.begin(), marks_.end(), 0);
+    mark_ = 1;
+  }
+  auto first_time = [&](InstanceId id) {
+    if (marks_[id] == mark_)
+      return false;
+    marks_[id] = mark_;
+    return true;
+  };
   for (const Link& l : links_to(*s)) {
     const Slot& a = *slot(l.assoc);
-    const ClassDef& acls = *a.inst.cls;
+    const ClassDef& acls = *a.inst->cls;
     if (assoc_cls && !schema_->is_a(acls, *assoc_cls))
       continue;
     if (!filter.role.empty() && !iequals(acls.properties()[l.property].name, filter.role))
       continue;
     if (!filter.required_assoc_qualifier.empty() && !acls.qualifier(filter.required_assoc_qualifier))
       continue;
-    for (const auto& [prop, key] : a.links) {
+    for (const auto& [prop, named] : a.links) {
       if (prop == l.property)
         continue;
       if (!filter.result_role.empty() && !iequals(acls.properties()[prop].name, filter.result_role))
         continue;
-      auto it = by_path_.find(key);
-      if (it == by_path_.end() || it->second == source)
+      if (named->id == 0 || named->id == source)
         continue;
-      const Instance& target = slot(it->second)->inst;
+      const Instance& target = *slot(named->id)->inst;
       if (result_cls && !schema_->is_a(*target.cls, *result_cls))
         continue;
       if (!filter.required_qualifier.empty() && !target.cls->qualifier(filter.required_qualifier))
         continue;
-      if (!seen.emplace(target.id, true).second)
+      if (!first_time(target.id))
         continue;
       out.push_back(target.id);
     }

@@ -91,7 +91,7 @@ ClassObject* as_simulated(IWbemClassObject* object) noexcept {
 }
 
 void ClassObject::record(const wchar_t* call, std::wstring subject, std::wstring detail, HRESULT result) const {
-  if (state_.host)
+  if (state_.host && state_.host->recording())
     state_.host->record({call, std::move(subject), std::move(detail), result});
 }
 
@@ -99,8 +99,8 @@ cim::PropertyList ClassObject::set_properties() const {
   cim::PropertyList list;
   const auto& props = state_.cls->properties();
   for (std::size_t i = 0; i < props.size(); ++i)
-    if (!state_.values[i].is_null())
-      list.emplace_back(props[i].name, state_.values[i]);
+    if (!state_.values()[i].is_null())
+      list.emplace_back(props[i].name, state_.values()[i]);
   return list;
 }
 
@@ -115,7 +115,7 @@ std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() con
   const ClassDef& cls = *state_.cls;
   std::vector<std::wstring> derivation = cls.derivation();
   const std::wstring superclass = derivation.empty() ? std::wstring() : derivation.front();
-  const bool located = !state_.path.empty();
+  const bool located = !state_.path().empty();
   const bool named = !(state_.defining && cls.name() == kUnnamed);
   const std::wstring server = located ? state_.host->computer_name() : std::wstring();
   auto text_or_null = [](bool present, const std::wstring& text) {
@@ -129,12 +129,12 @@ std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() con
       {L"__CLASS", text_or_null(named, cls.name())},
       {L"__SUPERCLASS", text_or_null(!superclass.empty(), superclass)},
       {L"__DYNASTY", text_or_null(named, cls.dynasty().name())},
-      {L"__RELPATH", text_or_null(located || (state_.is_class && named), located ? state_.relpath : cls.name())},
+      {L"__RELPATH", text_or_null(located || (state_.is_class && named), located ? state_.relpath() : cls.name())},
       {L"__PROPERTY_COUNT", Value::sint32(count)},
       {L"__DERIVATION", Value::string_array(std::move(derivation))},
       {L"__SERVER", text_or_null(located, server)},
       {L"__NAMESPACE", text_or_null(located, L"root\\virtualization")},
-      {L"__PATH", text_or_null(located, state_.path)},
+      {L"__PATH", text_or_null(located, state_.path())},
   };
 }
 
@@ -171,6 +171,24 @@ HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* p
   }
   const ClassDef& cls = *state_.cls;
   if (wszName[0] == L'_' && wszName[1] == L'_') {
+    // Callers read a found object's path far more than anything else: hand it over directly.
+    const bool path = cim::iequals(wszName, L"__PATH");
+    if ((path || cim::iequals(wszName, L"__RELPATH")) && !state_.path().empty()) {
+      const std::wstring& text = path ? state_.path() : state_.relpath();
+      if (pVal != nullptr) {
+        VariantInit(pVal);
+        const BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (value == nullptr)
+          return wbem(WBEM_E_OUT_OF_MEMORY);
+        V_VT(pVal) = VT_BSTR;
+        V_BSTR(pVal) = value;
+      }
+      if (pType != nullptr)
+        *pType = CIM_STRING;
+      if (plFlavor != nullptr)
+        *plFlavor = WBEM_FLAVOR_ORIGIN_SYSTEM;
+      return WBEM_S_NO_ERROR;
+    }
     for (auto& [name, value] : system_properties()) {
       if (!cim::iequals(name, wszName))
         continue;
@@ -187,7 +205,7 @@ HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* p
   const auto index = visible_index(wszName);
   if (!index)
     return wbem(WBEM_E_NOT_FOUND);
-  if (pVal != nullptr && FAILED(to_variant(state_.values[*index], pVal)))
+  if (pVal != nullptr && FAILED(to_variant(state_.values()[*index], pVal)))
     return wbem(WBEM_E_OUT_OF_MEMORY);
   if (pType != nullptr)
     *pType = cim_type_code(cls.properties()[*index].type);
@@ -226,7 +244,7 @@ HRESULT ClassObject::Put(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE Ty
   Value converted;
   if (FAILED(put_value(pVal, declared, converted)))
     return finish(wbem(WBEM_E_TYPE_MISMATCH));  // the property keeps what it had
-  state_.values[*index] = std::move(converted);
+  state_.writable_values()[*index] = std::move(converted);
   return finish(WBEM_S_NO_ERROR);
 }
 
@@ -247,7 +265,7 @@ HRESULT ClassObject::Delete(LPCWSTR wszName) {
   if (!index)
     return wbem(WBEM_E_NOT_FOUND);
   const cim::TypeRef& declared = state_.cls->properties()[*index].type;
-  state_.values[*index] = Value::null(declared.type, declared.array);
+  state_.writable_values()[*index] = Value::null(declared.type, declared.array);
   return WBEM_S_RESET_TO_DEFAULT;
 }
 
@@ -332,9 +350,9 @@ HRESULT ClassObject::GetObjectText(long lFlags, BSTR* pstrObjectText) {
   text += L"\n{\n";
   const auto& props = state_.cls->properties();
   for (std::size_t i = 0; i < props.size(); ++i) {
-    if (state_.values[i].is_null())
+    if (state_.values()[i].is_null())
       continue;
-    text += L"\t" + props[i].name + L" = " + describe(state_.values[i]) + L";\n";
+    text += L"\t" + props[i].name + L" = " + describe(state_.values()[i]) + L";\n";
   }
   text += L"};\n";
   *pstrObjectText = alloc(text);
@@ -354,7 +372,7 @@ HRESULT ClassObject::SpawnInstance(long lFlags, IWbemClassObject** ppNewInstance
     return *forced;
   if (!state_.is_class)
     return wbem(WBEM_E_INVALID_OPERATION);
-  ObjectState fresh{state_.host, state_.schema, state_.cls, false, null_values(*state_.cls), {}, {}, {}, false};
+  ObjectState fresh{state_.host, state_.schema, state_.cls, false, null_values(*state_.cls), {}, {}, false};
   *ppNewInstance = new ClassObject(std::move(fresh));
   return WBEM_S_NO_ERROR;
 }
@@ -364,7 +382,7 @@ HRESULT ClassObject::CompareTo(long, IWbemClassObject* pCompareTo) {
   if (other == nullptr)
     return wbem(WBEM_E_INVALID_PARAMETER);
   const bool same = other->state_.cls == state_.cls && other->state_.is_class == state_.is_class &&
-                    other->state_.values == state_.values;
+                    other->state_.values() == state_.values();
   return same ? wbem(WBEM_S_SAME) : wbem(WBEM_S_DIFFERENT);
 }
 
@@ -447,15 +465,15 @@ IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& ho
   const cim::Instance* inst = repo.get(id);
   if (inst == nullptr)
     return nullptr;
-  ObjectState state{
-      host, nullptr, inst->cls, false, inst->values, repo.path_text(*inst), repo.relpath_text(*inst), projection.shown,
-      false};
+  ObjectState state{host, nullptr, inst->cls, false, {}, repo.snapshot(id), projection.shown, false};
   if (projection.shown || projection.keys_only) {
+    // Hidden values are null in the object's own copy; the repository's stay as they are.
+    auto& values = state.writable_values();
     const auto& props = inst->cls->properties();
     for (std::size_t i = 0; i < props.size(); ++i) {
       const bool kept = projection.keys_only ? props[i].key : i < projection.shown->size() && (*projection.shown)[i];
       if (!kept)
-        state.values[i] = Value::null(props[i].type.type, props[i].type.array);
+        values[i] = Value::null(props[i].type.type, props[i].type.array);
     }
   }
   return new ClassObject(std::move(state));
@@ -467,12 +485,12 @@ IWbemClassObject* make_empty_class(const std::shared_ptr<provider::Host>& host) 
     schema->add(cim::ClassDecl(kUnnamed, L""));
     return schema;
   }();
-  ObjectState state{host, empty, empty->classes().front().get(), true, {}, {}, {}, {}, true};
+  ObjectState state{host, empty, empty->classes().front().get(), true, {}, {}, {}, true};
   return new ClassObject(std::move(state));
 }
 
 IWbemClassObject* make_class_object(const std::shared_ptr<provider::Host>& host, const ClassDef& cls) {
-  return new ClassObject(ObjectState{host, nullptr, &cls, true, null_values(cls), {}, {}, {}, false});
+  return new ClassObject(ObjectState{host, nullptr, &cls, true, null_values(cls), {}, {}, false});
 }
 
 IWbemClassObject* make_parameter_class(const std::shared_ptr<provider::Host>& host, const ClassDef& cls,
@@ -481,14 +499,14 @@ IWbemClassObject* make_parameter_class(const std::shared_ptr<provider::Host>& ho
     return nullptr;
   auto schema = parameter_schema(cls, method, out);
   const ClassDef* params = schema->find(L"__PARAMETERS");
-  return new ClassObject(ObjectState{host, schema, params, true, null_values(*params), {}, {}, {}, false});
+  return new ClassObject(ObjectState{host, schema, params, true, null_values(*params), {}, {}, false});
 }
 
 IWbemClassObject* make_out_parameters(const std::shared_ptr<provider::Host>& host, const ClassDef& cls,
                                       const cim::MethodDecl& method, const cim::PropertyList& values) {
   auto schema = parameter_schema(cls, method, true);
   const ClassDef* params = schema->find(L"__PARAMETERS");
-  ObjectState state{host, schema, params, false, null_values(*params), {}, {}, {}, false};
+  ObjectState state{host, schema, params, false, null_values(*params), {}, {}, false};
   for (const auto& [name, value] : values) {
     const auto index = params->property_index(name);
     if (!index)
@@ -496,7 +514,7 @@ IWbemClassObject* make_out_parameters(const std::shared_ptr<provider::Host>& hos
     const cim::TypeRef& declared = params->properties()[*index].type;
     Value converted;
     if (cim::convert(value, declared.type, declared.array, converted) == cim::Conversion::ok)
-      state.values[*index] = std::move(converted);
+      state.own[*index] = std::move(converted);
   }
   return new ClassObject(std::move(state));
 }

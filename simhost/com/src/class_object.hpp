@@ -21,14 +21,28 @@ struct ObjectState {
   std::shared_ptr<const cim::Schema> schema;  // the schema cls belongs to (parameter classes have their own)
   const cim::ClassDef* cls = nullptr;
   bool is_class = false;
-  std::vector<cim::Value> values;  // parallel to cls->properties()
-  // Where the object lives; empty for classes of parameters and for spawned instances.
-  std::wstring path;
-  std::wstring relpath;
+  // Parallel to cls->properties(): classes, parameters and spawned instances own their values; a
+  // found instance reads its snapshot's until a Put gives it values of its own.
+  std::vector<cim::Value> own;
+  cim::Snapshot found;  // the repository instance as a query or GetObject found it
+
+  const std::vector<cim::Value>& values() const { return found && own.empty() ? found->values : own; }
+  std::vector<cim::Value>& writable_values() {
+    if (found && own.empty())
+      own = found->values;
+    return own;
+  }
+  // Where the object lives; empty for classes, parameters and spawned instances.
+  const std::wstring& path() const { return found ? found->path : kNowhere; }
+  const std::wstring& relpath() const { return found ? found->relpath : kNowhere; }
+
   // The properties a select list let through (indices of cls or of the queried ancestor);
   // null: every property. The others are absent, not just empty.
   std::shared_ptr<const std::vector<bool>> shown;
   bool defining = false;  // the empty class GetObject hands out for a null path, named by Put of __CLASS
+
+ private:
+  static inline const std::wstring kNowhere;
 };
 
 // What a query lets its objects carry.

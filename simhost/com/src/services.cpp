@@ -23,8 +23,10 @@ std::wstring text_of(const wchar_t* s) {
   return s != nullptr ? std::wstring(s) : std::wstring();
 }
 
-HRESULT recorded(const HostPtr& host, const wchar_t* call, std::wstring subject, std::wstring detail, HRESULT hr) {
-  host->record({call, std::move(subject), std::move(detail), hr});
+HRESULT recorded(const HostPtr& host, const wchar_t* call, std::wstring_view subject, std::wstring_view detail,
+                 HRESULT hr) {
+  if (host->recording())
+    host->record({call, std::wstring(subject), std::wstring(detail), hr});
   return hr;
 }
 
@@ -64,7 +66,7 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
     }
     *puReturned = handed;
     const HRESULT hr = handed == uCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
-    return recorded(host_, L"Next", query_, std::to_wstring(handed), hr);
+    return recorded(host_, L"Next", query_, host_->recording() ? std::to_wstring(handed) : std::wstring(), hr);
   }
 
   HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override { return wbem(WBEM_E_NOT_SUPPORTED); }
@@ -486,7 +488,7 @@ class TextSource final : public ComObject<IWbemObjectTextSrc> {
     cimxml::RenderOptions options;
     options.include_qualifiers = context_flag(pCtx, L"IncludeQualifiers");
     options.exclude_system_properties = context_flag(pCtx, L"ExcludeSystemProperties");
-    cimxml::InstanceView view{object->state().cls, &object->state().values, {}};
+    cimxml::InstanceView view{object->state().cls, &object->state().values(), {}};
     for (const wchar_t* name : {L"__CLASS", L"__PATH", L"__RELPATH", L"__SERVER", L"__NAMESPACE", L"__GENUS",
                                 L"__DERIVATION", L"__DYNASTY", L"__SUPERCLASS", L"__PROPERTY_COUNT"}) {
       VARIANT value;

@@ -3,11 +3,13 @@
 
 #include "simhost/cim/repository.hpp"
 #include "simhost/provider/host_description.hpp"
+#include "simhost/wql/ast.hpp"
 
 #include <cstdint>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -75,6 +77,53 @@ struct FaultState {
   std::uint32_t fired = 0;
 };
 
+// Parsed queries by their text. Callers repeat the same few thousand texts (one per switch
+// port, one per machine) millions of times, so parsing each once is most of a query's cost.
+// Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
+// Texts that differ only near their end (one path among thousands) are told apart by their
+// hash: entries are filed by it, so a miss compares no text and a hit compares it once.
+class QueryCache {
+ public:
+  static constexpr std::size_t kCapacity = 16384;
+  std::shared_ptr<const wql::Query> find(std::wstring_view text) const {
+    const auto it = parsed_.find(hash(text));
+    if (it != parsed_.end())
+      for (const auto& entry : it->second)
+        if (entry.first == text)
+          return entry.second;
+    return nullptr;
+  }
+  void add(std::wstring_view text, std::shared_ptr<const wql::Query> query) {
+    if (size_ >= kCapacity) {
+      parsed_.clear();
+      size_ = 0;
+    }
+    parsed_[hash(text)].emplace_back(std::wstring(text), std::move(query));
+    ++size_;
+  }
+
+ private:
+  static std::size_t hash(std::wstring_view text) noexcept {
+    // Four UTF-16-sized units a round: query texts are long and their units small.
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ text.size();
+    std::size_t i = 0;
+    for (; i + 4 <= text.size(); i += 4) {
+      const std::uint64_t word = (std::uint64_t{static_cast<std::uint16_t>(text[i])}) |
+                                 (std::uint64_t{static_cast<std::uint16_t>(text[i + 1])} << 16) |
+                                 (std::uint64_t{static_cast<std::uint16_t>(text[i + 2])} << 32) |
+                                 (std::uint64_t{static_cast<std::uint16_t>(text[i + 3])} << 48);
+      h = (h ^ word) * 0xFF51AFD7ED558CCDu;
+      h ^= h >> 29;
+    }
+    for (; i < text.size(); ++i)
+      h = (h ^ static_cast<std::uint32_t>(text[i])) * 0xC4CEB9FE1A85EC53u;
+    return static_cast<std::size_t>(h ^ (h >> 32));
+  }
+
+  std::unordered_map<std::size_t, std::vector<std::pair<std::wstring, std::shared_ptr<const wql::Query>>>> parsed_;
+  std::size_t size_ = 0;
+};
+
 class HostState {
  public:
   HostState(const HostSpec& spec, std::uint64_t seed);
@@ -87,6 +136,8 @@ class HostState {
   std::map<std::uint64_t, Activity> activities;                // by serial number
   std::unordered_map<cim::InstanceId, std::uint64_t> watched;  // job or VM -> its activity
   std::uint64_t next_activity = 1;
+  bool recording = false;
+  QueryCache queries;
   std::map<std::wstring, bool, cim::ILess> shutdown_enabled;  // by VM Name
   std::uint64_t rng_state;
   cim::InstanceId host_id = 0, switch_service = 0, system_service = 0;

@@ -170,13 +170,20 @@ void HostState::set(InstanceId id, std::wstring_view name, const Value& v) {
 
 std::optional<InstanceId> HostState::find_by(std::wstring_view cls, std::wstring_view prop,
                                              std::wstring_view value) const {
+  // From the repository's value index: the host is built and changed through here, at any size.
   const auto* def = repo.schema().find(cls);
-  for (auto id : repo.instances_of(*def)) {
-    if (cim::iequals(text(id, prop), value)) {
-      return id;
+  std::optional<InstanceId> first;
+  for (const auto* c : repo.schema().with_subclasses(*def)) {
+    const auto index = c->property_index(prop);
+    if (!index) {
+      continue;
+    }
+    const auto found = repo.matching(*c, *index, value, false);
+    if (!found.empty() && (!first || found.front() < *first)) {
+      first = found.front();
     }
   }
-  return std::nullopt;
+  return first;
 }
 
 bool HostState::is_a(InstanceId id, std::wstring_view cls) const {

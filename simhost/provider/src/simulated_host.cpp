@@ -80,9 +80,14 @@ HostSpec SimulatedHost::to_spec() const {
 }
 
 wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {
-  auto parsed = wql::parse(text);
+  auto parsed = state_->queries.find(text);
   if (!parsed) {
-    return wql::Expected<wql::Result>::failure(parsed.error());
+    auto fresh = wql::parse(text);
+    if (!fresh) {
+      return wql::Expected<wql::Result>::failure(fresh.error());
+    }
+    parsed = std::make_shared<const wql::Query>(std::move(fresh.value()));
+    state_->queries.add(text, parsed);
   }
   auto result = wql::execute(state_->repo, *parsed);
   // What the query saw moves on; it then reports the objects as they are after that tick.
@@ -209,8 +214,15 @@ ResultOrder SimulatedHost::result_order() const {
   return state_->behaviour.result_order;
 }
 
+bool SimulatedHost::recording() const {
+  return state_->recording;
+}
+void SimulatedHost::set_recording(bool on) {
+  state_->recording = on;
+}
 void SimulatedHost::record(CallRecord entry) {
-  state_->transcript.push_back(std::move(entry));
+  if (state_->recording)
+    state_->transcript.push_back(std::move(entry));
 }
 const std::vector<CallRecord>& SimulatedHost::transcript() const {
   return state_->transcript;

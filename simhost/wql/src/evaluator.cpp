@@ -3,6 +3,7 @@
 #include "simhost/cim/text.hpp"
 #include "simhost/wql/parser.hpp"
 
+#include <algorithm>
 #include <optional>
 
 namespace simhost::wql {
@@ -155,6 +156,7 @@ struct Bound {
   Number number{};
   bool boolean = false;
   std::vector<PatternItem> pattern;
+  bool textual = false;  // a scalar string, datetime or reference property
   // and_, or_, not_
   std::unique_ptr<Bound> left, right;
 };
@@ -218,6 +220,8 @@ Expected<std::unique_ptr<Bound>> bind(const Expr& e, const cim::ClassDef& cls) {
     if (!pattern)
       return R::failure(invalid(L"LIKE pattern with an unterminated '['"));
     b->pattern = std::move(*pattern);
+    b->text = *c.literal.as_string();
+    b->textual = true;
     return b;
   }
 
@@ -243,8 +247,48 @@ Expected<std::unique_ptr<Bound>> bind(const Expr& e, const cim::ClassDef& cls) {
   } else {
     b->operand = Bound::Operand::text;
     b->text = cim::scalar_text(c.literal.get());
+    b->textual = cim::is_textual(type.type);
   }
   return b;
+}
+
+// The text before a LIKE pattern's first wildcard or set.
+std::wstring_view like_prefix(std::wstring_view pattern) {
+  return pattern.substr(0, std::min(pattern.find_first_of(L"%_["), pattern.size()));
+}
+
+// A condition that every match meets and that the repository's value index answers:
+// `text property = 'literal'` or `text property LIKE 'prefix...'`, alone or under AND.
+const Bound* indexable(const Bound& b) {
+  if (b.kind == Expr::Kind::and_) {
+    const Bound* left = indexable(*b.left);
+    return left != nullptr ? left : indexable(*b.right);
+  }
+  if (b.kind != Expr::Kind::compare || !b.index || !b.textual)
+    return nullptr;
+  if (b.op == CompareOp::eq)
+    return &b;
+  return b.op == CompareOp::like && !like_prefix(b.text).empty() ? &b : nullptr;
+}
+
+// The instances of the class and its subclasses that may match: those the index gives for one
+// condition every match must meet, or all of them. In creation order.
+std::vector<cim::InstanceId> candidates(const cim::Repository& repo, const cim::ClassDef& cls, const Bound* where) {
+  const Bound* key = where != nullptr ? indexable(*where) : nullptr;
+  if (key == nullptr)
+    return repo.instances_of(cls, true);
+  const bool like = key->op == CompareOp::like;
+  std::vector<cim::InstanceId> out;
+  std::size_t lists = 0;
+  for (const cim::ClassDef* c : repo.schema().with_subclasses(cls)) {
+    // Subclasses keep their inherited properties at the same places.
+    auto more = repo.matching(*c, *key->index, like ? like_prefix(key->text) : std::wstring_view(key->text), like);
+    lists += !more.empty();
+    out.insert(out.end(), more.begin(), more.end());
+  }
+  if (lists > 1)
+    std::sort(out.begin(), out.end());
+  return out;
 }
 
 bool holds(int cmp, CompareOp op) {
@@ -333,7 +377,7 @@ Expected<Result> run_select(const cim::Repository& repo, const SelectQuery& q) {
       return Expected<Result>::failure(bound.error());
     where = std::move(bound.value());
   }
-  for (cim::InstanceId id : repo.instances_of(*cls, true)) {
+  for (cim::InstanceId id : candidates(repo, *cls, where.get())) {
     const cim::Instance* inst = repo.get(id);
     if (!where || evaluate(*where, repo, *inst))
       r.instances.push_back(id);
@@ -341,7 +385,7 @@ Expected<Result> run_select(const cim::Repository& repo, const SelectQuery& q) {
   return r;
 }
 
-Expected<cim::InstanceId> source(const cim::Repository& repo, const std::wstring& text) {
+Expected<cim::InstanceId> resolve(const cim::Repository& repo, const std::wstring& text) {
   auto path = cim::ObjectPath::parse(text);
   if (!path)
     return failure<cim::InstanceId>(ErrorCode::invalid_query, L"malformed object path {" + text + L"}");
@@ -352,6 +396,16 @@ Expected<cim::InstanceId> source(const cim::Repository& repo, const std::wstring
   if (!id)
     return failure<cim::InstanceId>(ErrorCode::not_found, L"no object at {" + text + L"}");
   return *id;
+}
+
+// A failure is not kept: its message is built afresh, and failing queries are not the hot path.
+Expected<cim::InstanceId> source(const cim::Repository& repo, const std::wstring& text, Resolved& memo) {
+  if (memo.paths_version == repo.paths_version())
+    return memo.id;
+  auto id = resolve(repo, text);
+  if (id)
+    memo = {repo.paths_version(), *id};
+  return id;
 }
 
 }  // namespace
@@ -367,7 +421,7 @@ Expected<Result> execute(const cim::Repository& repo, const Query& query) {
   if (auto s = std::get_if<SelectQuery>(&query))
     return run_select(repo, *s);
   if (auto a = std::get_if<AssociatorsQuery>(&query)) {
-    auto id = source(repo, a->path);
+    auto id = source(repo, a->path, a->source);
     if (!id)
       return Expected<Result>::failure(id.error());
     Result r;
@@ -376,7 +430,7 @@ Expected<Result> execute(const cim::Repository& repo, const Query& query) {
     return r;
   }
   const auto& ref = std::get<ReferencesQuery>(query);
-  auto id = source(repo, ref.path);
+  auto id = source(repo, ref.path, ref.source);
   if (!id)
     return Expected<Result>::failure(id.error());
   Result r;

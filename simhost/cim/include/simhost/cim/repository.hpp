@@ -8,8 +8,10 @@
 #include "simhost/cim/value.hpp"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,7 +39,14 @@ struct Instance {
   InstanceId id = 0;
   const ClassDef* cls = nullptr;
   std::vector<Value> values;  // parallel to cls->properties()
+  // Set by the repository when it stores the instance, so that reading them renders nothing.
+  std::wstring path;
+  std::wstring relpath;
 };
+
+// What a query hands out: the instance as it was when taken. The repository never edits an
+// instance that a snapshot still holds; it changes a copy, so snapshots cost no copying.
+using Snapshot = std::shared_ptr<const Instance>;
 
 using PropertyList = std::vector<std::pair<std::wstring, Value>>;
 
@@ -73,7 +82,10 @@ class Repository {
   const Schema& schema() const noexcept { return *schema_; }
   const std::wstring& server() const noexcept { return server_; }
   const std::wstring& ns() const noexcept { return ns_; }
-  std::size_t size() const noexcept { return by_path_.size(); }
+  std::size_t size() const noexcept { return live_; }
+  // Moves on whenever an instance is created, deleted or re-keyed, so that what was found by a
+  // path can be kept until then. Never 0.
+  std::uint64_t paths_version() const noexcept { return paths_version_; }
 
   // Values are converted to the property types as WMI does on Put. All keys must be set.
   Expected<InstanceId, Status> create(std::wstring_view class_name, const PropertyList& properties);
@@ -85,18 +97,30 @@ class Repository {
   std::vector<InstanceId> remove(InstanceId id, Cascade cascade);
 
   const Instance* get(InstanceId id) const noexcept;
+  // The instance as it is now, kept unchanged for as long as the caller holds it; null if none.
+  Snapshot snapshot(InstanceId id) const noexcept;
   // Resolves a full or relative path. The server may be empty, "." or this host's name; the
   // namespace, when given, must be this one. A path may name a superclass of the instance's
   // class, as long as the keys identify it.
   std::optional<InstanceId> find(const ObjectPath& path) const;
   std::optional<InstanceId> find(std::wstring_view path_text) const;
 
+  // Instances of exactly `cls` whose scalar text property `property` (an index into its
+  // properties) equals `value`, or with `prefix` begins with it, case-insensitively, in creation
+  // order. An index of that property is made on first use and kept up to date, so a lookup
+  // costs the same on any size of host.
+  std::vector<InstanceId> matching(const ClassDef& cls, std::size_t property, std::wstring_view value,
+                                   bool prefix) const;
+
   // Instances of the class, and of its subclasses when `deep`, in creation order.
   std::vector<InstanceId> instances_of(const ClassDef& cls, bool deep = true) const;
 
   ObjectPath path(const Instance& inst) const;
-  std::wstring path_text(const Instance& inst) const { return path(inst).str(); }
-  std::wstring relpath_text(const Instance& inst) const { return path(inst).relpath(); }
+  // Stored instances carry their paths; others (a probe, a copy) render them.
+  std::wstring path_text(const Instance& inst) const { return inst.path.empty() ? path(inst).str() : inst.path; }
+  std::wstring relpath_text(const Instance& inst) const {
+    return inst.relpath.empty() ? path(inst).relpath() : inst.relpath;
+  }
 
   // Regular or system property (__CLASS, __PATH, ...); nullopt if the name is neither.
   std::optional<Value> property(const Instance& inst, std::wstring_view name) const;
@@ -116,29 +140,55 @@ class Repository {
     InstanceId assoc;
     std::size_t property;
   };
+  // A normalised path: the instance there (0 when none), and the association references that
+  // name it. Slots and links point at these, so that following a link hashes nothing. A target
+  // is dropped once nothing is there and nothing names it, so pointers to it never dangle.
+  struct Target {
+    const std::wstring* key = nullptr;  // its own key in the map
+    InstanceId id = 0;
+    std::vector<Link> incoming;  // in (association, property) order, which is creation order
+  };
   struct Slot {
-    Instance inst;
-    std::wstring key;                                         // normalised path
-    std::vector<std::pair<std::size_t, std::wstring>> links;  // reference property -> target key
+    std::shared_ptr<Instance> inst;                      // shared with snapshots; copied before a change if it is
+    std::wstring key;                                    // normalised path
+    Target* target = nullptr;                            // the target of key
+    std::vector<std::pair<std::size_t, Target*>> links;  // reference property -> what it names
   };
 
   Slot* slot(InstanceId id) noexcept;
   const Slot* slot(InstanceId id) const noexcept;
   std::wstring key_of(const Instance& inst) const;
+  Instance& writable(Slot& s);
+  void set_paths(Instance& inst) const;
   std::optional<std::wstring> key_of(const ObjectPath& path, const ClassDef& cls) const;
   bool local(const ObjectPath& path) const;
   std::optional<std::wstring> target_key(const Value& reference) const;
   void index_links(Slot& s);
   void unindex_links(Slot& s);
-  std::vector<Link> links_to(const Slot& target) const;
+  const std::vector<Link>& links_to(const Slot& target) const { return target.target->incoming; }
+  Target& target_at(std::wstring key);
+  // Forgets the target if nothing is there and nothing names it.
+  void drop_if_unused(Target& t);
+  static bool link_order(const Link& a, const Link& b) {
+    return a.assoc != b.assoc ? a.assoc < b.assoc : a.property < b.property;
+  }
+
+  using ValueIndex = std::set<std::pair<std::wstring, InstanceId>>;  // folded value, instance
+  // Entries of `inst` in the value indexes made so far, added or taken out.
+  void index_values(const Instance& inst, bool add) const;
+  void index_value(ValueIndex& index, const Instance& inst, std::size_t property, bool add) const;
 
   const Schema* schema_;
   std::wstring server_;
   std::wstring ns_;
-  std::vector<std::unique_ptr<Slot>> slots_;  // index = id - 1; null once deleted
-  std::unordered_map<std::wstring, InstanceId> by_path_;
+  std::vector<std::unique_ptr<Slot>> slots_;          // index = id - 1; null once deleted
+  std::unordered_map<std::wstring, Target> targets_;  // by normalised path
+  std::size_t live_ = 0;
+  std::uint64_t paths_version_ = 1;
+  mutable std::map<std::pair<std::size_t, std::size_t>, ValueIndex> value_indexes_;  // (class id, property)
+  mutable std::vector<std::uint32_t> marks_;  // by instance id: the call that last listed it
+  mutable std::uint32_t mark_ = 0;
   std::vector<std::vector<InstanceId>> by_class_;  // by ClassDef::id(), ascending ids
-  std::unordered_map<std::wstring, std::vector<Link>> by_target_;
 };
 
 }  // namespace simhost::cim

@@ -88,6 +88,8 @@ class Host {
 
   virtual ResultOrder result_order() const { return {}; }
 
+  // Whether record() keeps anything: the facade builds no entries while this is false.
+  virtual bool recording() const = 0;
   virtual void record(CallRecord entry) = 0;
   virtual const std::vector<CallRecord>& transcript() const = 0;
 };

@@ -36,11 +36,16 @@ class SimulatedHost final : public Host {
   MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
   std::optional<Fault> fault(Call call, std::wstring_view subject) override;
   ResultOrder result_order() const override;
+  bool recording() const override;
   void record(CallRecord entry) override;
   const std::vector<CallRecord>& transcript() const override;
 
   // The current state as a host file would describe it (jobs are not part of it).
   HostSpec to_spec() const;
+
+  // The transcript is off until a test turns it on: a host that serves millions of calls must
+  // not keep one entry per call that nobody reads.
+  void set_recording(bool on);
 
   // Test hooks: rules and modes added here behave like those of the host file. A job mode for a
   // method without a Job out-parameter throws std::invalid_argument.

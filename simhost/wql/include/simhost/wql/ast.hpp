@@ -4,6 +4,7 @@
 #include "simhost/cim/repository.hpp"
 #include "simhost/cim/value.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <variant>
@@ -35,14 +36,23 @@ struct SelectQuery {
   std::unique_ptr<Expr> where;  // null without WHERE
 };
 
+// Where a kept query's {path} led, valid while the repository's paths stay as they were: callers
+// repeat the same texts, and resolving the path is most of what such a query costs.
+struct Resolved {
+  std::uint64_t paths_version = 0;  // 0: not resolved yet
+  cim::InstanceId id = 0;
+};
+
 struct AssociatorsQuery {
   std::wstring path;
+  mutable Resolved source;
   cim::AssociatorFilter filter;
   bool keys_only = false;
 };
 
 struct ReferencesQuery {
   std::wstring path;
+  mutable Resolved source;
   cim::ReferenceFilter filter;
   bool keys_only = false;
 };
