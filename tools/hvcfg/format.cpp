@@ -91,8 +91,8 @@ std::string SwitchTypeWord(unsigned value) {
 }
 
 std::string RequestedStateWord(int value) {
-  static constexpr Word kWords[] = {{0, "Guest shutdown"}, {2, "Running"},    {3, "Off"},      {10, "Reset"},
-                                    {32768, "Paused"},     {32769, "Saved"}};
+  static constexpr Word kWords[] = {{0, "Guest shutdown"}, {2, "Running"},    {3, "Off"},
+                                    {10, "Reset"},         {32768, "Paused"}, {32769, "Saved"}};
   return value < 0 ? std::to_string(value) : Worded(kWords, static_cast<unsigned>(value));
 }
 

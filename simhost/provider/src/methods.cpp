@@ -515,11 +515,11 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
     }
     Plan p;
     // What the VM shows while the change runs: starting, stopping, pausing, saving or resuming.
-    const std::uint16_t showing = to == 2 && from == 32768          ? 32777
-                                  : to == 2 || to == 10 ? 32770
-                                  : to == 3                         ? 32774
-                                  : to == 32768                     ? 32776
-                                                                    : 32773;
+    const std::uint16_t showing = to == 2 && from == 32768 ? 32777
+                                  : to == 2 || to == 10    ? 32770
+                                  : to == 3                ? 32774
+                                  : to == 32768            ? 32776
+                                                           : 32773;
     p.transition = Transition{target, showing, static_cast<std::uint16_t>(*to)};
     p.apply = [this, target, to = *to, allowed] {
       if (!repo.get(target)) {
