@@ -34,7 +34,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       }
     }
     if (!scale.empty()) {
-      std::printf("\n%-6s %12s %14s\n", "VMs", "time (ms)", "peak RSS (MB)");
+      std::printf("\n%-6s %12s %14s\n", "VMs", "CPU (ms)", "peak RSS (MB)");
       for (const auto* run : scale) {
         std::printf("%-6.0f %12.1f %14.1f\n", run->counters.at("VMs").value,
                     run->GetAdjustedCPUTime() * Scale(run->time_unit) / 1e6, run->counters.at("peak_RSS_MB").value);

@@ -162,10 +162,14 @@ void Repository::index_links(Slot& s) {
     auto key = target_key(s.inst->values[i]);
     if (!key)
       continue;
-    Target& t = target_at(std::move(*key));
-    const Link link{s.inst->id, i};
+    s.links.emplace_back(i, &target_at(std::move(*key)));
+  }
+  const bool pair = s.links.size() == 2;
+  for (std::size_t k = 0; k < s.links.size(); ++k) {
+    Target& t = *s.links[k].second;
+    const Link link{s.inst->id, s.links[k].first, s.inst->cls, pair ? s.links[1 - k].second : nullptr,
+                    pair ? s.links[1 - k].first : 0};
     t.incoming.insert(std::upper_bound(t.incoming.begin(), t.incoming.end(), link, link_order), link);
-    s.links.emplace_back(i, &t);
   }
 }
 
@@ -240,6 +244,7 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   slots_.push_back(std::move(s));
   ref.target = &target_at(ref.key);
   ref.target->id = ref.inst->id;
+  ref.target->cls = cls;
   ++live_;
   ++paths_version_;
   if (by_class_.size() <= cls->id())
@@ -279,9 +284,11 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
         return Status::already_exists;
       Target& old = *s->target;
       old.id = 0;
+      old.cls = nullptr;
       drop_if_unused(old);
       s->target = &target_at(key);
       s->target->id = id;
+      s->target->cls = &cls;
       s->key = std::move(key);
       ++paths_version_;
     }
@@ -315,6 +322,7 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
   unindex_links(*s);
   index_values(*s->inst, false);
   s->target->id = 0;
+  s->target->cls = nullptr;
   drop_if_unused(*s->target);
   --live_;
   ++paths_version_;
@@ -490,31 +498,34 @@ std::vector<InstanceId> Repository::associators_of(InstanceId source, const Asso
     marks_[id] = mark_;
     return true;
   };
+  // The far end through one reference of the association, if it passes the result filters.
+  auto consider = [&](const ClassDef& acls, std::size_t prop, const Target& named) {
+    if (!filter.result_role.empty() && !iequals(acls.properties()[prop].name, filter.result_role))
+      return;
+    if (named.id == 0 || named.id == source)
+      return;
+    if (result_cls && !schema_->is_a(*named.cls, *result_cls))
+      return;
+    if (!filter.required_qualifier.empty() && !named.cls->qualifier(filter.required_qualifier))
+      return;
+    if (first_time(named.id))
+      out.push_back(named.id);
+  };
   for (const Link& l : links_to(*s)) {
-    const Slot& a = *slot(l.assoc);
-    const ClassDef& acls = *a.inst->cls;
+    const ClassDef& acls = *l.assoc_cls;
     if (assoc_cls && !schema_->is_a(acls, *assoc_cls))
       continue;
     if (!filter.role.empty() && !iequals(acls.properties()[l.property].name, filter.role))
       continue;
     if (!filter.required_assoc_qualifier.empty() && !acls.qualifier(filter.required_assoc_qualifier))
       continue;
-    for (const auto& [prop, named] : a.links) {
-      if (prop == l.property)
-        continue;
-      if (!filter.result_role.empty() && !iequals(acls.properties()[prop].name, filter.result_role))
-        continue;
-      if (named->id == 0 || named->id == source)
-        continue;
-      const Instance& target = *slot(named->id)->inst;
-      if (result_cls && !schema_->is_a(*target.cls, *result_cls))
-        continue;
-      if (!filter.required_qualifier.empty() && !target.cls->qualifier(filter.required_qualifier))
-        continue;
-      if (!first_time(target.id))
-        continue;
-      out.push_back(target.id);
+    if (l.other != nullptr) {
+      consider(acls, l.other_property, *l.other);
+      continue;
     }
+    for (const auto& [prop, named] : slot(l.assoc)->links)
+      if (prop != l.property)
+        consider(acls, prop, *named);
   }
   return out;
 }

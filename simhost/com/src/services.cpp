@@ -140,7 +140,7 @@ class Services final : public ComObject<IWbemServices> {
     if (ppEnum == nullptr)
       return wbem(WBEM_E_INVALID_PARAMETER);
     *ppEnum = nullptr;
-    const std::wstring query = text_of(strQuery);
+    std::wstring query = text_of(strQuery);
     auto finish = [&](HRESULT hr) { return recorded(host_, L"ExecQuery", query, {}, hr); };
     if (strQueryLanguage == nullptr || query.empty())
       return finish(wbem(WBEM_E_INVALID_PARAMETER));
@@ -155,16 +155,19 @@ class Services final : public ComObject<IWbemServices> {
       // A semisynchronous call hands its error to the first Next; a synchronous one returns it.
       if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0)
         return finish(failure);
-      *ppEnum = new Enumerator(host_, query, {}, forward_only, {}, failure);
-      return finish(WBEM_S_NO_ERROR);
+      const HRESULT hr = finish(WBEM_S_NO_ERROR);  // recorded before the enumerator takes the text
+      *ppEnum = new Enumerator(host_, std::move(query), {}, forward_only, {}, failure);
+      return hr;
     }
     Projection projection;
     projection.keys_only = result->keys_only;
     if (!result->shown.empty())
       projection.shown = std::make_shared<const std::vector<bool>>(std::move(result->shown));
     arrange(result->instances, host_->result_order(), query);
-    *ppEnum = new Enumerator(host_, query, std::move(result->instances), forward_only, std::move(projection));
-    return finish(WBEM_S_NO_ERROR);
+    const HRESULT hr = finish(WBEM_S_NO_ERROR);  // recorded before the enumerator takes the text
+    *ppEnum =
+        new Enumerator(host_, std::move(query), std::move(result->instances), forward_only, std::move(projection));
+    return hr;
   }
 
   HRESULT STDMETHODCALLTYPE GetObject(const BSTR strObjectPath, long, IWbemContext*, IWbemClassObject** ppObject,

@@ -136,9 +136,15 @@ class Repository {
   std::vector<InstanceId> associators_of(InstanceId source, const AssociatorFilter& filter = {}) const;
 
  private:
+  // What following a link needs, kept in the link so that a walk over many of them (a switch's
+  // ports) reads one array instead of chasing each association through the heap.
+  struct Target;
   struct Link {
     InstanceId assoc;
     std::size_t property;
+    const ClassDef* assoc_cls = nullptr;
+    Target* other = nullptr;  // the other end of a two-ended association; null otherwise
+    std::size_t other_property = 0;
   };
   // A normalised path: the instance there (0 when none), and the association references that
   // name it. Slots and links point at these, so that following a link hashes nothing. A target
@@ -146,7 +152,8 @@ class Repository {
   struct Target {
     const std::wstring* key = nullptr;  // its own key in the map
     InstanceId id = 0;
-    std::vector<Link> incoming;  // in (association, property) order, which is creation order
+    const ClassDef* cls = nullptr;  // of the instance there
+    std::vector<Link> incoming;     // in (association, property) order, which is creation order
   };
   struct Slot {
     std::shared_ptr<Instance> inst;                      // shared with snapshots; copied before a change if it is
