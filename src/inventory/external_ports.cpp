@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "hypervconfig.h"
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
@@ -45,9 +46,9 @@ int HypervConfig::GetAllExtPorts(int* count) {
 
     hvc::VariantHolder value;
     hvc::GetProperty(port.Get(), L"DeviceID", value);
-    hvc::CopyToField(record.DeviceID, value.Get());
+    hvc::CopyCut(record.DeviceID, value.Get());
     hvc::GetProperty(port.Get(), L"ElementName", value);
-    hvc::CopyToField(record.ElementName, value.Get());
+    hvc::CopyCut(record.ElementName, value.Get());
     record.HealthState = hvc::GetUint16(port.Get(), L"HealthState");
     ++listed;
   }

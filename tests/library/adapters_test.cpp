@@ -328,7 +328,7 @@ TEST(PortName, IsTheSecondKeyOfThePathOrNothing) {
   };
   for (const auto& c : cases) {
     char name[64] = "untouched";
-    EXPECT_EQ(hvc::PortNameFromPath(c.path, name, c.capacity), c.name != nullptr) << c.path;
+    EXPECT_EQ(hvc::KeyValue(c.path, hvc::Key::second, name, c.capacity), c.name != nullptr) << c.path;
     EXPECT_STREQ(name, c.name != nullptr ? c.name : "untouched") << c.path;
   }
 }
@@ -349,7 +349,7 @@ TEST_F(Adapters, AConnectionWithoutAPortNameHasNoPortToRemove) {
             value.Get().vt = VT_ARRAY | VT_BSTR;
             value.Get().parray = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(connections[i].size()));
             for (LONG at = 0; at < static_cast<LONG>(connections[i].size()); ++at)
-              SafeArrayPutElement(value.Get().parray, &at, hvc::SharedBstr(connections[i][at].c_str()).Bstr());
+              SafeArrayPutElement(value.Get().parray, &at, hvc::WideBstr(connections[i][at].c_str()).Get());
           }
           EXPECT_EQ(adapter->Put(L"Connection", 0, i >= 0 ? &value.Get() : nullptr, 0), 0);
           return static_cast<int>(
