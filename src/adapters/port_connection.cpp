@@ -81,12 +81,8 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
   if (FAILED(hr))
     return hr;
 
-  hvc::VariantHolder servicePath;
-  hr = hvc::ServicePath(call.InstanceObject(), servicePath);
-  if (FAILED(hr))
-    return hr;
   hvc::ComPtr<IWbemClassObject> out;
-  return hvc::ExecuteMethod(servicePath.Get(), L"ModifyVirtualSystemResources", call.In(), out);
+  return hvc::CallService(call, L"ModifyVirtualSystemResources", out, false);
 }
 
 long HypervConfig::AttachSwitchPortToVirtualNetAdapter(char* portName, VARIANT* adapterPath, IWbemClassObject* adapter,

@@ -21,15 +21,19 @@ HRESULT PrepareServiceCall(const ServiceSteps& steps, MethodCall& call) {
   return hr;
 }
 
-HRESULT ServicePath(IWbemClassObject* service, VariantHolder& path) {
-  const HRESULT hr = GetProperty(service, L"__PATH", path);
-  if (FAILED(hr))
+HRESULT CallService(MethodCall& call, const wchar_t* method, ComPtr<IWbemClassObject>& out, bool showPath) {
+  VariantHolder path;
+  HRESULT hr = GetProperty(call.InstanceObject(), L"__PATH", path);
+  if (FAILED(hr)) {
     ReportHresultWithLastError("Could not get path. Error code = 0x", hr);
-  return hr;
-}
-
-HRESULT ExecuteMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out) {
-  const HRESULT hr = CallMethod(path, method, in, out);
+    return hr;
+  }
+  if (showPath) {
+    char text[1024];
+    CopyCut(text, path.Get());
+    std::printf("Path variable %s\n", text);
+  }
+  hr = CallMethod(path.Get(), method, call.In(), out);
   if (hr != 0) {
     std::printf("%x %x %x\n", AsHex(hr), static_cast<unsigned>(GetLastError()), 0u);
     ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);

@@ -26,12 +26,10 @@ struct ServiceSteps {
 // spawn instance 0x%x"); the first non-zero HRESULT, after the failing step's log line.
 HRESULT PrepareServiceCall(const ServiceSteps& steps, MethodCall& call);
 
-// Get "__PATH" of the service; a negative result goes to the console with the last error.
-HRESULT ServicePath(IWbemClassObject* service, VariantHolder& path);
-
-// CallMethod, where a non-zero HRESULT prints the raw values, then the console line with the
-// last error.
-HRESULT ExecuteMethod(const VARIANT& path, const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out);
+// ExecMethod of `method` on the readied service: its "__PATH" is read (a negative result goes to
+// the console with the last error), shown as "Path variable %s\n" when `showPath`, and the call
+// made; a non-zero HRESULT prints the raw values, then the console line with the last error.
+HRESULT CallService(MethodCall& call, const wchar_t* method, ComPtr<IWbemClassObject>& out, bool showPath);
 
 // Prints `console` and logs `log`, both given `hr`, when `hr` is negative; returns `hr`.
 HRESULT ReportIfFailed(HRESULT hr, const char* console, const char* log);

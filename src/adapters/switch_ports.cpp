@@ -44,16 +44,8 @@ long CallSwitchService(const wchar_t* method, const char* noMethod,
   if (FAILED(hr))
     return hr;
 
-  hvc::VariantHolder servicePath;
-  hr = hvc::ServicePath(call.InstanceObject(), servicePath);
-  if (FAILED(hr))
-    return hr;
-  char path[1024];
-  hvc::CopyCut(path, servicePath.Get());
-  std::printf("Path variable %s\n", path);
-
   hvc::ComPtr<IWbemClassObject> out;
-  hr = hvc::ExecuteMethod(servicePath.Get(), method, call.In(), out);
+  hr = hvc::CallService(call, method, out, true);
   if (hr != 0)
     return hr;
   executed();

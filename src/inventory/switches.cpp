@@ -43,10 +43,8 @@ void WalkToEthernetPort(const char* switchPath, vNetwork& record) {
   else
     record.SwitchType = 0;
   hvc::VariantHolder value;
-  hvc::GetProperty(ethernet.Get(), L"DeviceID", value);
-  hvc::CopyCut(record.PortDeviceID, value.Get());
-  hvc::GetProperty(ethernet.Get(), L"Name", value);
-  hvc::CopyCut(record.PortName, value.Get());
+  hvc::GetText(ethernet.Get(), L"DeviceID", record.PortDeviceID, sizeof record.PortDeviceID);
+  hvc::GetText(ethernet.Get(), L"Name", record.PortName, sizeof record.PortName);
 }
 
 }  // namespace
@@ -76,11 +74,8 @@ int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
       return 0;  // the frame then reports no records
     vNetwork& record = *grown;
 
-    hvc::VariantHolder value;
-    hvc::GetProperty(vswitch.Get(), L"Name", value);
-    hvc::CopyCut(record.Name, value.Get());
-    hvc::GetProperty(vswitch.Get(), L"ElementName", value);
-    hvc::CopyCut(record.ElementName, value.Get());
+    hvc::GetText(vswitch.Get(), L"Name", record.Name, sizeof record.Name);
+    hvc::GetText(vswitch.Get(), L"ElementName", record.ElementName, sizeof record.ElementName);
     record.HealthState = hvc::GetUint16(vswitch.Get(), L"HealthState");
     record.EnabledState = hvc::GetUint16(vswitch.Get(), L"EnabledState");
     WalkToEthernetPort(path, record);
