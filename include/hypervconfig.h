@@ -16,6 +16,8 @@
 #if defined(_WIN32)
 #if defined(HYPERVCONFIG_BUILD)
 #define HYPERVCONFIG_API __declspec(dllexport)
+#elif defined(HYPERVCONFIG_STATIC)  // linked from the static library, as the tests do
+#define HYPERVCONFIG_API
 #else
 #define HYPERVCONFIG_API __declspec(dllimport)
 #endif

@@ -1,7 +1,10 @@
 // Windows base types, HRESULTs, GUIDs and the Win32/CRT functions we use, for non-Windows builds.
 // Names, values and signatures follow the Windows SDK.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include <cstdarg>
 #include <cstddef>

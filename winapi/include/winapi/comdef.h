@@ -1,6 +1,9 @@
 // _com_error and the raising helpers of <comdef.h>, for non-Windows builds.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include <cstdio>
 

@@ -1,8 +1,13 @@
 // OLE Automation: BSTR, VARIANT and SAFEARRAY, for non-Windows builds.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include "winapi/com.h"
+
+// The SDK's layouts have anonymous structs inside unions; __extension__ marks each as intended.
 
 typedef OLECHAR* BSTR;
 typedef BSTR* LPBSTR;
@@ -13,7 +18,7 @@ typedef double DATE;
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
 
 typedef union tagCY {
-  struct {
+  __extension__ struct {
     ULONG Lo;
     LONG Hi;
   };
@@ -23,7 +28,7 @@ typedef union tagCY {
 typedef struct tagDEC {
   USHORT wReserved;
   union {
-    struct {
+    __extension__ struct {
       BYTE scale;
       BYTE sign;
     };
@@ -31,7 +36,7 @@ typedef struct tagDEC {
   };
   ULONG Hi32;
   union {
-    struct {
+    __extension__ struct {
       ULONG Lo32;
       ULONG Mid32;
     };
@@ -126,7 +131,7 @@ typedef SAFEARRAY* LPSAFEARRAY;
 typedef struct tagVARIANT VARIANT;
 struct tagVARIANT {
   union {
-    struct {
+    __extension__ struct {
       VARTYPE vt;
       WORD wReserved1;
       WORD wReserved2;
@@ -175,7 +180,7 @@ struct tagVARIANT {
         ULONGLONG* pullVal;
         INT* pintVal;
         UINT* puintVal;
-        struct {
+        __extension__ struct {
           PVOID pvRecord;
           IRecordInfo* pRecInfo;
         };
