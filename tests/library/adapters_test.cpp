@@ -477,6 +477,8 @@ TEST_F(Adapters, CreatingAnAdapter) {
       {{Refusal(L"AddVirtualSystemResources", 32773)}, false, true, 1, false, 2, {"Adding resources failed"}, true},
       {{HresultRule(Call::exec_method, L"AddVirtualSystemResources", 0x80041001)}, false, true, 1, false, 2, {}, true},
       {{HresultRule(Call::exec_query, L"Msvm_ResourcePool", 0x80041017)}, false, true, 1, false, 2, {}, false},
+      // the settings that cannot be put end the member before the method is called
+      {{HresultRule(Call::put, L"ResourcesettingData", 0x80041008)}, false, true, 1, false, 2, {}, false},
       {{}, false, false, 1, false, 2, {}, false},  // the first capabilities reference is not the default
       {{}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
   };
@@ -512,6 +514,9 @@ TEST_F(Adapters, CreatingAnAdapter) {
     EXPECT_EQ(adapters.size(), c.adapters);
     if (c.kind != 1) {
       EXPECT_EQ(Calls(L"ExecQuery").size(), 1u);  // the test's own, for the machine's path
+    }
+    if (!c.rules.empty() && c.rules[0].call == Call::put) {
+      EXPECT_TRUE(Calls(L"ExecMethod").empty());
     }
     if (c.adapters < 3)
       continue;

@@ -20,11 +20,11 @@ char kBoundNic[] = "{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}";
 char kFreeNicBare[] = "A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14";
 char kInternalName[] = "2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852";  // the Name of "Internal Network"
 
-const std::string O = "\nGetObject returned 0x0:";
-const std::string M = "\nGetMethod returned 0x0:";
+const std::string kClassShown = "\nGetObject returned 0x0:";
+const std::string kMethodShown = "\nGetMethod returned 0x0:";
 const std::string kNoObject = "\nGetObject returned 0x80041002:";
 const std::string kNoMethod = "\nGetMethod returned 0x80041002:";
-const std::string X = "Could not execute method. Error code = 0x80041001--->5\n";  // last error 5
+const std::string kNotExecuted = "Could not execute method. Error code = 0x80041001--->5\n";  // last error 5
 const std::string kUnbound = "switches=1 internal=0 ports=0 uplink=none";
 const std::string kNothing = "switches=0 internal=0 ports=0 uplink=none";
 const std::string kInternalOnly = "switches=1 internal=1 ports=0 uplink=none";
@@ -118,7 +118,7 @@ TEST_F(Switches, AnExternalSwitchIsBoundToItsPortAndConnected) {
   char name[] = "Lab";
   const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, 1); });
   EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, O + M + M + M + M);
+  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown);
   EXPECT_TRUE(outcome.log.empty());
   EXPECT_EQ(Effect(), "switches=1 internal=0 ports=1 uplink=Msvm_ExternalEthernetPort");
 
@@ -144,7 +144,7 @@ TEST_F(Switches, AnInternalSwitchGetsANewInternalPortNamedAfterIt) {
   char name[] = "Lab";
   const Outcome outcome = Run([&] { return config_.CreateVSwitch(nullptr, name, 2); });
   EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, O + M + M + M + M);
+  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown);
   EXPECT_TRUE(outcome.log.empty());
   EXPECT_EQ(Effect(), "switches=1 internal=1 ports=1 uplink=Msvm_InternalEthernetPort");
   const std::wstring guid = Text(Named(L"Msvm_VirtualSwitch", L"Lab").at(0), L"Name");
@@ -157,7 +157,7 @@ TEST_F(Switches, OtherTypesMakeAnUnboundSwitchWithANewNameEachTime) {
   for (int type : {0, 3, -1}) {
     const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, type); });
     EXPECT_EQ(outcome.result, 0) << type;
-    EXPECT_EQ(outcome.out, O + M) << type;
+    EXPECT_EQ(outcome.out, kClassShown + kMethodShown) << type;
     EXPECT_TRUE(outcome.log.empty()) << type;
   }
   std::vector<std::wstring> names;
@@ -218,7 +218,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"CreateSwitch", kMissing),
-       O + kNoMethod,
+       kClassShown + kNoMethod,
        {},
        false,
        kNothing},
@@ -226,7 +226,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"CreateSwitch", kRefused),
-       O + M + X,
+       kClassShown + kMethodShown + kNotExecuted,
        {},
        true,
        kNothing},
@@ -234,7 +234,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateSwitch", 32768),
-       O + M,
+       kClassShown + kMethodShown,
        {"CreateSwitch Method Failed"},
        false,
        kNothing},
@@ -242,7 +242,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"Msvm_VirtualSwitch where Name", kRefused),
-       O + M,
+       kClassShown + kMethodShown,
        {"CreateSwitch Method Failed"},
        false,
        kUnbound},
@@ -250,7 +250,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNicBare,
        {},
-       O + M,
+       kClassShown + kMethodShown,
        {"Not able to find external port A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14. Please ensure GUID is exact including "
         "curly brackets, if any."},
        false,
@@ -259,7 +259,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNic,
        Hr(Call::get_method, L"BindExternalEthernetPort", kMissing),
-       O + M + kNoMethod,
+       kClassShown + kMethodShown + kNoMethod,
        {},
        false,
        kUnbound},
@@ -267,16 +267,23 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNic,
        Hr(Call::exec_method, L"BindExternalEthernetPort", kRefused),
-       O + M + M + "ERROR: Error Occured: " + SystemText(ERROR_ACCESS_DENIED) + "\n",
+       kClassShown + kMethodShown + kMethodShown + "ERROR: Error Occured: " + SystemText(ERROR_ACCESS_DENIED) + "\n",
        {},
        true,
        kUnbound},
-      {"bound port refuses", 1, kBoundNic, {}, O + M + M + O + M, {bindRefused}, false, kNothing},
+      {"bound port refuses",
+       1,
+       kBoundNic,
+       {},
+       kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown,
+       {bindRefused},
+       false,
+       kNothing},
       {"Bind starts a job",
        1,
        kFreeNic,
        Rv(L"BindExternalEthernetPort", 4096),
-       O + M + M + O + M,
+       kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown,
        {bindRefused},
        false,
        kNothing},
@@ -284,7 +291,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kBoundNic,
        Hr(Call::exec_method, L"DeleteSwitch", kRefused),
-       O + M + M + O + M + X,
+       kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown + kNotExecuted,
        {bindRefused},
        true,
        kUnbound},
@@ -292,7 +299,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"CreateInternalEthernetPortDynamicMac", kMissing),
-       O + M + kNoMethod,
+       kClassShown + kMethodShown + kNoMethod,
        {},
        false,
        kUnbound},
@@ -300,7 +307,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"CreateInternalEthernetPortDynamicMac", kRefused),
-       O + M + M + X,
+       kClassShown + kMethodShown + kMethodShown + kNotExecuted,
        {},
        true,
        kUnbound},
@@ -308,7 +315,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateInternalEthernetPortDynamicMac", 32768),
-       O + M + M,
+       kClassShown + kMethodShown + kMethodShown,
        {"Bind to Internal Ethernet Port failed"},
        true,
        kUnbound},
@@ -316,7 +323,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"Msvm_InternalEthernetPort", kRefused),
-       O + M + M,
+       kClassShown + kMethodShown + kMethodShown,
        {},
        false,
        kInternalOnly},
@@ -324,7 +331,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"CreateSwitchPort", kMissing),
-       O + M + M + kNoMethod,
+       kClassShown + kMethodShown + kMethodShown + kNoMethod,
        {},
        false,
        kInternalOnly},
@@ -332,7 +339,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"CreateSwitchPort", kRefused),
-       O + M + M + M + X,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kNotExecuted,
        {},
        true,
        kInternalOnly},
@@ -340,7 +347,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateSwitchPort", 32768),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {"CreateSwitchPort method failed -32768"},
        true,
        kInternalOnly},
@@ -348,7 +355,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateSwitchPort", 4096),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {"CreateSwitchPort method failed 4096"},
        true,
        kInternalOnly},
@@ -356,7 +363,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"CIM_LANEndpoint", kRefused),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {},
        false,
        kPortLeft},
@@ -364,7 +371,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"Msvm_SwitchPort where", kRefused),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {},
        false,
        kPortLeft},
@@ -372,7 +379,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"ConnectSwitchPort", kMissing),
-       O + M + M + M + kNoMethod,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kNoMethod,
        {},
        false,
        kPortLeft},
@@ -380,7 +387,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"ConnectSwitchPort", kRefused),
-       O + M + M + M + M + X,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown + kNotExecuted,
        {},
        true,
        kPortLeft},
@@ -388,7 +395,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"ConnectSwitchPort", 32774),
-       O + M + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown,
        {"ConnectSwitchPort method failed -32762"},
        true,
        kPortLeft},
@@ -396,7 +403,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNic,
        Rv(L"ConnectSwitchPort", 4096),
-       O + M + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown,
        {"ConnectSwitchPort method failed 4096"},
        true,
        "switches=1 internal=0 ports=1 uplink=none"},
@@ -441,10 +448,26 @@ TEST_F(Switches, DeletionAndRemoval) {
   const auto del = Access::DeleteVirtNetwork;
   const auto remove = Access::RemovePrivateSwitch;
   const Row rows[] = {
-      {"by display name", del, "Internal Network", {}, 0, O + M, {}, false, true},
-      {"by Name", remove, kInternalName, {}, 0, O + M, {}, false, true},
-      {"refused with a value", del, "Internal Network", Rv(L"DeleteSwitch", 32768), 0, O + M, {}, false, false},
-      {"refused with a job", remove, kInternalName, Rv(L"DeleteSwitch", 4096), 0, O + M, {}, false, false},
+      {"by display name", del, "Internal Network", {}, 0, kClassShown + kMethodShown, {}, false, true},
+      {"by Name", remove, kInternalName, {}, 0, kClassShown + kMethodShown, {}, false, true},
+      {"refused with a value",
+       del,
+       "Internal Network",
+       Rv(L"DeleteSwitch", 32768),
+       0,
+       kClassShown + kMethodShown,
+       {},
+       false,
+       false},
+      {"refused with a job",
+       remove,
+       kInternalName,
+       Rv(L"DeleteSwitch", 4096),
+       0,
+       kClassShown + kMethodShown,
+       {},
+       false,
+       false},
       {"no service",
        del,
        "Internal Network",
@@ -468,7 +491,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        "Internal Network",
        Hr(Call::get_method, L"DeleteSwitch", kMissing),
        1,
-       O + kNoMethod,
+       kClassShown + kNoMethod,
        {},
        false,
        false},
@@ -477,18 +500,34 @@ TEST_F(Switches, DeletionAndRemoval) {
        kInternalName,
        Hr(Call::exec_method, L"DeleteSwitch", kRefused),
        1,
-       O + M + X,
+       kClassShown + kMethodShown + kNotExecuted,
        {},
        true,
        false},
-      {"unknown name", del, "Nope", {}, 1, O + M, {"Virtual Network not found Nope"}, false, false},
-      {"a quote in the name", del, "it's", {}, 1, O + M, {"Virtual Network not found it's"}, false, false},
+      {"unknown name",
+       del,
+       "Nope",
+       {},
+       1,
+       kClassShown + kMethodShown,
+       {"Virtual Network not found Nope"},
+       false,
+       false},
+      {"a quote in the name",
+       del,
+       "it's",
+       {},
+       1,
+       kClassShown + kMethodShown,
+       {"Virtual Network not found it's"},
+       false,
+       false},
       {"Name as display name",
        del,
        kInternalName,
        {},
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found 2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852"},
        false,
        false},
@@ -497,7 +536,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        "Internal Network",
        {},
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found Internal Network"},
        false,
        false},
@@ -506,7 +545,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        "{2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852}",
        {},
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found {2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852}"},
        false,
        false},
@@ -536,7 +575,7 @@ TEST_F(Switches, DeleteVSwitchTakesOneSwitchOfTheNameAtATime) {
   for (const char* left : {"5A5A5A5A-0000-4000-8000-000000000002", ""}) {
     const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });
     EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.out, O + M);
+    EXPECT_EQ(outcome.out, kClassShown + kMethodShown);
     const auto twins = Named(L"Msvm_VirtualSwitch", L"Twin");
     EXPECT_EQ(twins.empty() ? "" : narrow(Text(twins.at(0), L"Name")), left);
   }
