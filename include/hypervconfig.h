@@ -187,7 +187,7 @@ class HYPERVCONFIG_API HypervConfig {
   int RemoveVNicFromVM(IWbemClassObject* resource, VARIANT& resourcePath, VARIANT& vmPath, char* name);
   IWbemClassObject* CreateNetworkAdapter(VARIANT vmPath, char* searchPath, int kind);
 
-  unsigned char m_first;  // no stated role; left untouched by the constructor
+  unsigned char m_first;  // holds the object at the 1025 bytes that callers allocate; nothing uses it
   char m_errStr[1024];    // zero-filled; GetErrStr hands out its address
 };
 

@@ -403,10 +403,9 @@ TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
   HypervConfig config;
   std::vector<vNetwork> switches(1);
   unsigned long size = 5;
-  testing::internal::CaptureStdout();
+  hvc::test::StreamCapture capture(stdout);
   const int result = config.GetVirtualSwitches(switches.data(), &size);
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = capture.Take();
   std::cout << std::dec;
   EXPECT_EQ(result, 1);
 #if defined(_WIN32)
