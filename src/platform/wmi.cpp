@@ -31,20 +31,7 @@ ComPtr<IWbemClassObject> FirstOf(IEnumWbemClassObject* enumerator) {
   return object;
 }
 
-ComPtr<IWbemClassObject> FirstObject(const std::string& query, DWORD pause) {
-  ComPtr<IEnumWbemClassObject> found;
-  if (FAILED(ExecQuery(query, kImmediate, found)) || !found)
-    return {};
-  if (pause != 0)
-    Sleep(pause);
-  ComPtr<IWbemClassObject> object;
-  ULONG returned = 0;
-  if (NextObject(found.Get(), object, returned) != WBEM_S_NO_ERROR || returned == 0)
-    object.Reset();
-  return object;
-}
-
-Found FindFirst(const std::string& query, ComPtr<IWbemClassObject>& object, HRESULT& hr) {
+Found FindFirst(const std::string& query, ComPtr<IWbemClassObject>& object, HRESULT& hr, DWORD pause) {
   object.Reset();
   ComPtr<IEnumWbemClassObject> found;
   hr = ExecQuery(query, kImmediate, found);
@@ -53,6 +40,8 @@ Found FindFirst(const std::string& query, ComPtr<IWbemClassObject>& object, HRES
       hr = static_cast<HRESULT>(WBEM_E_FAILED);
     return Found::noQuery;
   }
+  if (pause != 0)
+    Sleep(pause);
   ULONG returned = 0;
   hr = NextObject(found.Get(), object, returned);
   if (hr != 0 || returned == 0 || !object) {
@@ -62,6 +51,13 @@ Found FindFirst(const std::string& query, ComPtr<IWbemClassObject>& object, HRES
     return Found::noObject;
   }
   return Found::object;
+}
+
+ComPtr<IWbemClassObject> FirstObject(const std::string& query, DWORD pause) {
+  ComPtr<IWbemClassObject> object;
+  HRESULT hr = 0;
+  FindFirst(query, object, hr, pause);
+  return object;
 }
 
 HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, VariantHolder& value) {

@@ -26,14 +26,12 @@ HRESULT NextObject(IEnumWbemClassObject* enumerator, ComPtr<IWbemClassObject>& o
 ComPtr<IWbemClassObject> FirstOf(IEnumWbemClassObject* enumerator);
 
 // The first object of a query (ExecQuery with flags 16, then one Next), read `pause` milliseconds
-// after the query was issued. Empty when the query fails or hands back nothing.
-ComPtr<IWbemClassObject> FirstObject(const std::string& query, DWORD pause = 0);
-
-// The first object of a query (flags 16) for steps that report how a lookup failed: `noQuery`
-// when the query fails (`hr` its result), `noObject` when it hands back nothing (`hr` Next's
-// result, never a success).
+// after the query was issued. FindFirst says how a lookup failed: `noQuery` when the query fails
+// (`hr` its result), `noObject` when it hands back nothing (`hr` Next's result, never a success);
+// FirstObject's object is empty then.
 enum class Found { object, noQuery, noObject };
-Found FindFirst(const std::string& query, ComPtr<IWbemClassObject>& object, HRESULT& hr);
+Found FindFirst(const std::string& query, ComPtr<IWbemClassObject>& object, HRESULT& hr, DWORD pause = 0);
+ComPtr<IWbemClassObject> FirstObject(const std::string& query, DWORD pause = 0);
 
 // Get(name, 0, value, no type, no flavour).
 HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, VariantHolder& value);
