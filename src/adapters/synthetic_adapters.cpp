@@ -180,8 +180,8 @@ IWbemClassObject* HypervConfig::CreateNetworkAdapter(VARIANT vmPath, char* searc
            hvc::ComPtr<IWbemClassObject> settings = DefaultSettings();
            if (!settings)
              return {};
-           // The settings are changed in memory only; a property the host will not take here shows when
-           // the settings are added.
+           // These two puts are not judged: StaticMacAddress goes in with CIM type 8 though it is a
+           // boolean, which a host may refuse, and the adapter is made all the same.
            hvc::PutWideText(settings.Get(), L"ElementName", L"Network Adapter", CIM_STRING);
            VARIANT staticMac;
            VariantInit(&staticMac);
