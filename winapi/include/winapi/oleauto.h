@@ -7,7 +7,12 @@
 
 #include "winapi/com.h"
 
-// The SDK's layouts have anonymous structs inside unions; __extension__ marks each as intended.
+// The SDK's layouts have anonymous structs inside unions; __extension__ marks each as intended,
+// and clang is told so for the nesting.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#endif
 
 typedef OLECHAR* BSTR;
 typedef BSTR* LPBSTR;
@@ -260,3 +265,7 @@ WINOLEAUTAPI WINAPI_LAYER_API SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG
 EXTERN_C WINAPI_LAYER_API UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa);
 EXTERN_C WINAPI_LAYER_API UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
