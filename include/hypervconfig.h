@@ -16,6 +16,8 @@
 #if defined(_WIN32)
 #if defined(HYPERVCONFIG_BUILD)
 #define HYPERVCONFIG_API __declspec(dllexport)
+#elif defined(HYPERVCONFIG_STATIC)  // linked from the static library, as the tests do
+#define HYPERVCONFIG_API
 #else
 #define HYPERVCONFIG_API __declspec(dllimport)
 #endif
@@ -185,7 +187,7 @@ class HYPERVCONFIG_API HypervConfig {
   int RemoveVNicFromVM(IWbemClassObject* resource, VARIANT& resourcePath, VARIANT& vmPath, char* name);
   IWbemClassObject* CreateNetworkAdapter(VARIANT vmPath, char* searchPath, int kind);
 
-  unsigned char m_first;  // no stated role; left untouched by the constructor
+  unsigned char m_first;  // holds the object at the 1025 bytes that callers allocate; nothing uses it
   char m_errStr[1024];    // zero-filled; GetErrStr hands out its address
 };
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks that hypervconfig.dll exports every member of HypervConfig with its exact signature.
+# Checks that hypervconfig.dll exports every member of HypervConfig with its exact signature, and
+# nothing else: the class is its only interface.
 # Usage: scripts/check-exports.sh path/to/hypervconfig.dll
 set -euo pipefail
 dll=${1:?usage: $0 hypervconfig.dll}
@@ -52,6 +53,10 @@ expected=(
   _ZN12HypervConfig20CreateNetworkAdapterE10tagVARIANTPci
 )
 
+# g++ emits the base-object constructor and destructor beside the complete-object ones; they are
+# the same members.
+also=(_ZN12HypervConfigC2Ev _ZN12HypervConfigD2Ev)
+
 missing=0
 for symbol in "${expected[@]}"; do
   if ! grep -qx -- "$symbol" <<<"$exports"; then
@@ -59,8 +64,16 @@ for symbol in "${expected[@]}"; do
     missing=$((missing + 1))
   fi
 done
-if [ "$missing" -ne 0 ]; then
-  echo "$dll lacks $missing of ${#expected[@]} members"
+extra=0
+while read -r symbol; do
+  [ -n "$symbol" ] || continue
+  if ! printf '%s\n' "${expected[@]}" "${also[@]}" | grep -qx -- "$symbol"; then
+    echo "extra export: $symbol"
+    extra=$((extra + 1))
+  fi
+done < <(grep -E '^_|^[A-Za-z]' <<<"$exports" | grep -v '^Table$')
+if [ "$missing" -ne 0 ] || [ "$extra" -ne 0 ]; then
+  echo "$dll lacks $missing of ${#expected[@]} members and exports $extra more"
   exit 1
 fi
-echo "$dll exports all ${#expected[@]} members of HypervConfig"
+echo "$dll exports all ${#expected[@]} members of HypervConfig and nothing else"

@@ -6,19 +6,20 @@
 //   task-allocator blocks alive. They are reported as BSTRs; SAFEARRAYs stay 0. Freed BSTRs only
 //   leave the allocator if OLE Automation's BSTR cache is off (OANOCACHE=1 in the environment
 //   before the process starts: set later, it came too late under Wine; cmake/wine-run.sh sets it).
-// - COM objects: implementations report themselves through ComObjectCreated/Destroyed.
+// - COM objects: implementations report themselves through ComObjectCreated/Destroyed
+//   (com_objects.cpp, apart, so that a product that links the simulated host gets no spies).
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
 
 #include <atomic>
 
+#include "com_objects.h"
 #include "winapi/accounting.h"
 
 namespace {
 
 std::atomic<long> g_taskBlocks{0};
-std::atomic<long> g_comObjects{0};
 thread_local long t_comInits = 0;
 
 class InitializeSpy final : public IInitializeSpy {
@@ -135,17 +136,10 @@ const bool g_registered = [] {
 
 namespace winapi {
 
-void ComObjectCreated() {
-  ++g_comObjects;
-}
-void ComObjectDestroyed() {
-  --g_comObjects;
-}
-
 LiveCounts CurrentCounts() {
   // The initialize spy is per thread: a thread that reads its counts gets one from then on.
   RegisterInitializeSpyOnThisThread();
-  return LiveCounts{g_taskBlocks.load(), 0, g_comObjects.load(), t_comInits};
+  return LiveCounts{g_taskBlocks.load(), 0, LiveComObjects(), t_comInits};
 }
 
 }  // namespace winapi

@@ -1,10 +1,11 @@
 // Connecting a machine's adapter to a switch through a new port, and disconnecting it again.
 #include <cstdio>
 
+#include "hypervconfig.h"
 #include "adapters/shared.h"
 #include "core/bstr.h"
+#include "core/connection.h"
 #include "core/frame.h"
-#include "core/globals.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -34,14 +35,10 @@ constexpr Lookup kAdapter{hvc::wql::kAdapterByAddress, "Unable to locate VMNetwo
 
 // The first object whose key matches, and its path; false after the failing step's log line.
 bool Find(const Lookup& lookup, char* key, hvc::ComPtr<IWbemClassObject>& object, hvc::VariantHolder& path) {
-  hvc::ComPtr<IEnumWbemClassObject> found;
-  if (hvc::ExecQuery(hvc::wql::Quoted(lookup.query, key), hvc::kImmediate, found) != 0) {
-    hvc::LogMsg(lookup.noQuery, key);
-    return false;
-  }
-  ULONG returned = 0;
-  if (hvc::NextObject(found.Get(), object, returned) != 0 || returned == 0 || !object) {
-    hvc::LogMsg(lookup.noObject, key);
+  HRESULT hr = 0;
+  const hvc::Found found = hvc::FindFirst(hvc::wql::Quoted(lookup.query, key), object, hr);
+  if (found != hvc::Found::object) {
+    hvc::LogMsg(found == hvc::Found::noQuery ? lookup.noQuery : lookup.noObject, key);
     return false;
   }
   if (hvc::GetProperty(object.Get(), L"__PATH", path) != 0) {
@@ -49,7 +46,7 @@ bool Find(const Lookup& lookup, char* key, hvc::ComPtr<IWbemClassObject>& object
     return false;
   }
   char text[1024];
-  hvc::CopyToNarrow(text, sizeof text, path.Get());
+  hvc::CopyCut(text, path.Get());
   std::printf(lookup.shown, text);
   return true;
 }
@@ -77,15 +74,16 @@ int HypervConfig::DetachVNFromVM(char* switchName, char* vmName, char* mac) {
 // Nothing is undone when a later step fails: a port created for a failed connection stays on its
 // switch, and an adapter disconnected before its port could be deleted stays disconnected.
 int HypervConfig::PlugUnplug(char* vmName, char* switchName, char* mac, unsigned char plug) {
-  // Everything the steps obtain is released before the connection is closed.
-  const int result = [&] {
+  // The connection is closed on every path, once the steps' objects are released.
+  return hvc::EndWorker([&]() -> hvc::Ending<int> {
+    const auto closing = [](int result) { return hvc::Ending<int>{result, hvc::Leave::closed}; };
     hvc::ComPtr<IWbemClassObject> object;
     hvc::VariantHolder vmPath;
     hvc::VariantHolder switchPath;
     hvc::VariantHolder adapterPath;
     if (!Find(kMachine, vmName, object, vmPath) || !Find(kSwitch, switchName, object, switchPath) ||
         !Find(kAdapter, mac, object, adapterPath))
-      return 1;
+      return closing(1);
     IWbemClassObject* adapter = object.Get();
     // A step's non-zero result is logged with the step's line and ends the steps.
     const auto failed = [](long hr, const char* format) {
@@ -97,25 +95,23 @@ int HypervConfig::PlugUnplug(char* vmName, char* switchName, char* mac, unsigned
     if (plug != 0) {
       char portName[512];
       if (failed(CreateVirtualSwitchPort(&switchPath.Get(), portName), "Unable to create switch port 0x%x\n"))
-        return 1;
-      return failed(SetVNetAdapterToSwitchPortConnection(portName, &adapterPath.Get(), adapter, &vmPath.Get()),
-                    "Unable to attach switchport to vswitch 0x%x\n")
-                 ? 1
-                 : 0;
+        return closing(1);
+      const bool attached =
+          !failed(SetVNetAdapterToSwitchPortConnection(portName, &adapterPath.Get(), adapter, &vmPath.Get()),
+                  "Unable to attach switchport to vswitch 0x%x\n");
+      return closing(attached ? 0 : 1);
     }
 
     // The port to remove is the one the adapter is connected to, on whichever switch it is.
     std::printf("DetachSwitchPortFromVirtualNetAdapter\n");
     hvc::ComPtr<IWbemClassObject> port;
     hvc::VariantHolder portPath;
-    if (failed(GetSwitchPortDetails(adapter, port.Put(), &portPath.Get()),
-               "Unable to get details of switchport 0x%x\n") ||
-        failed(SetVNetAdapterToSwitchPortConnection(nullptr, &adapterPath.Get(), adapter, &vmPath.Get()),
-               "Unable to detach switchport from vswitch 0x%x\n") ||
-        failed(DeleteVirtualSwitchPort(port.Get(), &portPath.Get()), "Unable to delete switchport 0x%x\n"))
-      return 1;
-    return 0;
-  }();
-  closeWMIReferences();
-  return result;
+    const bool detached =
+        !failed(GetSwitchPortDetails(adapter, port.Put(), &portPath.Get()),
+                "Unable to get details of switchport 0x%x\n") &&
+        !failed(SetVNetAdapterToSwitchPortConnection(nullptr, &adapterPath.Get(), adapter, &vmPath.Get()),
+                "Unable to detach switchport from vswitch 0x%x\n") &&
+        !failed(DeleteVirtualSwitchPort(port.Get(), &portPath.Get()), "Unable to delete switchport 0x%x\n");
+    return closing(detached ? 0 : 1);
+  });
 }

@@ -2,9 +2,9 @@
 // settings to the machine with ModifyVirtualSystemResources.
 #include <cstdio>
 
+#include "hypervconfig.h"
 #include "adapters/shared.h"
 #include "core/bstr.h"
-#include "core/globals.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -41,19 +41,18 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
     }
   }
 
-  hvc::ServiceCall call;
+  hvc::MethodCall call;
   HRESULT hr = hvc::PrepareServiceCall(kModifySteps, call);
   if (hr != 0)
     return hr;
-  hr = call.in->Put(L"ComputerSystem", 0, vmPath, CIM_REFERENCE);
+  hr = call.In()->Put(L"ComputerSystem", 0, vmPath, CIM_REFERENCE);
   if (hr != 0) {
     hvc::LogMsg("Unable to put ComputerSystem 0x%x", hvc::AsHex(hr));
     return hr;
   }
   {
     hvc::VariantHolder connection;
-    hr = ReportArrayFailure(
-        hvc::MakeOneElementArray(portPath.Get().vt == VT_BSTR ? portPath.Get().bstrVal : L"", connection));
+    hr = ReportArrayFailure(hvc::MakeOneElementArray(hvc::TextOf(portPath.Get()), connection));
     if (FAILED(hr))
       return hr;
     // The caller's object keeps the new Connection whatever happens next.
@@ -77,17 +76,13 @@ long HypervConfig::SetVNetAdapterToSwitchPortConnection(char* portName, VARIANT*
   hr = ReportArrayFailure(hvc::MakeOneElementArray(settings.Get(), settingsArray));
   if (FAILED(hr))
     return hr;
-  hr = hvc::ReportIfFailed(call.in->Put(L"ResourcesettingData", 0, &settingsArray.Get(), 0),
+  hr = hvc::ReportIfFailed(call.In()->Put(L"ResourcesettingData", 0, &settingsArray.Get(), 0),
                            "Unable to put ResourcesettingData %x\n", "Unable to put ResourcesettingData 0x%x");
   if (FAILED(hr))
     return hr;
 
-  hvc::VariantHolder servicePath;
-  hr = hvc::ServicePath(call.service.Get(), servicePath);
-  if (FAILED(hr))
-    return hr;
   hvc::ComPtr<IWbemClassObject> out;
-  return hvc::ExecuteMethod(servicePath.Get(), L"ModifyVirtualSystemResources", call.in.Get(), out);
+  return hvc::CallService(call, L"ModifyVirtualSystemResources", out, false);
 }
 
 long HypervConfig::AttachSwitchPortToVirtualNetAdapter(char* portName, VARIANT* adapterPath, IWbemClassObject* adapter,

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <functional>
 
+#include "hypervconfig.h"
 #include "adapters/shared.h"
 #include "core/bstr.h"
-#include "core/globals.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -20,7 +20,7 @@ HRESULT PutParameter(IWbemClassObject* in, const wchar_t* name, const wchar_t* v
 }
 
 const wchar_t* TextOf(const VARIANT* value) {
-  return value != nullptr && value->vt == VT_BSTR ? value->bstrVal : nullptr;
+  return value != nullptr ? hvc::TextOf(*value) : nullptr;
 }
 
 // One method of the switch management service. `put` fills the in-parameters and returns the
@@ -36,48 +36,22 @@ long CallSwitchService(const wchar_t* method, const char* noMethod,
                                 "Unable to query Msvm_VirtualSwitchManagementService",
                                 "Unable to fetch Msvm_VirtualSwitchManagementService object",
                                 noMethod};
-  hvc::ServiceCall call;
+  hvc::MethodCall call;
   HRESULT hr = hvc::PrepareServiceCall(steps, call);
   if (hr != 0)
     return hr;
-  hr = put(call.in.Get());
+  hr = put(call.In());
   if (FAILED(hr))
     return hr;
-
-  hvc::VariantHolder servicePath;
-  hr = hvc::ServicePath(call.service.Get(), servicePath);
-  if (FAILED(hr))
-    return hr;
-  char path[1024];
-  hvc::CopyToNarrow(path, sizeof path, servicePath.Get());
-  std::printf("Path variable %s\n", path);
 
   hvc::ComPtr<IWbemClassObject> out;
-  hr = hvc::ExecuteMethod(servicePath.Get(), method, call.in.Get(), out);
+  hr = hvc::CallService(call, method, out, true);
   if (hr != 0)
     return hr;
   executed();
   hvc::VariantHolder returnValue;
   hr = out ? hvc::GetProperty(out.Get(), L"ReturnValue", returnValue) : static_cast<HRESULT>(WBEM_E_NOT_FOUND);
   return hvc::Uint16Of(returnValue.Get()) != 0 ? 1 : hr;
-}
-
-// The first element of a string array, as narrow text. False when the value is no array of
-// strings or an empty one, so that nothing outside the array is read.
-bool FirstString(const VARIANT& value, char* buffer, std::size_t capacity) {
-  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr || SafeArrayGetDim(value.parray) != 1)
-    return false;
-  LONG lower = 0;
-  LONG upper = -1;
-  if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(value.parray, 1, &upper)) ||
-      upper < lower)
-    return false;
-  void* data = nullptr;
-  if (FAILED(SafeArrayAccessData(value.parray, &data)))
-    return false;
-  hvc::CopyToNarrow(buffer, capacity, static_cast<BSTR*>(data)[0]);
-  SafeArrayUnaccessData(value.parray);
-  return true;
 }
 
 }  // namespace
@@ -125,8 +99,8 @@ long HypervConfig::GetSwitchPortDetails(IWbemClassObject* adapter, IWbemClassObj
   // a path without a port name all mean the same to the caller: there is no port to remove.
   char path[1024];
   char name[1024];
-  if (!FirstString(connection.Get(), path, sizeof path) || path[0] == '\0' ||
-      !hvc::PortNameFromPath(path, name, sizeof name)) {
+  if (!hvc::FirstString(connection.Get(), path, sizeof path) || path[0] == '\0' ||
+      !hvc::KeyValue(path, hvc::Key::second, name, sizeof name)) {
     hvc::LogMsg("Unable to find switchport to delete\n");
     return 1;
   }

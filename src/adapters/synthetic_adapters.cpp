@@ -7,9 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "hypervconfig.h"
 #include "adapters/shared.h"
 #include "core/bstr.h"
-#include "core/globals.h"
+#include "core/connection.h"
 #include "platform/log.h"
 #include "platform/wmi.h"
 #include "platform/wql.h"
@@ -18,24 +19,12 @@ namespace {
 
 constexpr unsigned short kJobStarted = 4096;
 
-// The first object of a query (flags 16); nothing when the query fails or delivers none.
-hvc::ComPtr<IWbemClassObject> FirstObject(const std::string& query) {
-  hvc::ComPtr<IWbemClassObject> object;
-  hvc::FirstObject(query, object);
-  return object;
-}
-
 // A text property converted whole (empty when it holds no text).
 std::string WholeText(IWbemClassObject* object, const wchar_t* name) {
   hvc::VariantHolder value;
   hvc::GetProperty(object, name, value);
   const std::unique_ptr<char[]> narrow(hvc::BstrToAnsi(value.Get().vt == VT_BSTR ? value.Get().bstrVal : nullptr));
   return narrow ? std::string(narrow.get()) : std::string();
-}
-
-void ReportQueryFailure(HRESULT hr) {
-  std::cout << "Query for VMs list failed.";
-  hvc::ReportHresult(" Error code = 0x", hr);
 }
 
 enum class SwitchPorts { some, noSwitch, none };
@@ -46,7 +35,7 @@ SwitchPorts PortsOfSwitch(const char* name) {
   hvc::ComPtr<IEnumWbemClassObject> switches;
   HRESULT hr = hvc::ExecQuery(hvc::wql::Quoted(hvc::wql::kSwitchByNameUpper, name), hvc::kForwardOnly, switches);
   if (FAILED(hr)) {
-    ReportQueryFailure(hr);
+    hvc::ReportVmQueryFailure(hr);
     return SwitchPorts::noSwitch;
   }
   hvc::ComPtr<IWbemClassObject> vswitch;
@@ -58,7 +47,7 @@ SwitchPorts PortsOfSwitch(const char* name) {
   hvc::ComPtr<IEnumWbemClassObject> ports;
   hr = hvc::ExecQuery(hvc::wql::AssociatorsOf(path, hvc::wql::kResultSwitchPort), hvc::kImmediate, ports);
   if (FAILED(hr)) {
-    ReportQueryFailure(hr);
+    hvc::ReportVmQueryFailure(hr);
     return SwitchPorts::noSwitch;
   }
   hvc::ComPtr<IWbemClassObject> port;
@@ -70,20 +59,20 @@ SwitchPorts PortsOfSwitch(const char* name) {
 // pool's capabilities define are the default ones and name this very object.
 hvc::ComPtr<IWbemClassObject> DefaultSettings() {
   hvc::ComPtr<IWbemClassObject> pool =
-      FirstObject(hvc::wql::Quoted(hvc::wql::kResourcePoolBySubtype, "Microsoft Synthetic Ethernet Port"));
+      hvc::FirstObject(hvc::wql::Quoted(hvc::wql::kResourcePoolBySubtype, "Microsoft Synthetic Ethernet Port"));
   if (!pool)
     return {};
-  hvc::ComPtr<IWbemClassObject> capabilities = FirstObject(
+  hvc::ComPtr<IWbemClassObject> capabilities = hvc::FirstObject(
       hvc::wql::AssociatorsOf(WholeText(pool.Get(), L"__PATH").c_str(), hvc::wql::kResultAllocationCapabilities));
   if (!capabilities)
     return {};
-  hvc::ComPtr<IWbemClassObject> defines = FirstObject(hvc::wql::ReferencesOf(
+  hvc::ComPtr<IWbemClassObject> defines = hvc::FirstObject(hvc::wql::ReferencesOf(
       WholeText(capabilities.Get(), L"__PATH").c_str(), hvc::wql::kResultSettingsDefineCapabilities));
   if (!defines || hvc::GetUint16(defines.Get(), L"ValueRole") != 0)
     return {};
   const std::string named = WholeText(defines.Get(), L"PartComponent");
 
-  hvc::ComPtr<IWbemClassObject> settings = FirstObject(hvc::wql::DefaultAdapterSettings());
+  hvc::ComPtr<IWbemClassObject> settings = hvc::FirstObject(hvc::wql::DefaultAdapterSettings());
   if (!settings)
     return {};
   // Inside a path the InstanceID's backslashes are doubled; its closing character is left out.
@@ -115,11 +104,8 @@ void PutNewIdentifier(IWbemClassObject* settings) {
 }
 
 // ExecMethod on the service instance; a negative HRESULT is written to the console.
-HRESULT CallService(IWbemClassObject* service, const wchar_t* method, IWbemClassObject* in,
-                    hvc::ComPtr<IWbemClassObject>& out) {
-  hvc::VariantHolder path;
-  hvc::GetProperty(service, L"__PATH", path);
-  const HRESULT hr = hvc::ExecMethodOn(path.Get(), method, in, out);
+HRESULT CallService(hvc::MethodCall& service, const wchar_t* method, hvc::ComPtr<IWbemClassObject>& out) {
+  const HRESULT hr = service.Call(method, out);
   if (FAILED(hr))
     hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);
   return hr;
@@ -131,134 +117,117 @@ HRESULT CallService(IWbemClassObject* service, const wchar_t* method, IWbemClass
 IWbemClassObject* HypervConfig::GetSyntheticPort(IEnumWbemClassObject* settings, char* switchName) {
   if (settings == nullptr)
     return nullptr;
-  hvc::ComPtr<IWbemClassObject> setting;
-  ULONG returned = 0;
-  hvc::NextObject(settings, setting, returned);
-  if (returned == 0 || !setting) {
-    closeWMIReferences();
-    hvc::LogMsg("Unable to fetch SyntheticEthernetPortSettingData instance");
-    return nullptr;
-  }
-  switch (PortsOfSwitch(switchName)) {
-    case SwitchPorts::some:
-      return setting.Detach();
-    case SwitchPorts::none:
-      setting.Reset();
-      closeWMIReferences();
-      hvc::LogMsg("Unable to fetch Switch Instance for %s", switchName);
-      return nullptr;
-    case SwitchPorts::noSwitch:
-      break;
-  }
-  return nullptr;
+  return hvc::EndWorker([&]() -> hvc::Ending<hvc::ComPtr<IWbemClassObject>> {
+           hvc::ComPtr<IWbemClassObject> setting = hvc::FirstOf(settings);
+           if (!setting) {
+             hvc::LogMsg("Unable to fetch SyntheticEthernetPortSettingData instance");
+             return {{}, hvc::Leave::closed};
+           }
+           switch (PortsOfSwitch(switchName)) {
+             case SwitchPorts::some:
+               return {std::move(setting)};
+             case SwitchPorts::none:
+               hvc::LogMsg("Unable to fetch Switch Instance for %s", switchName);
+               return {{}, hvc::Leave::closed};
+             case SwitchPorts::noSwitch:
+               break;
+           }
+           return {};
+         })
+      .Detach();
 }
 
 // Only the method call and its ReturnValue decide the outcome; the preparation steps after
 // GetMethod are not checked.
 int HypervConfig::RemoveVNicFromVM(IWbemClassObject*, VARIANT& resourcePath, VARIANT& vmPath, char* name) {
-  bool closeEarly = false;
-  const int result = [&] {
+  return hvc::EndWorker([&]() -> hvc::Ending<int> {
     // Without a service instance there is nothing to call: fail, and leave the connection open
     // as nothing on the host has changed.
-    hvc::ComPtr<IWbemClassObject> service = FirstObject(hvc::wql::kSystemService);
-    if (!service)
-      return 1;
-    hvc::ComPtr<IWbemClassObject> signature;
-    if (hvc::SystemServiceMethod(L"RemoveVirtualSystemResources", signature) != 0)
-      return 1;
-    hvc::ComPtr<IWbemClassObject> in;
-    if (signature)
-      signature->SpawnInstance(0, in.Put());
-    if (in) {
-      hvc::PutWideText(in.Get(), L"TargetSystem", vmPath.vt == VT_BSTR ? vmPath.bstrVal : nullptr, CIM_REFERENCE);
+    hvc::MethodCall service;
+    if (service.Instance(hvc::wql::kSystemService) != 0)
+      return {1};
+    if (service.Class(L"Msvm_VirtualSystemManagementService", true) != 0 ||
+        service.Signature(L"RemoveVirtualSystemResources", true) != 0)
+      return {1};
+    service.Spawn();
+    if (IWbemClassObject* in = service.In()) {
+      hvc::PutWideText(in, L"TargetSystem", hvc::TextOf(vmPath), CIM_REFERENCE);
       hvc::VariantHolder resources;
-      hvc::MakeOneElementArray(resourcePath.vt == VT_BSTR ? resourcePath.bstrVal : nullptr, resources);
+      hvc::MakeOneElementArray(hvc::TextOf(resourcePath), resources);
       in->Put(L"ResourcesettingData", 0, &resources.Get(), 0);
     }
     hvc::ComPtr<IWbemClassObject> out;
-    if (FAILED(CallService(service.Get(), L"RemoveVirtualSystemResources", in.Get(), out))) {
-      closeEarly = true;
-      return 1;
-    }
+    if (FAILED(CallService(service, L"RemoveVirtualSystemResources", out)))
+      return {1, hvc::Leave::closed};
     const unsigned short returnValue = hvc::ReturnValueOf(out.Get());
     hvc::LogMsg("Return value of RemoveVirtualSystemServices method %d", hvc::AsSigned16(returnValue));
     if (returnValue == 0)
-      return 0;
+      return {0};
     if (returnValue == kJobStarted)
-      return GetJobStatus(out.Get(), 0);
-    closeEarly = true;
+      return {GetJobStatus(out.Get(), 0)};
     hvc::LogMsg("Adding resources failed for %s", name);
-    return 1;
-  }();
-  if (closeEarly)
-    closeWMIReferences();
-  return result;
+    return {1, hvc::Leave::closed};
+  });
 }
 
 // Kinds other than 1 (the synthetic Ethernet port) name no resource subtype: nothing is added and
-// the result is null.
+// the result is null. A step that fails without a line of its own ends the member with null.
 IWbemClassObject* HypervConfig::CreateNetworkAdapter(VARIANT vmPath, char* searchPath, int kind) {
   if (kind != 1)
     return nullptr;
-  bool closeEarly = false;
-  hvc::ComPtr<IWbemClassObject> added = [&]() -> hvc::ComPtr<IWbemClassObject> {
-    hvc::ComPtr<IWbemClassObject> settings = DefaultSettings();
-    if (!settings)
-      return {};
-    hvc::PutWideText(settings.Get(), L"ElementName", L"Network Adapter", CIM_STRING);
-    VARIANT staticMac;
-    VariantInit(&staticMac);
-    staticMac.vt = VT_BOOL;
-    staticMac.boolVal = VARIANT_FALSE;
-    settings->Put(L"StaticMacAddress", 0, &staticMac, CIM_STRING);
-    PutNewIdentifier(settings.Get());
+  using Added = hvc::Ending<hvc::ComPtr<IWbemClassObject>>;
+  return hvc::EndWorker([&]() -> Added {
+           hvc::ComPtr<IWbemClassObject> settings = DefaultSettings();
+           if (!settings)
+             return {};
+           // These two puts are not judged: StaticMacAddress goes in with CIM type 8 though it is a
+           // boolean, which a host may refuse, and the adapter is made all the same.
+           hvc::PutWideText(settings.Get(), L"ElementName", L"Network Adapter", CIM_STRING);
+           VARIANT staticMac;
+           VariantInit(&staticMac);
+           staticMac.vt = VT_BOOL;
+           staticMac.boolVal = VARIANT_FALSE;
+           settings->Put(L"StaticMacAddress", 0, &staticMac, CIM_STRING);
+           PutNewIdentifier(settings.Get());
 
-    hvc::ComPtr<IWbemClassObject> service = FirstObject(hvc::wql::kSystemService);
-    if (!service)
-      return {};
-    hvc::ComPtr<IWbemClassObject> signature;
-    hvc::ComPtr<IWbemClassObject> in;
-    if (hvc::SystemServiceMethod(L"AddVirtualSystemResources", signature) != 0 || !signature ||
-        signature->SpawnInstance(0, in.Put()) != 0)
-      return {};
-    if (hvc::PutWideText(in.Get(), L"TargetSystem", vmPath.vt == VT_BSTR ? vmPath.bstrVal : nullptr, CIM_REFERENCE) !=
-        0)
-      return {};
+           hvc::MethodCall service;
+           if (service.Instance(hvc::wql::kSystemService) != 0 ||
+               service.Prepare(L"Msvm_VirtualSystemManagementService", L"AddVirtualSystemResources", true) != 0)
+             return {};
+           IWbemClassObject* in = service.In();
+           if (hvc::PutWideText(in, L"TargetSystem", hvc::TextOf(vmPath), CIM_REFERENCE) != 0)
+             return {};
 
-    hvc::SettingsText text;
-    if (FAILED(text.Open(false)))
-      return {};
-    hvc::BstrPtr settingsText;
-    if (text.Render(settings.Get(), settingsText) != 0)
-      return {};
-    hvc::VariantHolder texts;
-    hvc::MakeOneElementArray(settingsText.Get(), texts);
-    in->Put(L"ResourcesettingData", 0, &texts.Get(), 0);
-    // The in-parameters must render as well, though their text is not used.
-    hvc::BstrPtr parametersText;
-    if (text.Render(in.Get(), parametersText) != 0)
-      return {};
+           hvc::SettingsText text;
+           if (FAILED(text.Open(false)))
+             return {};
+           hvc::BstrPtr settingsText;
+           if (text.Render(settings.Get(), settingsText) != 0)
+             return {};
+           hvc::VariantHolder texts;
+           if (hvc::MakeOneElementArray(settingsText.Get(), texts) != 0 ||
+               in->Put(L"ResourcesettingData", 0, &texts.Get(), 0) != 0)
+             return {};
+           // The in-parameters must render as well, though their text is not used.
+           hvc::BstrPtr parametersText;
+           if (text.Render(in, parametersText) != 0)
+             return {};
 
-    hvc::ComPtr<IWbemClassObject> out;
-    if (FAILED(CallService(service.Get(), L"AddVirtualSystemResources", in.Get(), out))) {
-      closeEarly = true;
-      return {};
-    }
-    const unsigned short returnValue = hvc::ReturnValueOf(out.Get());
-    if (returnValue == 0) {
-      std::printf("\n klklkl;klklklklkl;kl;kkklk ");
-      return FirstObject(hvc::wql::AssociatorsOf(searchPath, hvc::wql::kResultSyntheticSettings));
-    }
-    // A started job is waited for, but its outcome cannot be told from a failure by the caller.
-    if (returnValue == kJobStarted) {
-      GetJobStatus(out.Get(), 0);
-      return {};
-    }
-    closeEarly = true;
-    hvc::LogMsg("Adding resources failed");
-    return {};
-  }();
-  if (closeEarly)
-    closeWMIReferences();
-  return added.Detach();
+           hvc::ComPtr<IWbemClassObject> out;
+           if (FAILED(CallService(service, L"AddVirtualSystemResources", out)))
+             return {{}, hvc::Leave::closed};
+           const unsigned short returnValue = hvc::ReturnValueOf(out.Get());
+           if (returnValue == 0) {
+             std::printf("\n klklkl;klklklklkl;kl;kkklk ");
+             return {hvc::FirstObject(hvc::wql::AssociatorsOf(searchPath, hvc::wql::kResultSyntheticSettings))};
+           }
+           // A started job is waited for, but its outcome cannot be told from a failure by the caller.
+           if (returnValue == kJobStarted) {
+             GetJobStatus(out.Get(), 0);
+             return {};
+           }
+           hvc::LogMsg("Adding resources failed");
+           return {{}, hvc::Leave::closed};
+         })
+      .Detach();
 }

@@ -2,8 +2,7 @@
 
 #include <comdef.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace hvc {
@@ -58,7 +57,25 @@ char* BstrToAnsi(const wchar_t* text) {
   return buffer;
 }
 
-void CopyToNarrow(char* dest, std::size_t capacity, const wchar_t* text) {
+BstrPtr WideBstr(const wchar_t* text) {
+  BstrPtr copy(SysAllocString(text));
+  if (text != nullptr && copy.Get() == nullptr)
+    RaiseComError(E_OUTOFMEMORY);
+  return copy;
+}
+
+void CopyCut(char* dest, std::size_t capacity, const char* text) {
+  if (dest == nullptr || capacity == 0)
+    return;
+  std::size_t length = text != nullptr ? std::strlen(text) : 0;
+  if (length > capacity - 1)
+    length = capacity - 1;
+  if (length > 0)
+    std::memcpy(dest, text, length);
+  dest[length] = '\0';
+}
+
+void CopyCut(char* dest, std::size_t capacity, const wchar_t* text) {
   if (dest == nullptr || capacity == 0)
     return;
   dest[0] = '\0';
@@ -69,89 +86,8 @@ void CopyToNarrow(char* dest, std::size_t capacity, const wchar_t* text) {
   wcstombs_s(&written, dest, capacity, text, _TRUNCATE);
 }
 
-void CopyToNarrow(char* dest, std::size_t capacity, const VARIANT& value) {
-  CopyToNarrow(dest, capacity, value.vt == VT_BSTR ? value.bstrVal : nullptr);
-}
-
-struct SharedBstr::Record {
-  BSTR wide;
-  char* narrow;
-  std::atomic<std::uint32_t> refs;
-};
-
-SharedBstr::Record* SharedBstr::MakeRecord(BSTR wide) {
-  Record* record = new (std::nothrow) Record{wide, nullptr, {1}};
-  if (record == nullptr) {
-    SysFreeString(wide);
-    RaiseComError(E_OUTOFMEMORY);
-  }
-  return record;
-}
-
-SharedBstr::SharedBstr(const char* text) {
-  if (text != nullptr)
-    record_ = MakeRecord(AnsiToBstr(text));
-}
-
-SharedBstr::SharedBstr(const wchar_t* text) {
-  if (text == nullptr)
-    return;
-  BSTR wide = SysAllocString(text);
-  if (wide == nullptr)
-    RaiseComError(E_OUTOFMEMORY);
-  record_ = MakeRecord(wide);
-}
-
-SharedBstr::SharedBstr(const SharedBstr& other) noexcept : record_(other.record_) {
-  if (record_ != nullptr)
-    ++record_->refs;
-}
-
-SharedBstr& SharedBstr::operator=(const SharedBstr& other) noexcept {
-  if (record_ != other.record_) {
-    if (other.record_ != nullptr)
-      ++other.record_->refs;
-    Release();
-    record_ = other.record_;
-  }
-  return *this;
-}
-
-SharedBstr& SharedBstr::operator=(const char* text) {
-  // Assigning the holder's own narrow copy would free it before it is read.
-  if (text != nullptr && record_ != nullptr && record_->narrow == text)
-    return *this;
-  Record* fresh = text != nullptr ? MakeRecord(AnsiToBstr(text)) : nullptr;
-  Release();
-  record_ = fresh;
-  return *this;
-}
-
-SharedBstr::~SharedBstr() {
-  Release();
-}
-
-void SharedBstr::Release() noexcept {
-  if (record_ == nullptr)
-    return;
-  if (--record_->refs == 0) {
-    SysFreeString(record_->wide);
-    delete[] record_->narrow;
-    delete record_;
-  }
-  record_ = nullptr;
-}
-
-BSTR SharedBstr::Bstr() const noexcept {
-  return record_ != nullptr ? record_->wide : nullptr;
-}
-
-const char* SharedBstr::Narrow() const {
-  if (record_ == nullptr)
-    return nullptr;
-  if (record_->narrow == nullptr)
-    record_->narrow = BstrToAnsi(record_->wide);
-  return record_->narrow;
+void CopyCut(char* dest, std::size_t capacity, const VARIANT& value) {
+  CopyCut(dest, capacity, value.vt == VT_BSTR ? value.bstrVal : nullptr);
 }
 
 }  // namespace hvc

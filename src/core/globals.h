@@ -1,11 +1,12 @@
-// The process-wide WMI connection and result lists, shared by every HypervConfig object.
+// The process-wide WMI connection and result lists, shared by every HypervConfig object. Only
+// hvc::Connection (core/connection.h) releases the connection; the call frame frees the lists.
 #pragma once
 
 #include "hypervconfig.h"
 
-extern HYPERVCONFIG_API IWbemLocator* g_pLocator;
-extern HYPERVCONFIG_API IWbemServices* g_pServices;
-extern HYPERVCONFIG_API vExtPort* g_extPortList;
-extern HYPERVCONFIG_API vMachines* g_vmList;
-extern HYPERVCONFIG_API vNetwork* g_switchList;
-extern HYPERVCONFIG_API vAssocAdapter* g_adapterList;
+extern IWbemLocator* g_pLocator;
+extern IWbemServices* g_pServices;
+extern vExtPort* g_extPortList;
+extern vMachines* g_vmList;
+extern vNetwork* g_switchList;
+extern vAssocAdapter* g_adapterList;

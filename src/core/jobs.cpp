@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "hypervconfig.h"
 #include "core/bstr.h"
 #include "core/globals.h"
 #include "platform/log.h"

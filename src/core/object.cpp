@@ -2,14 +2,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "core/globals.h"
-
-HYPERVCONFIG_API IWbemLocator* g_pLocator = nullptr;
-HYPERVCONFIG_API IWbemServices* g_pServices = nullptr;
-HYPERVCONFIG_API vExtPort* g_extPortList = nullptr;
-HYPERVCONFIG_API vMachines* g_vmList = nullptr;
-HYPERVCONFIG_API vNetwork* g_switchList = nullptr;
-HYPERVCONFIG_API vAssocAdapter* g_adapterList = nullptr;
+#include "hypervconfig.h"
 
 HypervConfig::HypervConfig() {
   std::memset(m_errStr, 0, sizeof m_errStr);

@@ -1,4 +1,5 @@
 // One record per virtual machine: its identity and state (see vAssocAdapter).
+#include "hypervconfig.h"
 #include "core/frame.h"
 #include "core/globals.h"
 #include "inventory/lists.h"

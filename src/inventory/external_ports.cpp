@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "hypervconfig.h"
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
@@ -43,11 +44,8 @@ int HypervConfig::GetAllExtPorts(int* count) {
       return 0;  // the frame then reports no records
     vExtPort& record = *grown;
 
-    hvc::VariantHolder value;
-    hvc::GetProperty(port.Get(), L"DeviceID", value);
-    hvc::CopyToField(record.DeviceID, value.Get());
-    hvc::GetProperty(port.Get(), L"ElementName", value);
-    hvc::CopyToField(record.ElementName, value.Get());
+    hvc::GetText(port.Get(), L"DeviceID", record.DeviceID, sizeof record.DeviceID);
+    hvc::GetText(port.Get(), L"ElementName", record.ElementName, sizeof record.ElementName);
     record.HealthState = hvc::GetUint16(port.Get(), L"HealthState");
     ++listed;
   }

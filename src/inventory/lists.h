@@ -37,8 +37,7 @@ int ListMachines(Record*& list, int* count, Each each) {
   ComPtr<IEnumWbemClassObject> machines;
   const HRESULT hr = ExecQuery(wql::kVirtualMachines, kForwardOnly, machines);
   if (FAILED(hr)) {
-    std::cout << "Query for VMs list failed.";
-    ReportHresult(" Error code = 0x", hr);
+    ReportVmQueryFailure(hr);
     LogMsg("Unable to fetch VM's info");
     return 1;
   }
@@ -56,11 +55,8 @@ int ListMachines(Record*& list, int* count, Each each) {
     if (record == nullptr)
       return 0;  // the frame then reports no records
 
-    VariantHolder value;
-    GetProperty(machine.Get(), L"Name", value);
-    CopyToField(record->Name, value.Get());
-    GetProperty(machine.Get(), L"ElementName", value);
-    CopyToField(record->ElementName, value.Get());
+    GetText(machine.Get(), L"Name", record->Name, sizeof record->Name);
+    GetText(machine.Get(), L"ElementName", record->ElementName, sizeof record->ElementName);
     record->HealthState = GetUint16(machine.Get(), L"HealthState");
     record->EnabledState = GetUint16(machine.Get(), L"EnabledState");
     each(index, machine.Get());

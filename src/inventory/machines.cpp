@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "hypervconfig.h"
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
@@ -16,45 +17,6 @@ namespace {
 
 constexpr int kListRoom = 24;  // entries in each nested list of a vMachines record
 constexpr const char* kAdaptersLabel = "HypervConfig::GetVirtualNetworkAdapters";
-
-void ReportQueryFailure(HRESULT hr) {
-  std::cout << "Query for VMs list failed.";
-  hvc::ReportHresult(" Error code = 0x", hr);
-}
-
-// The value of a path's last key without its quotes: what follows two characters after the last
-// '=' up to the last '"'. Nothing when the text has no such shape.
-void LastKeyValue(const char* path, char* field, std::size_t width) {
-  const char* equals = std::strrchr(path, '=');
-  if (equals == nullptr || equals[1] == '\0')
-    return;
-  const char* rest = equals + 2;
-  const char* quote = std::strrchr(rest, '"');
-  if (quote == nullptr)
-    return;
-  std::size_t length = static_cast<std::size_t>(quote - rest);
-  if (length > width - 1)
-    length = width - 1;
-  std::memcpy(field, rest, length);
-  field[length] = '\0';
-}
-
-// Element 0 of a string array, as narrow text; empty when there is none.
-void FirstElement(const VARIANT& value, char* buffer, std::size_t capacity) {
-  buffer[0] = '\0';
-  if (value.vt != (VT_ARRAY | VT_BSTR) || value.parray == nullptr)
-    return;
-  LONG lower = 0;
-  LONG upper = -1;
-  if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(value.parray, 1, &upper)) ||
-      upper < lower)
-    return;
-  BSTR first = nullptr;
-  if (FAILED(SafeArrayGetElement(value.parray, &lower, &first)))
-    return;
-  hvc::CopyToNarrow(buffer, capacity, first);
-  SysFreeString(first);
-}
 
 }  // namespace
 
@@ -104,10 +66,10 @@ int HypervConfig::GetVirtualNetworkAdapters(char* vmName, vMachines* vm) {
 
     hvc::VariantHolder connection;
     if (SUCCEEDED(hvc::GetProperty(adapter.Get(), L"Connection", connection))) {
-      FirstElement(connection.Get(), text, sizeof text);
+      hvc::FirstString(connection.Get(), text, sizeof text);
       std::printf("%s %s\n", kAdaptersLabel, text);
       if (text[0] != '\0')
-        LastKeyValue(text, slot.Connection, sizeof slot.Connection);
+        hvc::KeyValue(text, hvc::Key::last, slot.Connection, sizeof slot.Connection);
       ++vm->AdapterCount;
     }
     // Clears the next slot, or wipes this one when its adapter was not counted.
@@ -122,13 +84,13 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
   HRESULT hr = hvc::ExecQuery(hvc::wql::Quoted(hvc::wql::kMachineByNameUpper, g_vmList[vmIndex].Name),
                               hvc::kForwardOnly, machine);
   if (FAILED(hr)) {
-    ReportQueryFailure(hr);
+    hvc::ReportVmQueryFailure(hr);
     return 1;
   }
   hvc::ComPtr<IEnumWbemClassObject> switches;
   hr = hvc::ExecQuery(hvc::wql::kVirtualSwitches, hvc::kForwardOnly, switches);
   if (FAILED(hr)) {
-    ReportQueryFailure(hr);
+    hvc::ReportVmQueryFailure(hr);
     return 1;
   }
 
@@ -148,7 +110,7 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
     hvc::ComPtr<IEnumWbemClassObject> ports;
     hr = hvc::ExecQuery(hvc::wql::AssociatorsOf(switchPath, hvc::wql::kResultSwitchPort), hvc::kImmediate, ports);
     if (FAILED(hr)) {
-      ReportQueryFailure(hr);
+      hvc::ReportVmQueryFailure(hr);
       return 1;
     }
     // A port enumerator that fails without ending is asked again, a few times at most.
@@ -169,7 +131,7 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
       hr = hvc::ExecQuery(hvc::wql::AssociatorsOf(portPath, hvc::wql::kAssocActiveConnection), hvc::kImmediate,
                           connected);
       if (FAILED(hr)) {
-        ReportQueryFailure(hr);
+        hvc::ReportVmQueryFailure(hr);
         return 1;
       }
       hvc::ComPtr<IWbemClassObject> endpoint;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "hypervconfig.h"
 #include "core/bstr.h"
 #include "core/frame.h"
 #include "core/globals.h"
@@ -15,9 +16,7 @@ namespace {
 
 // The first object of an association query, or nothing (a failed query counts as nothing).
 hvc::ComPtr<IWbemClassObject> FirstAssociated(const char* path, const char* clause) {
-  hvc::ComPtr<IWbemClassObject> object;
-  hvc::FirstObject(hvc::wql::AssociatorsOf(path, clause), object);
-  return object;
+  return hvc::FirstObject(hvc::wql::AssociatorsOf(path, clause));
 }
 
 // Follows only the first object of each step: switch -> port -> LAN endpoint -> Ethernet port.
@@ -44,10 +43,8 @@ void WalkToEthernetPort(const char* switchPath, vNetwork& record) {
   else
     record.SwitchType = 0;
   hvc::VariantHolder value;
-  hvc::GetProperty(ethernet.Get(), L"DeviceID", value);
-  hvc::CopyToField(record.PortDeviceID, value.Get());
-  hvc::GetProperty(ethernet.Get(), L"Name", value);
-  hvc::CopyToField(record.PortName, value.Get());
+  hvc::GetText(ethernet.Get(), L"DeviceID", record.PortDeviceID, sizeof record.PortDeviceID);
+  hvc::GetText(ethernet.Get(), L"Name", record.PortName, sizeof record.PortName);
 }
 
 }  // namespace
@@ -62,8 +59,7 @@ int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
   hvc::ComPtr<IEnumWbemClassObject> switches;
   const HRESULT hr = hvc::ExecQuery(hvc::wql::kVirtualSwitches, hvc::kForwardOnly, switches);
   if (FAILED(hr)) {
-    std::cout << "Query for VMs list failed.";
-    hvc::ReportHresult(" Error code = 0x", hr);
+    hvc::ReportVmQueryFailure(hr);
     return -1;
   }
 
@@ -78,11 +74,8 @@ int HypervConfig::GetAllVswitches(vNetwork*, int* count) {
       return 0;  // the frame then reports no records
     vNetwork& record = *grown;
 
-    hvc::VariantHolder value;
-    hvc::GetProperty(vswitch.Get(), L"Name", value);
-    hvc::CopyToField(record.Name, value.Get());
-    hvc::GetProperty(vswitch.Get(), L"ElementName", value);
-    hvc::CopyToField(record.ElementName, value.Get());
+    hvc::GetText(vswitch.Get(), L"Name", record.Name, sizeof record.Name);
+    hvc::GetText(vswitch.Get(), L"ElementName", record.ElementName, sizeof record.ElementName);
     record.HealthState = hvc::GetUint16(vswitch.Get(), L"HealthState");
     record.EnabledState = hvc::GetUint16(vswitch.Get(), L"EnabledState");
     WalkToEthernetPort(path, record);

@@ -1,5 +1,6 @@
 #include "platform/log.h"
 
+#include <cstring>
 #include <iostream>
 
 namespace hvc {
@@ -11,6 +12,15 @@ unsigned long Hex32(HRESULT hr) {
 }
 }  // namespace
 
+void LogStep(const char* format, HRESULT hr) {
+  if (format == nullptr)
+    return;
+  if (std::strchr(format, '%') != nullptr)
+    LogMsg(format, AsHex(hr));
+  else
+    LogMsg(format);
+}
+
 void ReportHresult(const char* message, HRESULT hr) {
   std::cout << message << std::hex << Hex32(hr) << std::endl;
 }
@@ -18,6 +28,11 @@ void ReportHresult(const char* message, HRESULT hr) {
 void ReportHresultWithLastError(const char* message, HRESULT hr) {
   const DWORD lastError = GetLastError();
   std::cout << message << std::hex << Hex32(hr) << "--->" << lastError << std::endl;
+}
+
+void ReportVmQueryFailure(HRESULT hr) {
+  std::cout << "Query for VMs list failed.";
+  ReportHresult(" Error code = 0x", hr);
 }
 
 }  // namespace hvc

@@ -39,11 +39,10 @@ struct Paths {
 // The __PATH of the first object of `query`. A query that finds nothing ends the creation with 1:
 // there is no object to go on with, and the provider reported no failure to quote.
 bool PathOfFirst(const std::string& query, hvc::VariantHolder& path) {
-  hvc::ComPtr<IWbemClassObject> object;
-  if (!hvc::FirstObject(query, object))
-    return false;
-  hvc::GetProperty(object.Get(), L"__PATH", path);
-  return true;
+  const hvc::ComPtr<IWbemClassObject> object = hvc::FirstObject(query);
+  if (object)
+    hvc::GetProperty(object.Get(), L"__PATH", path);
+  return static_cast<bool>(object);
 }
 
 class SwitchCreation {
@@ -51,8 +50,10 @@ class SwitchCreation {
   SwitchCreation(const char* extPortDeviceID, const char* switchName, int switchType, hvc::GuidName& switchGuid)
       : extPortDeviceID_(extPortDeviceID), switchName_(switchName), switchType_(switchType), switchGuid_(switchGuid) {}
 
-  hvc::StepsEnd Run() {
-    if (!service_.Open("Unable to fetch VM's info"))
+  bool Undo() const { return undo_; }
+
+  hvc::SwitchEnding Run() {
+    if (!hvc::OpenSwitchService(service_, "Unable to fetch VM's info"))
       return hvc::Failed();
     if (const auto failed = CreateSwitch())
       return *failed;
@@ -71,29 +72,30 @@ class SwitchCreation {
   }
 
  private:
-  using Step = std::optional<hvc::StepsEnd>;  // empty: go on
+  using Step = std::optional<hvc::SwitchEnding>;  // empty: go on
 
   Step CreateSwitch() {
-    hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"CreateSwitch", in))
+    if (!hvc::PrepareSwitchMethod(service_, L"CreateSwitch"))
       return hvc::Failed();
+    IWbemClassObject* in = service_.In();
     switchGuid_ = hvc::NewGuidName();
-    hvc::PutText(in.Get(), L"Name", switchGuid_.name, CIM_STRING);
-    hvc::PutText(in.Get(), L"FriendlyName", switchName_, CIM_STRING);
+    hvc::PutText(in, L"Name", switchGuid_.name, CIM_STRING);
+    hvc::PutText(in, L"FriendlyName", switchName_, CIM_STRING);
     hvc::VariantHolder learnable;
     learnable.Get().vt = VT_I2;
     learnable.Get().iVal = 1234;
     in->Put(L"NumLearnableAddresses", 0, &learnable.Get(), CIM_UINT32);
 
     hvc::ComPtr<IWbemClassObject> out;
-    const HRESULT hr = service_.Call(L"CreateSwitch", in.Get(), out);
+    const HRESULT hr = service_.Call(L"CreateSwitch", out);
     if (FAILED(hr))
       return hvc::MethodNotExecuted(hr);
     // Whether the switch exists is decided by looking for it, not by what the call reported.
     static_cast<void>(hvc::ReturnValueOf(out.Get()));
 
-    hvc::ComPtr<IWbemClassObject> vswitch;
-    if (!hvc::FirstObject(hvc::wql::Quoted(hvc::wql::kSwitchByName, switchGuid_.name), vswitch, kSettle)) {
+    const hvc::ComPtr<IWbemClassObject> vswitch =
+        hvc::FirstObject(hvc::wql::Quoted(hvc::wql::kSwitchByName, switchGuid_.name), kSettle);
+    if (!vswitch) {
       hvc::LogMsg("CreateSwitch Method Failed");
       return hvc::Failed();
     }
@@ -102,40 +104,42 @@ class SwitchCreation {
   }
 
   Step BindExternalPort() {
-    hvc::ComPtr<IWbemClassObject> port;
-    if (!hvc::FirstObject(hvc::wql::Quoted(hvc::wql::kExternalPortByDeviceId, extPortDeviceID_), port)) {
+    const hvc::ComPtr<IWbemClassObject> port =
+        hvc::FirstObject(hvc::wql::Quoted(hvc::wql::kExternalPortByDeviceId, extPortDeviceID_));
+    if (!port) {
       hvc::LogMsg("Not able to find external port %s. Please ensure GUID is exact including curly brackets, if any.",
                   extPortDeviceID_);
       return hvc::Failed();
     }
-    hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"BindExternalEthernetPort", in))
+    if (!hvc::PrepareSwitchMethod(service_, L"BindExternalEthernetPort"))
       return hvc::Failed();
+    IWbemClassObject* in = service_.In();
     hvc::GetProperty(port.Get(), L"__PATH", paths_.port);
-    hvc::PutPath(in.Get(), L"ExternalEthernetPort", paths_.port.Get());
+    hvc::PutPath(in, L"ExternalEthernetPort", paths_.port.Get());
 
     hvc::ComPtr<IWbemClassObject> out;
-    const HRESULT hr = service_.Call(L"BindExternalEthernetPort", in.Get(), out);
+    const HRESULT hr = service_.Call(L"BindExternalEthernetPort", out);
     if (FAILED(hr)) {
       PrintLastError();
-      return hvc::FailedAndClose();
+      return hvc::SwitchEnding{1, hvc::Leave::closed};
     }
     if (hvc::ReturnValueOf(out.Get()) != 0) {
       hvc::LogMsg("Bind to Ethernet Port failed");
-      return hvc::StepsEnd{1, hvc::StepsEnd::Then::removeSwitch};
+      undo_ = true;
+      return hvc::Failed();
     }
     Sleep(kSettle);
     return {};
   }
 
   Step CreateInternalPort() {
-    hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"CreateInternalEthernetPortDynamicMac", in))
+    if (!hvc::PrepareSwitchMethod(service_, L"CreateInternalEthernetPortDynamicMac"))
       return hvc::Failed();
-    hvc::PutWideText(in.Get(), L"Name", switchGuid_.braced, CIM_STRING);
-    hvc::PutText(in.Get(), L"FriendlyName", switchName_, CIM_STRING);
-    if (const auto failed = CallJudged(L"CreateInternalEthernetPortDynamicMac", in.Get(),
-                                       "Bind to Internal Ethernet Port failed", false))
+    IWbemClassObject* in = service_.In();
+    hvc::PutWideText(in, L"Name", switchGuid_.braced, CIM_STRING);
+    hvc::PutText(in, L"FriendlyName", switchName_, CIM_STRING);
+    if (const auto failed =
+            CallJudged(L"CreateInternalEthernetPortDynamicMac", "Bind to Internal Ethernet Port failed", false))
       return failed;
     if (!PathOfFirst(hvc::wql::Quoted(hvc::wql::kInternalPortByElementName, switchName_), paths_.port))
       return hvc::Failed();
@@ -143,32 +147,32 @@ class SwitchCreation {
   }
 
   Step CreateSwitchPort() {
-    hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"CreateSwitchPort", in))
+    if (!hvc::PrepareSwitchMethod(service_, L"CreateSwitchPort"))
       return hvc::Failed();
-    hvc::PutPath(in.Get(), L"VirtualSwitch", paths_.vswitch.Get());
-    hvc::PutText(in.Get(), L"FriendlyName", switchName_, CIM_STRING);
+    IWbemClassObject* in = service_.In();
+    hvc::PutPath(in, L"VirtualSwitch", paths_.vswitch.Get());
+    hvc::PutText(in, L"FriendlyName", switchName_, CIM_STRING);
     const hvc::GuidName portName = hvc::NewGuidName();
-    hvc::PutText(in.Get(), L"Name", portName.name, CIM_STRING);
-    hvc::PutText(in.Get(), L"ScopeOfResidence", "", CIM_STRING);
-    return CallJudged(L"CreateSwitchPort", in.Get(), "CreateSwitchPort method failed %d", true);
+    hvc::PutText(in, L"Name", portName.name, CIM_STRING);
+    hvc::PutText(in, L"ScopeOfResidence", "", CIM_STRING);
+    return CallJudged(L"CreateSwitchPort", "CreateSwitchPort method failed %d", true);
   }
 
-  hvc::StepsEnd ConnectPorts() {
+  hvc::SwitchEnding ConnectPorts() {
     char portPath[1024];
-    hvc::CopyToNarrow(portPath, sizeof portPath, paths_.port.Get());
+    hvc::CopyCut(portPath, paths_.port.Get());
     if (!PathOfFirst(hvc::wql::AssociatorsOf(portPath, hvc::wql::kResultLanEndpoint), paths_.endpoint))
       return hvc::Failed();
     // The first port with this display name, whichever switch it belongs to.
     if (!PathOfFirst(hvc::wql::Quoted(hvc::wql::kSwitchPortByElementName, switchName_), paths_.switchPort))
       return hvc::Failed();
 
-    hvc::ComPtr<IWbemClassObject> in;
-    if (!service_.Prepare(L"ConnectSwitchPort", in))
+    if (!hvc::PrepareSwitchMethod(service_, L"ConnectSwitchPort"))
       return hvc::Failed();
-    hvc::PutPath(in.Get(), L"LANEndpoint", paths_.endpoint.Get());
-    hvc::PutPath(in.Get(), L"SwitchPort", paths_.switchPort.Get());
-    if (const auto failed = CallJudged(L"ConnectSwitchPort", in.Get(), "ConnectSwitchPort method failed %d", true))
+    IWbemClassObject* in = service_.In();
+    hvc::PutPath(in, L"LANEndpoint", paths_.endpoint.Get());
+    hvc::PutPath(in, L"SwitchPort", paths_.switchPort.Get());
+    if (const auto failed = CallJudged(L"ConnectSwitchPort", "ConnectSwitchPort method failed %d", true))
       return *failed;
     return hvc::Done();
   }
@@ -176,9 +180,9 @@ class SwitchCreation {
   // Calls a method whose ReturnValue decides: any value but 0, a started job included, fails
   // with `refusedLog` and the connection closed. `logValue`: the format takes the value, as a
   // signed 16-bit number.
-  Step CallJudged(const wchar_t* method, IWbemClassObject* in, const char* refusedLog, bool logValue) {
+  Step CallJudged(const wchar_t* method, const char* refusedLog, bool logValue) {
     hvc::ComPtr<IWbemClassObject> out;
-    const HRESULT hr = service_.Call(method, in, out);
+    const HRESULT hr = service_.Call(method, out);
     if (FAILED(hr))
       return hvc::MethodNotExecuted(hr);
     const unsigned short returned = hvc::ReturnValueOf(out.Get());
@@ -187,16 +191,17 @@ class SwitchCreation {
         hvc::LogMsg(refusedLog, hvc::AsSigned16(returned));
       else
         hvc::LogMsg(refusedLog);
-      return hvc::FailedAndClose();
+      return hvc::SwitchEnding{1, hvc::Leave::closed};
     }
     return {};
   }
 
+  bool undo_ = false;  // the new switch is to be removed again, once the creation's objects are released
   const char* extPortDeviceID_;
   const char* switchName_;
   int switchType_;
   hvc::GuidName& switchGuid_;
-  hvc::SwitchService service_;
+  hvc::MethodCall service_;
   Paths paths_;
 };
 
@@ -209,18 +214,15 @@ int HypervConfig::CreateVSwitch(char* extPortDeviceID, char* switchName, int swi
 
 int HypervConfig::CreateVirtNetwork(char* extPortDeviceID, char* switchName, int switchType) {
   hvc::GuidName switchGuid{};
-  // Every object of the creation is released before the connection is closed or the switch removed.
-  const hvc::StepsEnd end = SwitchCreation(extPortDeviceID, switchName, switchType, switchGuid).Run();
-  switch (end.then) {
-    case hvc::StepsEnd::Then::closeConnection:
-      closeWMIReferences();
-      break;
-    case hvc::StepsEnd::Then::removeSwitch:
-      // The undo's own result does not matter: the creation has failed either way.
-      RemovePrivateSwitch(switchGuid.name);
-      break;
-    case hvc::StepsEnd::Then::keep:
-      break;
-  }
-  return end.result;
+  bool undo = false;
+  const int result = hvc::EndWorker([&] {
+    SwitchCreation creation(extPortDeviceID, switchName, switchType, switchGuid);
+    const hvc::SwitchEnding ending = creation.Run();
+    undo = creation.Undo();
+    return ending;
+  });
+  // The undo's own result does not matter: the creation has failed either way.
+  if (undo)
+    RemovePrivateSwitch(switchGuid.name);
+  return result;
 }

@@ -11,34 +11,26 @@ namespace {
 
 // Deletes the first switch that `switchQuery` + `argument` + "'" finds. The provider's
 // ReturnValue is not read: an accepted call counts as done, and no job is awaited.
-hvc::StepsEnd DeleteFirstSwitch(const char* switchQuery, const char* argument) {
-  hvc::SwitchService service;
-  if (!service.Open(nullptr))
-    return hvc::Failed();
-  hvc::ComPtr<IWbemClassObject> in;
-  if (!service.Prepare(L"DeleteSwitch", in))
-    return hvc::Failed();
+int DeleteFirstSwitch(const char* switchQuery, const char* argument) {
+  return hvc::EndWorker([&]() -> hvc::SwitchEnding {
+    hvc::MethodCall service;
+    if (!hvc::OpenSwitchService(service, nullptr) || !hvc::PrepareSwitchMethod(service, L"DeleteSwitch"))
+      return hvc::Failed();
+    const hvc::ComPtr<IWbemClassObject> vswitch = hvc::FirstObject(hvc::wql::Quoted(switchQuery, argument));
+    if (!vswitch) {
+      hvc::LogMsg("Virtual Network not found %s", argument);
+      return hvc::Failed();
+    }
+    hvc::VariantHolder switchPath;
+    hvc::GetProperty(vswitch.Get(), L"__PATH", switchPath);
+    hvc::PutPath(service.In(), L"VirtualSwitch", switchPath.Get());
 
-  hvc::ComPtr<IWbemClassObject> vswitch;
-  if (!hvc::FirstObject(hvc::wql::Quoted(switchQuery, argument), vswitch)) {
-    hvc::LogMsg("Virtual Network not found %s", argument);
-    return hvc::Failed();
-  }
-  hvc::VariantHolder switchPath;
-  hvc::GetProperty(vswitch.Get(), L"__PATH", switchPath);
-  hvc::PutPath(in.Get(), L"VirtualSwitch", switchPath.Get());
-
-  hvc::ComPtr<IWbemClassObject> out;
-  const HRESULT hr = service.Call(L"DeleteSwitch", in.Get(), out);
-  if (FAILED(hr))
-    return hvc::MethodNotExecuted(hr);
-  return hvc::Done();
-}
-
-int Finish(HypervConfig& config, const hvc::StepsEnd& end) {
-  if (end.then == hvc::StepsEnd::Then::closeConnection)
-    config.CloseWMINamespace();
-  return end.result;
+    hvc::ComPtr<IWbemClassObject> out;
+    const HRESULT hr = service.Call(L"DeleteSwitch", out);
+    if (FAILED(hr))
+      return hvc::MethodNotExecuted(hr);
+    return hvc::Done();
+  });
 }
 
 }  // namespace
@@ -49,9 +41,9 @@ int HypervConfig::DeleteVSwitch(char* switchName) {
 }
 
 int HypervConfig::DeleteVirtNetwork(char* switchName) {
-  return Finish(*this, DeleteFirstSwitch(hvc::wql::kSwitchByElementName, switchName));
+  return DeleteFirstSwitch(hvc::wql::kSwitchByElementName, switchName);
 }
 
 int HypervConfig::RemovePrivateSwitch(char* switchGuid) {
-  return Finish(*this, DeleteFirstSwitch(hvc::wql::kSwitchByName, switchGuid));
+  return DeleteFirstSwitch(hvc::wql::kSwitchByName, switchGuid);
 }

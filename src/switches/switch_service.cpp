@@ -1,30 +1,17 @@
 #include "switches/switch_service.h"
 
 #include "platform/log.h"
-#include "platform/wmi.h"
 #include "platform/wql.h"
 
 namespace hvc {
 
-bool SwitchService::Open(const char* noServiceLog) {
-  if (!FirstObject(wql::kSwitchService, instance_)) {
-    if (noServiceLog != nullptr)
-      LogMsg(noServiceLog);
-    return false;
-  }
-  return GetClassShown(L"Msvm_VirtualSwitchManagementService", class_) == 0;
+bool OpenSwitchService(MethodCall& service, const char* noServiceLog) {
+  return service.Instance(wql::kSwitchService, noServiceLog, noServiceLog) == 0 &&
+         service.Class(L"Msvm_VirtualSwitchManagementService", true) == 0;
 }
 
-bool SwitchService::Prepare(const wchar_t* method, ComPtr<IWbemClassObject>& in) const {
-  return SpawnInParameters(class_.Get(), method, in) == 0;
-}
-
-HRESULT SwitchService::Call(const wchar_t* method, IWbemClassObject* in, ComPtr<IWbemClassObject>& out) {
-  if (!havePath_) {
-    GetProperty(instance_.Get(), L"__PATH", path_);
-    havePath_ = true;
-  }
-  return CallMethod(path_.Get(), method, in, out);
+bool PrepareSwitchMethod(MethodCall& service, const wchar_t* method) {
+  return service.Signature(method, true) == 0 && service.Spawn() == 0;
 }
 
 HRESULT PutPath(IWbemClassObject* in, const wchar_t* name, const VARIANT& path) {
@@ -32,9 +19,9 @@ HRESULT PutPath(IWbemClassObject* in, const wchar_t* name, const VARIANT& path) 
   return in->Put(name, 0, &value, CIM_REFERENCE);
 }
 
-StepsEnd MethodNotExecuted(HRESULT hr) {
+SwitchEnding MethodNotExecuted(HRESULT hr) {
   ReportHresultWithLastError("Could not execute method. Error code = 0x", hr);
-  return FailedAndClose();
+  return {1, Leave::closed};
 }
 
 }  // namespace hvc

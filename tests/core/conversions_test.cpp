@@ -11,6 +11,8 @@
 #include "core/bstr.h"
 #include "core/com_ptr.h"
 #include "platform/log.h"
+#include "capture.h"
+#include "platform/wmi.h"
 #include "test_access.h"
 #include "wintvlogger.h"
 
@@ -18,7 +20,6 @@ namespace {
 
 using hvc::AnsiToBstr;
 using hvc::BstrToAnsi;
-using hvc::SharedBstr;
 
 TEST(AnsiToBstr, ConvertsNullEmptyAndText) {
   EXPECT_EQ(AnsiToBstr(nullptr), nullptr);
@@ -65,7 +66,7 @@ TEST(RaiseComError, ThrowsTheHresultWithoutErrorInfo) {
   }
 }
 
-TEST(CopyToNarrow, CutsToTheFieldAndLeavesEmptyTextWhenItCannot) {
+TEST(CopyCut, WideTextIsCutToTheFieldOrLeftEmptyWhenItCannotConvert) {
   struct Case {
     std::optional<std::wstring> text;
     std::string expected;
@@ -80,61 +81,61 @@ TEST(CopyToNarrow, CutsToTheFieldAndLeavesEmptyTextWhenItCannot) {
   for (const Case& c : cases) {
     char field[64];
     std::memset(field, 'Z', sizeof field);
-    hvc::CopyToNarrow(field, sizeof field, c.text ? c.text->c_str() : nullptr);
+    hvc::CopyCut(field, sizeof field, c.text ? c.text->c_str() : nullptr);
     EXPECT_EQ(std::string(field), c.expected);
   }
 }
 
-TEST(CopyToNarrow, TakesTheBstrOfAVariantOnly) {
+TEST(CopyCut, TakesTheBstrOfAVariantOnly) {
   char field[16] = "stale";
   hvc::VariantHolder value;
-  hvc::CopyToField(field, value.Get());  // VT_EMPTY
+  hvc::CopyCut(field, value.Get());  // VT_EMPTY
   EXPECT_STREQ(field, "");
 
   value.Put()->vt = VT_BSTR;
   value.Get().bstrVal = SysAllocString(L"Virtual Machine");
-  hvc::CopyToField(field, value.Get());
+  hvc::CopyCut(field, value.Get());
   EXPECT_STREQ(field, "Virtual Machine");
 
   value.Put()->vt = VT_I4;
   value.Get().lVal = 2;
-  hvc::CopyToField(field, value.Get());
+  hvc::CopyCut(field, value.Get());
   EXPECT_STREQ(field, "");
 }
 
-TEST(SharedBstr, CopiesShareOneRecord) {
-  SharedBstr a("Select * from Msvm_VirtualSwitch");
-  SharedBstr b = a;
-  EXPECT_EQ(a.Bstr(), b.Bstr());
-  EXPECT_STREQ(a.Bstr(), L"Select * from Msvm_VirtualSwitch");
-  const char* narrow = a.Narrow();
-  EXPECT_STREQ(narrow, "Select * from Msvm_VirtualSwitch");
-  EXPECT_EQ(b.Narrow(), narrow);  // made once, kept in the shared record
-
-  b = "Name";
-  EXPECT_STREQ(b.Bstr(), L"Name");
-  EXPECT_STREQ(a.Narrow(), "Select * from Msvm_VirtualSwitch");
-}
-
-TEST(SharedBstr, AssigningItsOwnNarrowCopyChangesNothing) {
-  SharedBstr a("InstanceID");
-  const BSTR wide = a.Bstr();
-  a = a.Narrow();
-  EXPECT_EQ(a.Bstr(), wide);
-  EXPECT_STREQ(a.Narrow(), "InstanceID");
-}
-
-TEST(SharedBstr, NullTextHoldsNothing) {
-  SharedBstr fromNarrow(static_cast<const char*>(nullptr));
-  SharedBstr fromWide(static_cast<const wchar_t*>(nullptr));
-  for (const SharedBstr* s : {&fromNarrow, &fromWide}) {
-    EXPECT_TRUE(s->IsNull());
-    EXPECT_EQ(s->Bstr(), nullptr);
-    EXPECT_EQ(s->Narrow(), nullptr);
+TEST(CopyCut, NarrowTextIsCutToTheField) {
+  char field[8];
+  for (const auto& [text, expected] :
+       {std::pair<const char*, const char*>{"Lab", "Lab"}, {"External LAN", "Externa"}, {nullptr, ""}}) {
+    std::memset(field, 'Z', sizeof field);
+    hvc::CopyCut(field, text);
+    EXPECT_STREQ(field, expected);
   }
-  SharedBstr text(L"ROOT\\VIRTUALIZATION");
-  text = static_cast<const char*>(nullptr);
-  EXPECT_TRUE(text.IsNull());
+}
+
+// The second key is tested with the switch ports that it names.
+TEST(KeyValue, TakesTheLastKeyOfAPath) {
+  const char* port =
+      "\\\\HV\\root\\virtualization:Msvm_SwitchPort.CreationClassName=\"Msvm_SwitchPort\",Name=\"P1\","
+      "SystemCreationClassName=\"Msvm_VirtualSwitch\",SystemName=\"S1\"";
+  struct Case {
+    const char* path;
+    hvc::Key key;
+    std::size_t capacity;
+    bool found;
+    const char* expected;
+  } cases[] = {
+      {port, hvc::Key::last, 64, true, "S1"},
+      {port, hvc::Key::last, 2, true, "S"},  // cut to fit
+      {"Msvm_SwitchPort.Name=\"P1\"", hvc::Key::last, 64, true, "P1"},
+      {"Msvm_SwitchPort.Name=", hvc::Key::last, 64, false, "untouched"},
+      {"Msvm_SwitchPort.Name=\"P1", hvc::Key::last, 64, false, "untouched"},
+  };
+  for (const Case& c : cases) {
+    char value[64] = "untouched";
+    EXPECT_EQ(hvc::KeyValue(c.path, c.key, value, c.capacity), c.found) << c.path;
+    EXPECT_STREQ(value, c.expected) << c.path;
+  }
 }
 
 TEST(StrToLower, LowersEveryCharacterAndEndsTheText) {
@@ -178,30 +179,38 @@ void CaptureLog(int module, int type, const char* text, void* context) {
   *static_cast<std::string*>(context) += std::to_string(module) + "/" + std::to_string(type) + " " + text + "|";
 }
 
-TEST(Diagnostics, LogLinesUseModule15AndType2) {
+TEST(Diagnostics, LogLinesUseModule15AndType2AndTheirTextAsFormat) {
   std::string log;
+  std::string formats;
   TvLoggerSetSink(CaptureLog, &log);
+  TvLoggerSetFormatSink(CaptureLog, &formats);
   hvc::LogMsg("Virtual Network not found %s", "lab");
   hvc::LogMsg("Return value of RequestStateChange method %d", hvc::AsSigned16(32775));
   hvc::LogMsg("Adding resources failed");
   TvLoggerSetSink(nullptr, nullptr);
+  TvLoggerSetFormatSink(nullptr, nullptr);
+  EXPECT_EQ(formats,
+            "15/2 Virtual Network not found %s|15/2 Return value of RequestStateChange method %d|"
+            "15/2 Adding resources failed|");
   EXPECT_EQ(log,
             "15/2 Virtual Network not found lab|15/2 Return value of RequestStateChange method -32761|"
             "15/2 Adding resources failed|");
 }
 
 TEST(Diagnostics, HresultLinesLeaveTheStreamInHexadecimal) {
-  testing::internal::CaptureStdout();
+  hvc::test::StreamCapture capture(stdout);
   hvc::ReportHresult("Could not connect. Error code = 0x", static_cast<HRESULT>(0x8004100E));
   SetLastError(0x57);
   hvc::ReportHresultWithLastError("Could not execute method. Error code = 0x", static_cast<HRESULT>(0x80041008));
   std::cout << "Return value of request state change " << 255 << std::endl;
-  const std::string out = testing::internal::GetCapturedStdout();
+  std::cout << "Return value of request state change " << hvc::AsSigned16(32775) << std::endl;
+  const std::string out = capture.Take();
   std::cout << std::dec;
   EXPECT_EQ(out,
             "Could not connect. Error code = 0x8004100e\n"
             "Could not execute method. Error code = 0x80041008--->57\n"
-            "Return value of request state change ff\n");
+            "Return value of request state change ff\n"
+            "Return value of request state change 8007\n");  // 16 bits, not ffff8007
 }
 
 }  // namespace

@@ -399,7 +399,7 @@ TEST(PortName, IsTheSecondKeyOfThePathOrNothing) {
   };
   for (const auto& c : cases) {
     char name[64] = "untouched";
-    EXPECT_EQ(hvc::PortNameFromPath(c.path, name, c.capacity), c.name != nullptr) << c.path;
+    EXPECT_EQ(hvc::KeyValue(c.path, hvc::Key::second, name, c.capacity), c.name != nullptr) << c.path;
     EXPECT_STREQ(name, c.name != nullptr ? c.name : "untouched") << c.path;
   }
 }
@@ -420,7 +420,7 @@ TEST_F(Adapters, AConnectionWithoutAPortNameHasNoPortToRemove) {
             value.Get().vt = VT_ARRAY | VT_BSTR;
             value.Get().parray = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(connections[i].size()));
             for (LONG at = 0; at < static_cast<LONG>(connections[i].size()); ++at)
-              SafeArrayPutElement(value.Get().parray, &at, hvc::SharedBstr(connections[i][at].c_str()).Bstr());
+              SafeArrayPutElement(value.Get().parray, &at, hvc::WideBstr(connections[i][at].c_str()).Get());
           }
           EXPECT_EQ(adapter->Put(L"Connection", 0, i >= 0 ? &value.Get() : nullptr, 0), 0);
           return static_cast<int>(
@@ -563,6 +563,8 @@ TEST_F(Adapters, CreatingAnAdapter) {
       {{Refusal(L"AddVirtualSystemResources", 32773)}, false, true, 1, false, 2, {"Adding resources failed"}, true},
       {{HresultRule(Call::exec_method, L"AddVirtualSystemResources", 0x80041001)}, false, true, 1, false, 2, {}, true},
       {{HresultRule(Call::exec_query, L"Msvm_ResourcePool", 0x80041017)}, false, true, 1, false, 2, {}, false},
+      // the settings that cannot be put end the member before the method is called
+      {{HresultRule(Call::put, L"ResourcesettingData", 0x80041008)}, false, true, 1, false, 2, {}, false},
       {{}, false, false, 1, false, 2, {}, false},  // the first capabilities reference is not the default
       {{}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
   };
@@ -584,6 +586,9 @@ TEST_F(Adapters, CreatingAnAdapter) {
     EXPECT_EQ(adapters.size(), c.adapters);
     if (c.kind != 1) {
       EXPECT_EQ(Calls(L"ExecQuery").size(), 1u);  // the test's own, for the machine's path
+    }
+    if (!c.rules.empty() && c.rules[0].call == Call::put) {
+      EXPECT_TRUE(Calls(L"ExecMethod").empty());
     }
     if (c.adapters < 3)
       continue;

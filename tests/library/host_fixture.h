@@ -17,6 +17,8 @@
 #include "hypervconfig.h"
 #include "simhost/com/installation.hpp"
 #include "simhost/provider/simulated_host.hpp"
+#include "capture.h"
+#include "golden.h"
 #include "test_access.h"
 #include "winapi/accounting.h"
 #include "wintvlogger.h"
@@ -34,6 +36,7 @@ struct Outcome {
   int result = -1;
   std::string out;
   std::vector<std::string> log;
+  std::vector<std::string> formats;  // the format of each log call, as the library passed it
 };
 
 inline void CaptureLog(int, int, const char* text, void* context) {
@@ -84,13 +87,15 @@ class HostTest : public testing::Test {
   Outcome Run(const std::function<int()>& call, bool connectionClosed = true) {
     Outcome outcome;
     TvLoggerSetSink(CaptureLog, &outcome.log);
+    TvLoggerSetFormatSink(CaptureLog, &outcome.formats);
     const winapi::LiveCounts before = winapi::CurrentCounts();
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
+    const std::size_t transcriptFrom = host_->transcript().size();
+    hvc::test::StreamCapture capture(stdout);
     outcome.result = call();
-    std::fflush(stdout);
-    outcome.out = testing::internal::GetCapturedStdout();
+    outcome.out = capture.Take();
     TvLoggerSetSink(nullptr, nullptr);
+    TvLoggerSetFormatSink(nullptr, nullptr);
+    RecordGolden(outcome, host_->transcript(), transcriptFrom);
     if (connectionClosed) {
       const winapi::LiveCounts after = winapi::CurrentCounts();
       EXPECT_EQ(after.bstrs, before.bstrs) << "BSTRs left alive";

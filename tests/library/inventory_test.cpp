@@ -420,10 +420,9 @@ TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
   HypervConfig config;
   std::vector<vNetwork> switches(1);
   unsigned long size = 5;
-  testing::internal::CaptureStdout();
+  hvc::test::StreamCapture capture(stdout);
   const int result = config.GetVirtualSwitches(switches.data(), &size);
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = capture.Take();
   std::cout << std::dec;
   EXPECT_EQ(result, 1);
 #if defined(_WIN32)
@@ -595,6 +594,47 @@ TEST_F(HostTest, ClosingAClosedConnectionUninitialisesComOnce) {
   EXPECT_EQ(config_.CloseWMINamespace(), 0);
   EXPECT_EQ(winapi::CurrentCounts().comInits, before - 1);
   EXPECT_EQ(g_pServices, nullptr);
+}
+
+// A display name of 64 characters is cut to 63 and a zero; a machine without adapters has none
+// listed and a zeroed first slot.
+TEST_F(HostTest, ALongNameIsCutAndAMachineMayHaveNoAdapters) {
+  HostSpec spec;
+  spec.computer_name = L"HVHOST01";
+  VmSpec vm;
+  vm.name = kWeb;
+  vm.element_name = std::wstring(64, L'W');
+  spec.vms = {vm};
+  Install(spec);
+
+  unsigned long size = 0;
+  std::vector<vMachines> vms(2);
+  vms[0].Adapters[0].Address[0] = 'X';  // overwritten by the record
+  EXPECT_EQ(Run([&] { return config_.GetVirtualMachines(vms.data(), &size); }).result, 0);
+  ASSERT_EQ(size, sizeof(vMachines));
+  EXPECT_EQ(std::string(vms[0].ElementName), std::string(63, 'W'));
+  EXPECT_EQ(vms[0].AdapterCount, 0);
+  EXPECT_EQ(vms[0].SwitchCount, 0);
+  const auto* slot = reinterpret_cast<const unsigned char*>(&vms[0].Adapters[0]);
+  for (std::size_t i = 0; i < sizeof(vAdapter); ++i)
+    EXPECT_EQ(slot[i], 0) << i;
+}
+
+// A second open without a close replaces the connection: the first one's references go. Each
+// open initialises COM, so the caller balances the second.
+TEST_F(HostTest, OpeningTwiceReplacesTheConnection) {
+  const Outcome outcome = Run([&] {
+    EXPECT_EQ(config_.OpenWMINamespace(), 0);
+    const long objects = winapi::CurrentCounts().comObjects;
+    EXPECT_EQ(config_.OpenWMINamespace(), 0);
+    EXPECT_EQ(winapi::CurrentCounts().comObjects, objects);  // the first pair released
+    EXPECT_NE(g_pServices, nullptr);
+    const int closed = config_.CloseWMINamespace();
+    CoUninitialize();
+    return closed;
+  });
+  EXPECT_EQ(outcome.result, 0) << outcome.out;
+  EXPECT_EQ(Calls(L"ConnectServer").size(), 2u);
 }
 
 TEST_F(HostTest, ErrorTextStaysEmptyAfterFailures) {

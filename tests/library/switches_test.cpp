@@ -20,11 +20,11 @@ char kBoundNic[] = "{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}";
 char kFreeNicBare[] = "A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14";
 char kInternalName[] = "2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852";  // the Name of "Internal Network"
 
-const std::string O = "\nGetObject returned 0x0:";
-const std::string M = "\nGetMethod returned 0x0:";
+const std::string kClassShown = "\nGetObject returned 0x0:";
+const std::string kMethodShown = "\nGetMethod returned 0x0:";
 const std::string kNoObject = "\nGetObject returned 0x80041002:";
 const std::string kNoMethod = "\nGetMethod returned 0x80041002:";
-const std::string X = "Could not execute method. Error code = 0x80041001--->5\n";  // last error 5
+const std::string kNotExecuted = "Could not execute method. Error code = 0x80041001--->5\n";  // last error 5
 const std::string kUnbound = "switches=1 internal=0 ports=0 uplink=none";
 const std::string kNothing = "switches=0 internal=0 ports=0 uplink=none";
 const std::string kInternalOnly = "switches=1 internal=1 ports=0 uplink=none";
@@ -129,7 +129,7 @@ TEST_F(Switches, AnExternalSwitchIsBoundToItsPortAndConnected) {
   char name[] = "Lab";
   const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, 1); });
   EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, O + M + M + M + M);
+  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown);
   EXPECT_TRUE(outcome.log.empty());
   EXPECT_EQ(Effect(), "switches=1 internal=0 ports=1 uplink=Msvm_ExternalEthernetPort");
 
@@ -170,7 +170,7 @@ TEST_F(Switches, AnInternalSwitchGetsANewInternalPortNamedAfterIt) {
   char name[] = "Lab";
   const Outcome outcome = Run([&] { return config_.CreateVSwitch(nullptr, name, 2); });
   EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, O + M + M + M + M);
+  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown);
   EXPECT_TRUE(outcome.log.empty());
   EXPECT_EQ(Effect(), "switches=1 internal=1 ports=1 uplink=Msvm_InternalEthernetPort");
   const std::wstring guid = Text(Named(L"Msvm_VirtualSwitch", L"Lab").at(0), L"Name");
@@ -183,7 +183,7 @@ TEST_F(Switches, OtherTypesMakeAnUnboundSwitchWithANewNameEachTime) {
   for (int type : {0, 3, -1}) {
     const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, type); });
     EXPECT_EQ(outcome.result, 0) << type;
-    EXPECT_EQ(outcome.out, O + M) << type;
+    EXPECT_EQ(outcome.out, kClassShown + kMethodShown) << type;
     EXPECT_TRUE(outcome.log.empty()) << type;
   }
   std::vector<std::wstring> names;
@@ -249,7 +249,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"CreateSwitch", kMissing),
-       O + kNoMethod,
+       kClassShown + kNoMethod,
        {},
        false,
        kNothing},
@@ -257,7 +257,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"CreateSwitch", kRefused),
-       O + M + X,
+       kClassShown + kMethodShown + kNotExecuted,
        {},
        true,
        kNothing},
@@ -265,7 +265,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateSwitch", 32768),
-       O + M,
+       kClassShown + kMethodShown,
        {"CreateSwitch Method Failed"},
        false,
        kNothing},
@@ -273,7 +273,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"Msvm_VirtualSwitch where Name", kRefused),
-       O + M,
+       kClassShown + kMethodShown,
        {"CreateSwitch Method Failed"},
        false,
        kUnbound},
@@ -281,7 +281,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNicBare,
        {},
-       O + M,
+       kClassShown + kMethodShown,
        {"Not able to find external port A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14. Please ensure GUID is exact including "
         "curly brackets, if any."},
        false,
@@ -290,7 +290,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNic,
        Hr(Call::get_method, L"BindExternalEthernetPort", kMissing),
-       O + M + kNoMethod,
+       kClassShown + kMethodShown + kNoMethod,
        {},
        false,
        kUnbound},
@@ -298,16 +298,23 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNic,
        Hr(Call::exec_method, L"BindExternalEthernetPort", kRefused),
-       O + M + M + "ERROR: Error Occured: " + SystemText(ERROR_ACCESS_DENIED) + "\n",
+       kClassShown + kMethodShown + kMethodShown + "ERROR: Error Occured: " + SystemText(ERROR_ACCESS_DENIED) + "\n",
        {},
        true,
        kUnbound},
-      {"bound port refuses", 1, kBoundNic, {}, O + M + M + O + M, {bindRefused}, false, kNothing},
+      {"bound port refuses",
+       1,
+       kBoundNic,
+       {},
+       kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown,
+       {bindRefused},
+       false,
+       kNothing},
       {"Bind starts a job",
        1,
        kFreeNic,
        Rv(L"BindExternalEthernetPort", 4096),
-       O + M + M + O + M,
+       kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown,
        {bindRefused},
        false,
        kNothing},
@@ -315,7 +322,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kBoundNic,
        Hr(Call::exec_method, L"DeleteSwitch", kRefused),
-       O + M + M + O + M + X,
+       kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown + kNotExecuted,
        {bindRefused},
        true,
        kUnbound},
@@ -323,7 +330,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"CreateInternalEthernetPortDynamicMac", kMissing),
-       O + M + kNoMethod,
+       kClassShown + kMethodShown + kNoMethod,
        {},
        false,
        kUnbound},
@@ -331,7 +338,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"CreateInternalEthernetPortDynamicMac", kRefused),
-       O + M + M + X,
+       kClassShown + kMethodShown + kMethodShown + kNotExecuted,
        {},
        true,
        kUnbound},
@@ -339,7 +346,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateInternalEthernetPortDynamicMac", 32768),
-       O + M + M,
+       kClassShown + kMethodShown + kMethodShown,
        {"Bind to Internal Ethernet Port failed"},
        true,
        kUnbound},
@@ -347,7 +354,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"Msvm_InternalEthernetPort", kRefused),
-       O + M + M,
+       kClassShown + kMethodShown + kMethodShown,
        {},
        false,
        kInternalOnly},
@@ -355,7 +362,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"CreateSwitchPort", kMissing),
-       O + M + M + kNoMethod,
+       kClassShown + kMethodShown + kMethodShown + kNoMethod,
        {},
        false,
        kInternalOnly},
@@ -363,7 +370,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"CreateSwitchPort", kRefused),
-       O + M + M + M + X,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kNotExecuted,
        {},
        true,
        kInternalOnly},
@@ -371,7 +378,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateSwitchPort", 32768),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {"CreateSwitchPort method failed -32768"},
        true,
        kInternalOnly},
@@ -379,7 +386,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"CreateSwitchPort", 4096),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {"CreateSwitchPort method failed 4096"},
        true,
        kInternalOnly},
@@ -387,7 +394,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"CIM_LANEndpoint", kRefused),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {},
        false,
        kPortLeft},
@@ -395,7 +402,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_query, L"Msvm_SwitchPort where", kRefused),
-       O + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown,
        {},
        false,
        kPortLeft},
@@ -403,7 +410,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::get_method, L"ConnectSwitchPort", kMissing),
-       O + M + M + M + kNoMethod,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kNoMethod,
        {},
        false,
        kPortLeft},
@@ -411,7 +418,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Hr(Call::exec_method, L"ConnectSwitchPort", kRefused),
-       O + M + M + M + M + X,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown + kNotExecuted,
        {},
        true,
        kPortLeft},
@@ -419,7 +426,7 @@ TEST_F(Switches, CreationFailures) {
        2,
        nullptr,
        Rv(L"ConnectSwitchPort", 32774),
-       O + M + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown,
        {"ConnectSwitchPort method failed -32762"},
        true,
        kPortLeft},
@@ -427,7 +434,7 @@ TEST_F(Switches, CreationFailures) {
        1,
        kFreeNic,
        Rv(L"ConnectSwitchPort", 4096),
-       O + M + M + M + M,
+       kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown,
        {"ConnectSwitchPort method failed 4096"},
        true,
        "switches=1 internal=0 ports=1 uplink=none"},
@@ -472,10 +479,26 @@ TEST_F(Switches, DeletionAndRemoval) {
   const auto del = Access::DeleteVirtNetwork;
   const auto remove = Access::RemovePrivateSwitch;
   const Row rows[] = {
-      {"by display name", del, "Internal Network", {}, 0, O + M, {}, false, true},
-      {"by Name", remove, kInternalName, {}, 0, O + M, {}, false, true},
-      {"refused with a value", del, "Internal Network", Rv(L"DeleteSwitch", 32768), 0, O + M, {}, false, false},
-      {"refused with a job", remove, kInternalName, Rv(L"DeleteSwitch", 4096), 0, O + M, {}, false, false},
+      {"by display name", del, "Internal Network", {}, 0, kClassShown + kMethodShown, {}, false, true},
+      {"by Name", remove, kInternalName, {}, 0, kClassShown + kMethodShown, {}, false, true},
+      {"refused with a value",
+       del,
+       "Internal Network",
+       Rv(L"DeleteSwitch", 32768),
+       0,
+       kClassShown + kMethodShown,
+       {},
+       false,
+       false},
+      {"refused with a job",
+       remove,
+       kInternalName,
+       Rv(L"DeleteSwitch", 4096),
+       0,
+       kClassShown + kMethodShown,
+       {},
+       false,
+       false},
       {"no service",
        del,
        "Internal Network",
@@ -499,7 +522,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        "Internal Network",
        Hr(Call::get_method, L"DeleteSwitch", kMissing),
        1,
-       O + kNoMethod,
+       kClassShown + kNoMethod,
        {},
        false,
        false},
@@ -508,17 +531,25 @@ TEST_F(Switches, DeletionAndRemoval) {
        kInternalName,
        Hr(Call::exec_method, L"DeleteSwitch", kRefused),
        1,
-       O + M + X,
+       kClassShown + kMethodShown + kNotExecuted,
        {},
        true,
        false},
-      {"unknown name", del, "Nope", {}, 1, O + M, {"Virtual Network not found Nope"}, false, false},
+      {"unknown name",
+       del,
+       "Nope",
+       {},
+       1,
+       kClassShown + kMethodShown,
+       {"Virtual Network not found Nope"},
+       false,
+       false},
       {"query refused",
        del,
        "Internal Network",
        Hr(Call::exec_query, L"ElementName='Internal Network'", static_cast<HRESULT>(WBEM_E_INVALID_QUERY)),
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found Internal Network"},
        false,
        false},
@@ -527,7 +558,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        kInternalName,
        {},
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found 2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852"},
        false,
        false},
@@ -536,7 +567,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        "Internal Network",
        {},
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found Internal Network"},
        false,
        false},
@@ -545,7 +576,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        "{2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852}",
        {},
        1,
-       O + M,
+       kClassShown + kMethodShown,
        {"Virtual Network not found {2C7F9A3E-6D15-4B08-9E4A-C3B1D7F0E852}"},
        false,
        false},
@@ -575,7 +606,7 @@ TEST_F(Switches, DeleteVSwitchTakesOneSwitchOfTheNameAtATime) {
   for (const char* left : {"5A5A5A5A-0000-4000-8000-000000000002", ""}) {
     const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });
     EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.out, O + M);
+    EXPECT_EQ(outcome.out, kClassShown + kMethodShown);
     const auto twins = Named(L"Msvm_VirtualSwitch", L"Twin");
     EXPECT_EQ(twins.empty() ? "" : narrow(Text(twins.at(0), L"Name")), left);
   }

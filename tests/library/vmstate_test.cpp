@@ -21,8 +21,8 @@ constexpr char kBuild[] = "7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // running, n
 constexpr char kSql[] = "B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";    // off
 constexpr char kPrint[] = "0C6A4F2D-3E71-4B98-8D5C-A1F7B3E9D024";  // paused
 
-const std::string O = "\nGetObject returned 0x0:";
-const std::string M = "\nGetMethod returned 0x0:";
+const std::string kClassShown = "\nGetObject returned 0x0:";
+const std::string kMethodShown = "\nGetMethod returned 0x0:";
 const std::string kObj = "OBJ <object>\n";
 const std::string kPath = "HypervConfig::InitiateShutdownA 1394 hres 0x0\nPath variable <path>\n";
 const std::string kUnable =
@@ -106,7 +106,7 @@ TEST_F(VmState, StateChangesAndTheirOutcomes) {
   const CompletionMode immediate;  // the default mode
   const CompletionMode fails = FailingJob(1, L"The guest did not answer.");
   const std::string job4 = "Job state-4 Error Code - 0";
-  const std::string shutdown = kObj + O + M + kPath;
+  const std::string shutdown = kObj + kClassShown + kMethodShown + kPath;
   const Row rows[] = {
       {"start, a job of two passes",
        kSql,
@@ -114,18 +114,26 @@ TEST_F(VmState, StateChangesAndTheirOutcomes) {
        {},
        {},
        0,
-       O + M + Returned("4096") + Pass("4") + Pass("4") + Pass("7") + Last("7"),
+       kClassShown + kMethodShown + Returned("4096") + Pass("4") + Pass("4") + Pass("7") + Last("7"),
        {Logged("4096"), job4, job4, "Job state-7 Error Code - 0"},
        2},
-      {"turn off at once", kWeb, 3, immediate, {}, 0, O + M + Returned("0"), {Logged("0")}, 3},
-      {"a transition the machine refuses", kSql, 3, {}, {}, 1, O + M + Returned("-32761"), {Logged("-32761")}, 3},
+      {"turn off at once", kWeb, 3, immediate, {}, 0, kClassShown + kMethodShown + Returned("0"), {Logged("0")}, 3},
+      {"a transition the machine refuses",
+       kSql,
+       3,
+       {},
+       {},
+       1,
+       kClassShown + kMethodShown + Returned("-32761"),
+       {Logged("-32761")},
+       3},
       {"a job that fails",
        kWeb,
        32768,
        fails,
        {},
        1,
-       O + M + Returned("4096") + Pass("4") + Pass("10", "32770") + Last("10"),
+       kClassShown + kMethodShown + Returned("4096") + Pass("4") + Pass("10", "32770") + Last("10"),
        {Logged("4096"), job4, "Job state-10 Error Code - 32770", "State Change for failed with job state-10"},
        2},
       {"a job that never starts",
@@ -134,7 +142,7 @@ TEST_F(VmState, StateChangesAndTheirOutcomes) {
        {},
        4096,
        1,
-       O + M + Returned("4096") + Pass("2") + Last("2"),
+       kClassShown + kMethodShown + Returned("4096") + Pass("2") + Last("2"),
        {Logged("4096"), "Job state-2 Error Code - 0", "State Change for failed with job state-2"},
        2},
       {"a paused guest refuses",
@@ -181,7 +189,7 @@ TEST_F(VmState, StateChangesAndTheirOutcomes) {
 TEST_F(VmState, AGuestShutdownHasNoJobAndReturnsWhileTheGuestIsStillStopping) {
   const Outcome outcome = SetState(kWeb, 0);
   EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, kObj + O + M + kPath + Returned("0"));
+  EXPECT_EQ(outcome.out, kObj + kClassShown + kMethodShown + kPath + Returned("0"));
   EXPECT_EQ(outcome.log, std::vector<std::string>{Logged("0")});
   EXPECT_EQ(Calls(L"ExecQuery").size(), 2u);  // the machine and its component; no job list
   EXPECT_EQ(EnabledState(kWeb), 32774u);
@@ -244,7 +252,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
        2,
        Call::get_method,
        L"RequestStateChange",
-       O + "\nGetMethod returned 0x80041002:",
+       kClassShown + "\nGetMethod returned 0x80041002:",
        {},
        Left::open,
        0},
@@ -253,7 +261,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
        2,
        Call::exec_method,
        L"RequestStateChange",
-       O + M + "Could not execute method. Error code = 0x80041001--->5\n",
+       kClassShown + kMethodShown + "Could not execute method. Error code = 0x80041001--->5\n",
        {},
        Left::closed,
        1},
@@ -308,7 +316,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
        0,
        Call::get_method,
        L"InitiateShutDown",
-       kObj + O + "\nGetMethod returned 0x80041002:",
+       kObj + kClassShown + "\nGetMethod returned 0x80041002:",
        {},
        Left::released,
        0},
@@ -317,7 +325,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
        0,
        Call::exec_method,
        L"InitiateShutDown",
-       kObj + O + M + kPath,
+       kObj + kClassShown + kMethodShown + kPath,
        {},
        Left::released,
        1},
@@ -351,12 +359,16 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
 // An HRESULT line leaves std::cout in hexadecimal: the next call's numbers come out in it too.
 TEST_F(VmState, NumbersAfterAnHresultLineAreHexadecimal) {
   Fail(Call::exec_method, L"RequestStateChange", kRefused);
-  EXPECT_EQ(SetState(kSql, 2).out, O + M + "Could not execute method. Error code = 0x80041001--->5\n");
+  EXPECT_EQ(SetState(kSql, 2).out,
+            kClassShown + kMethodShown + "Could not execute method. Error code = 0x80041001--->5\n");
   host().set_completion(L"RequestStateChange", FailingJob(0, L"No."));
   const Outcome outcome = SetState(kSql, 2);
-  EXPECT_EQ(outcome.out, O + M + Returned("1000") + Pass("a", "8002") + Last("a"));
+  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + Returned("1000") + Pass("a", "8002") + Last("a"));
   EXPECT_EQ(outcome.log, (std::vector<std::string>{Logged("4096"), "Job state-10 Error Code - 32770",
                                                    "State Change for failed with job state-10"}));
+  // A refused transition's ReturnValue (32775) is a signed 16-bit number: 8007, not ffff8007.
+  host().set_completion(L"RequestStateChange", CompletionMode{});
+  EXPECT_EQ(SetState(kSql, 3).out, kClassShown + kMethodShown + Returned("8007"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "capture.h"
 #include "hypervconfig.h"
 #include "winapi/accounting.h"
 
@@ -12,9 +13,9 @@ namespace {
 TEST(WmiNamespace, OpenFailsWithoutAHostAndCloseBalancesCom) {
   HypervConfig config;
   const long initsBefore = winapi::CurrentCounts().comInits;
-  testing::internal::CaptureStdout();
+  hvc::test::StreamCapture capture(stdout);
   const int opened = config.OpenWMINamespace();
-  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string printed = capture.Take();
 
   EXPECT_EQ(opened, -1);
   EXPECT_EQ(winapi::CurrentCounts().comInits, initsBefore + 1) << "COM stays initialised until the close";

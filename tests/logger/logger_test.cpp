@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "wintvlogger.h"
 
 namespace {
@@ -64,10 +65,10 @@ TEST(LoggerSink, AFailingSinkDoesNotReachTheCaller) {
 
 TEST(LoggerSink, DefaultSinkStampsEachLineOnStandardError) {
   TvLoggerSetSink(nullptr, nullptr);
-  testing::internal::CaptureStderr();
+  hvc::test::StreamCapture capture(stderr);
   TvLogger::TorvaneLogMsg(15, 2, "Virtual Network not found %s", "lab");
   TvLogger::TorvaneLogMsg(15, 2, "Unable to find switchport to delete\n");
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = capture.Take();
   const std::regex expected(
       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[15/2\\] Virtual Network not found lab\n"
       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[15/2\\] Unable to find switchport to delete\n");

@@ -93,13 +93,6 @@ TEST(Bstr, ByteLengthStringsKeepOddByteCounts) {
   SysFreeString(b);
 }
 
-TEST(Bstr, ReAllocReplacesTheString) {
-  BSTR b = SysAllocString(L"short");
-  ASSERT_TRUE(SysReAllocString(&b, L"a longer string"));
-  EXPECT_EQ(Text(b), L"a longer string");
-  SysFreeString(b);
-}
-
 // ---- VARIANT ----
 
 TEST(Variant, ClearReleasesOwnedValuesOnly) {
@@ -165,8 +158,10 @@ TEST(Variant, CopyIsDeep) {
   ASSERT_NE(dst.parray, src.parray);
   value = 8;
   SafeArrayPutElement(src.parray, &index, &value);
-  SafeArrayGetElement(dst.parray, &index, &value);
-  EXPECT_EQ(value, 7);
+  LONG* copied = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(dst.parray, reinterpret_cast<void**>(&copied)), S_OK);
+  EXPECT_EQ(copied[0], 7);
+  SafeArrayUnaccessData(dst.parray);
   VariantClear(&src);
   VariantClear(&dst);
 
@@ -376,17 +371,6 @@ TEST(SafeArray, BoundsAndShape) {
   EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
 }
 
-TEST(SafeArray, KeepsTheElementType) {
-  // Interface arrays are left out: Windows may not report VT_UNKNOWN for them.
-  for (VARTYPE vt : {VT_I4, VT_UI1, VT_R8, VT_BSTR, VT_VARIANT}) {
-    SAFEARRAY* psa = SafeArrayCreateVector(vt, 0, 1);
-    VARTYPE stored = VT_EMPTY;
-    EXPECT_EQ(SafeArrayGetVartype(psa, &stored), S_OK);
-    EXPECT_EQ(stored, vt);
-    SafeArrayDestroy(psa);
-  }
-}
-
 TEST(SafeArray, FirstIndexIsFirstDimensionAndVariesFastest) {
   SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};
   SAFEARRAY* psa = SafeArrayCreate(VT_I4, 2, bounds);
@@ -406,61 +390,54 @@ TEST(SafeArray, FirstIndexIsFirstDimensionAndVariesFastest) {
   LONG* data = nullptr;
   ASSERT_EQ(SafeArrayAccessData(psa, reinterpret_cast<void**>(&data)), S_OK);
   EXPECT_EQ(std::vector<LONG>(data, data + 6), (std::vector<LONG>{110, 210, 111, 211, 112, 212}));
-  LONG at[2] = {2, 11};
-  void* cell = nullptr;
-  EXPECT_EQ(SafeArrayPtrOfIndex(psa, at, &cell), S_OK);
-  EXPECT_EQ(cell, data + 3);
   SafeArrayUnaccessData(psa);
 
   LONG value = 0;
   for (auto bad : {std::vector<LONG>{3, 10}, {0, 10}, {1, 13}, {1, 9}}) {
     EXPECT_EQ(SafeArrayPutElement(psa, bad.data(), &value), DISP_E_BADINDEX);
-    EXPECT_EQ(SafeArrayGetElement(psa, bad.data(), &value), DISP_E_BADINDEX);
   }
   SafeArrayDestroy(psa);
 }
 
-TEST(SafeArray, ElementsAreCopiedInAndOut) {
+// The element 0 of a one-dimensional array, read in place.
+template <class T>
+T First(SAFEARRAY* psa) {
+  T* data = nullptr;
+  EXPECT_EQ(SafeArrayAccessData(psa, reinterpret_cast<void**>(&data)), S_OK);
+  const T first = data[0];
+  SafeArrayUnaccessData(psa);
+  return first;
+}
+
+TEST(SafeArray, ElementsAreCopiedIn) {
   SAFEARRAY* strings = SafeArrayCreateVector(VT_BSTR, 0, 1);
   LONG index = 0;
   BSTR mine = SysAllocString(L"value");
   ASSERT_EQ(SafeArrayPutElement(strings, &index, mine), S_OK);
+  EXPECT_NE(First<BSTR>(strings), mine);
   SysFreeString(mine);
-  BSTR out = nullptr;
-  ASSERT_EQ(SafeArrayGetElement(strings, &index, &out), S_OK);
-  EXPECT_EQ(Text(out), L"value");
-  BSTR* data = nullptr;
-  SafeArrayAccessData(strings, reinterpret_cast<void**>(&data));
-  EXPECT_NE(data[0], out);
-  SafeArrayUnaccessData(strings);
-  SysFreeString(out);
+  EXPECT_EQ(Text(First<BSTR>(strings)), L"value");
 
   SAFEARRAY* copy = nullptr;
   ASSERT_EQ(SafeArrayCopy(strings, &copy), S_OK);
-  ASSERT_EQ(SafeArrayGetElement(copy, &index, &out), S_OK);
-  EXPECT_EQ(Text(out), L"value");
-  SysFreeString(out);
+  EXPECT_NE(First<BSTR>(copy), First<BSTR>(strings));
+  EXPECT_EQ(Text(First<BSTR>(copy)), L"value");
   SafeArrayDestroy(copy);
   SafeArrayDestroy(strings);
 
   SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-  VARIANT in = Bstr(L"inside"), got;
+  VARIANT in = Bstr(L"inside");
   ASSERT_EQ(SafeArrayPutElement(variants, &index, &in), S_OK);
   VariantClear(&in);
-  ASSERT_EQ(SafeArrayGetElement(variants, &index, &got), S_OK);
+  const VARIANT got = First<VARIANT>(variants);
   EXPECT_EQ(got.vt, VT_BSTR);
   EXPECT_EQ(Text(got.bstrVal), L"inside");
-  VariantClear(&got);
   SafeArrayDestroy(variants);
 
   Counted object;
   SAFEARRAY* objects = SafeArrayCreateVector(VT_UNKNOWN, 0, 2);
   ASSERT_EQ(SafeArrayPutElement(objects, &index, static_cast<IUnknown*>(&object)), S_OK);
   EXPECT_EQ(object.refs, 2u);
-  IUnknown* fetched = nullptr;
-  ASSERT_EQ(SafeArrayGetElement(objects, &index, &fetched), S_OK);
-  EXPECT_EQ(object.refs, 3u);
-  fetched->Release();
   SafeArrayDestroy(objects);
   EXPECT_EQ(object.refs, 1u);
 }
@@ -492,11 +469,8 @@ TEST(SafeArray, RefusesNullArguments) {
   EXPECT_EQ(SafeArrayPutElement(psa, nullptr, &value), E_INVALIDARG);
   HVC_EXPECT_UNLESS_WINE(SafeArrayPutElement(psa, &index, nullptr) == E_INVALIDARG,
                          "Wine's SafeArrayPutElement copies from a null data pointer");
-  EXPECT_EQ(SafeArrayGetElement(nullptr, &index, &value), E_INVALIDARG);
-  EXPECT_EQ(SafeArrayGetElement(psa, &index, nullptr), E_INVALIDARG);
   EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
   EXPECT_EQ(SafeArrayAccessData(psa, nullptr), E_INVALIDARG);
-  EXPECT_EQ(SafeArrayGetVartype(nullptr, nullptr), E_INVALIDARG);
   SafeArrayDestroy(psa);
 }
 

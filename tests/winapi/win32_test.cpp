@@ -189,7 +189,7 @@ TEST(FormatMessage, SystemTextsInAllocatedBuffers) {
   EXPECT_EQ(FailureOf([&] { return FormatMessageA(0x1100, nullptr, 0x20001234, 0x400, (char*)&text, 0, nullptr); }),
             static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
   // A caller's buffer must hold the text and its terminator.
-  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM;
   char buffer[20];  // "Access is denied.\r\n" and its zero
   HVC_EXPECT_UNLESS_WINE(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 20, nullptr) == 19u,
                          kWineMessages);
@@ -197,33 +197,6 @@ TEST(FormatMessage, SystemTextsInAllocatedBuffers) {
                            return FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr);
                          }) == static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
                          kWineMessages);
-}
-
-std::string FromString(DWORD flags, const char* definition, va_list* args) {
-  char buffer[128] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_STRING | flags, definition, 0, 0, buffer, sizeof buffer, args);
-  return n == 0 ? "<failed>" : std::string(buffer, n);
-}
-
-std::string FromStringVa(const char* definition, ...) {
-  va_list args;
-  va_start(args, definition);
-  std::string text = FromString(0, definition, &args);
-  va_end(args);
-  return text;
-}
-
-TEST(FormatMessage, InsertsAndEscapes) {
-  DWORD_PTR array[] = {reinterpret_cast<DWORD_PTR>("one"), 42, reinterpret_cast<DWORD_PTR>("three")};
-  auto* args = reinterpret_cast<va_list*>(array);
-  EXPECT_EQ(FromString(FORMAT_MESSAGE_ARGUMENT_ARRAY, "%3, %1 and %2!d!%% done%n", args),
-            "three, one and 42% done\r\n");
-  EXPECT_EQ(FromString(FORMAT_MESSAGE_ARGUMENT_ARRAY, "[%1!5s!|%2!-4x!]", args), "[  one|2a  ]");
-  EXPECT_EQ(FromString(FORMAT_MESSAGE_IGNORE_INSERTS, "%1 stays%0 cut", nullptr), "%1 stays");
-  EXPECT_EQ(FromStringVa("%2-%1", "x", "y"), "y-x");
-  SetLastError(0);
-  EXPECT_EQ(FromString(0, "needs %1", nullptr), "<failed>");  // an insert without arguments
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 class WcstombsS : public testing::Test {

@@ -289,44 +289,6 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
   return at;
 }
 
-HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
-  if (pclsid == nullptr)
-    return E_INVALIDARG;
-  if (lpsz == nullptr)
-    return CO_E_CLASSSTRING;
-  // Expect exactly "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"; no registry holds ProgIDs here.
-  static constexpr char pattern[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-  uint8_t bytes[16] = {};
-  int nibble = 0;
-  for (int i = 0; pattern[i] != '\0'; ++i) {
-    const wchar_t c = lpsz[i];
-    if (pattern[i] != 'x') {
-      if (c != static_cast<wchar_t>(pattern[i]))
-        return CO_E_CLASSSTRING;
-      continue;
-    }
-    int value;
-    if (c >= L'0' && c <= L'9')
-      value = c - L'0';
-    else if (c >= L'a' && c <= L'f')
-      value = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'F')
-      value = c - L'A' + 10;
-    else
-      return CO_E_CLASSSTRING;
-    bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] << 4 | value);
-    ++nibble;
-  }
-  if (lpsz[sizeof pattern - 1] != L'\0')
-    return CO_E_CLASSSTRING;
-  pclsid->Data1 = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-  pclsid->Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-  pclsid->Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-  for (int i = 0; i < 8; ++i)
-    pclsid->Data4[i] = bytes[8 + i];
-  return S_OK;
-}
-
 LPVOID CoTaskMemAlloc(SIZE_T cb) {
   // A zero-byte request still yields a distinct, freeable block.
   return std::malloc(cb == 0 ? 1 : cb);

@@ -107,18 +107,6 @@ BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
   return AllocBytes(psz, len);
 }
 
-INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
-  if (pbstr == nullptr)
-    return FALSE;
-  // Allocate before freeing so that a failure leaves the caller's string intact.
-  BSTR fresh = AllocBytes(psz, psz != nullptr ? std::wcslen(psz) * sizeof(OLECHAR) : 0);
-  if (fresh == nullptr)
-    return FALSE;
-  SysFreeString(*pbstr);
-  *pbstr = fresh;
-  return TRUE;
-}
-
 UINT WINAPI SysStringByteLen(BSTR bstr) {
   if (bstr == nullptr)
     return 0;

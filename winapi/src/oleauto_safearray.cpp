@@ -274,17 +274,6 @@ HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
   return SafeArrayUnlock(psa);
 }
 
-HRESULT WINAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
-  if (psa == nullptr || rgIndices == nullptr || ppvData == nullptr)
-    return E_INVALIDARG;
-  size_t offset = 0;
-  const HRESULT hr = CellOffset(psa, rgIndices, offset);
-  if (FAILED(hr))
-    return hr;
-  *ppvData = Data(psa) + offset;
-  return S_OK;
-}
-
 HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
   if (psa == nullptr || rgIndices == nullptr)
     return E_INVALIDARG;
@@ -327,21 +316,6 @@ HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
   return hr;
 }
 
-HRESULT WINAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-  if (psa == nullptr || rgIndices == nullptr || pv == nullptr)
-    return E_INVALIDARG;
-  size_t offset = 0;
-  HRESULT hr = CellOffset(psa, rgIndices, offset);
-  if (FAILED(hr))
-    return hr;
-  hr = SafeArrayLock(psa);
-  if (FAILED(hr))
-    return hr;
-  hr = CopyElementOut(psa, Data(psa) + offset, pv);
-  SafeArrayUnlock(psa);
-  return hr;
-}
-
 namespace {
 HRESULT Bound(SAFEARRAY* psa, UINT nDim, LONG* out, bool upper) {
   if (psa == nullptr || out == nullptr)
@@ -369,25 +343,6 @@ UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa) {
 
 UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa) {
   return psa != nullptr ? psa->cbElements : 0;
-}
-
-HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
-  if (psa == nullptr || pvt == nullptr)
-    return E_INVALIDARG;
-  if ((psa->fFeatures & FADF_HAVEVARTYPE) != 0) {
-    DWORD stored = 0;
-    std::memcpy(&stored, PrefixOf(psa) + kPrefixBytes - sizeof stored, sizeof stored);
-    *pvt = static_cast<VARTYPE>(stored);
-  } else if ((psa->fFeatures & FADF_RECORD) != 0) {
-    *pvt = VT_RECORD;
-  } else if ((psa->fFeatures & FADF_DISPATCH) != 0) {
-    *pvt = VT_DISPATCH;
-  } else if ((psa->fFeatures & FADF_UNKNOWN) != 0) {
-    *pvt = VT_UNKNOWN;
-  } else {
-    return E_INVALIDARG;
-  }
-  return S_OK;
 }
 
 HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {

@@ -20,8 +20,6 @@ namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 
-constexpr DWORD kErrorMoreData = 234;
-constexpr DWORD kErrorResourceTypeNotFound = 1813;
 constexpr DWORD kErrorResourceLangNotFound = 1815;
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -272,185 +270,11 @@ bool HaveLanguage(DWORD lang) {
   return primary == LANG_ENGLISH && (sub == SUBLANG_NEUTRAL || sub == SUBLANG_ENGLISH_US);
 }
 
-// The arguments of a message: an array of DWORD_PTR, or a va_list read slot by slot on demand.
-class ArgumentList {
- public:
-  ArgumentList(va_list* list, bool isArray) : array_(isArray ? reinterpret_cast<const DWORD_PTR*>(list) : nullptr) {
-    if (!isArray && list != nullptr) {
-      va_copy(list_, *list);
-      haveList_ = true;
-    }
-  }
-  ~ArgumentList() {
-    if (haveList_)
-      va_end(list_);
-  }
-  ArgumentList(const ArgumentList&) = delete;
-  ArgumentList& operator=(const ArgumentList&) = delete;
-
-  bool Present() const { return array_ != nullptr || haveList_; }
-  DWORD_PTR At(size_t slot) {
-    if (array_ != nullptr)
-      return array_[slot];
-    // Every argument occupies one pointer-sized slot, as the Windows calling convention has it.
-    while (fetched_.size() <= slot)
-      fetched_.push_back(va_arg(list_, DWORD_PTR));
-    return fetched_[slot];
-  }
-
- private:
-  const DWORD_PTR* array_;
-  va_list list_;
-  bool haveList_ = false;
-  std::vector<DWORD_PTR> fetched_;
-};
-
-std::string Narrow(const wchar_t* s, int precision) {
-  std::string out;
-  if (s == nullptr)
-    return "(null)";
-  const size_t n = std::wcslen(s);
-  for (size_t i = 0; i < n && (precision < 0 || static_cast<int>(i) < precision);) {
-    char32_t c;
-    if (!DecodeWide(s, n, i, c))
-      c = kReplacement;
-    char bytes[4];
-    out.append(bytes, EncodeUtf8(c, bytes));
-  }
-  return out;
-}
-
-// Formats insert `number` with the printf-like conversion between the exclamation marks.
-bool FormatInsert(std::string& out, int number, std::string_view spec, ArgumentList& args) {
-  size_t slot = static_cast<size_t>(number - 1);
-  std::string flags, conversion;
-  size_t at = 0;
-  while (at < spec.size() && std::strchr("-+ #0", spec[at]) != nullptr)
-    flags += spec[at++];
-  int width = -1, precision = -1;
-  auto number_at = [&](int& value) {
-    if (at < spec.size() && spec[at] == '*') {
-      value = static_cast<int>(args.At(slot++));
-      ++at;
-      return;
-    }
-    if (at < spec.size() && spec[at] >= '0' && spec[at] <= '9') {
-      value = 0;
-      while (at < spec.size() && spec[at] >= '0' && spec[at] <= '9')
-        value = value * 10 + (spec[at++] - '0');
-    }
-  };
-  number_at(width);
-  if (at < spec.size() && spec[at] == '.') {
-    ++at;
-    precision = 0;
-    number_at(precision);
-  }
-  // Size prefixes: h, l, ll, w, I, I32, I64.
-  enum { Default, Short, Long, Wide, Ptr, Bits32, Bits64 } size = Default;
-  const std::string_view rest = spec.substr(at);
-  if (rest.starts_with("I64") || rest.starts_with("ll"))
-    size = Bits64, at += rest[0] == 'I' ? 3 : 2;
-  else if (rest.starts_with("I32"))
-    size = Bits32, at += 3;
-  else if (rest.starts_with("I"))
-    size = Ptr, at += 1;
-  else if (rest.starts_with("h"))
-    size = Short, at += 1;
-  else if (rest.starts_with("l"))
-    size = Long, at += 1;
-  else if (rest.starts_with("w"))
-    size = Wide, at += 1;
-  if (at + 1 != spec.size())
-    return false;
-  const char type = spec[at];
-  const DWORD_PTR value = args.At(slot);
-
-  std::string format = "%" + flags;
-  if (width >= 0)
-    format += std::to_string(width);
-  if (precision >= 0)
-    format += "." + std::to_string(precision);
-  char buffer[128];
-  switch (type) {
-    case 's':
-    case 'S': {
-      // This is the ANSI function: s is narrow unless widened by l or w, S is wide unless narrowed by h.
-      const bool wide = type == 'S' ? size != Short : (size == Long || size == Wide);
-      std::string text;
-      if (wide) {
-        text = Narrow(reinterpret_cast<const wchar_t*>(value), precision);
-      } else {
-        const char* s = reinterpret_cast<const char*>(value);
-        text = s == nullptr ? "(null)" : std::string(s, precision < 0 ? std::strlen(s) : strnlen(s, precision));
-      }
-      if (width > static_cast<int>(text.size())) {
-        const std::string pad(width - text.size(), ' ');
-        text = flags.find('-') != std::string::npos ? text + pad : pad + text;
-      }
-      out += text;
-      return true;
-    }
-    case 'c':
-    case 'C': {
-      const bool wide = type == 'C' ? size != Short : (size == Long || size == Wide);
-      char bytes[4];
-      const std::string text = wide ? std::string(bytes, EncodeUtf8(IsScalar(static_cast<char32_t>(value & 0xFFFF))
-                                                                        ? static_cast<char32_t>(value & 0xFFFF)
-                                                                        : kReplacement,
-                                                                    bytes))
-                                    : std::string(1, static_cast<char>(value));
-      std::snprintf(buffer, sizeof buffer, (format + "s").c_str(), text.c_str());
-      out += buffer;
-      return true;
-    }
-    case 'd':
-    case 'i':
-    case 'u':
-    case 'x':
-    case 'X':
-    case 'o': {
-      const bool isSigned = type == 'd' || type == 'i';
-      long long v;
-      if (size == Bits64 || (size == Ptr && sizeof(DWORD_PTR) == 8))
-        v = static_cast<long long>(value);
-      else if (size == Short)
-        v = isSigned ? static_cast<int16_t>(value) : static_cast<long long>(static_cast<uint16_t>(value));
-      else
-        v = isSigned ? static_cast<int32_t>(value) : static_cast<long long>(static_cast<uint32_t>(value));
-      std::snprintf(buffer, sizeof buffer, (format + "ll" + type).c_str(), v);
-      out += buffer;
-      return true;
-    }
-    case 'p':
-      std::snprintf(buffer, sizeof buffer, "%0*llX", static_cast<int>(2 * sizeof(void*)),
-                    static_cast<unsigned long long>(value));
-      out += buffer;
-      return true;
-    default:
-      return false;  // floating point and anything unknown
-  }
-}
-
-// Expands escapes and inserts of a message definition; false with the last error set on failure.
-bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string& out) {
-  const unsigned maxWidth = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
-  const bool ignoreInserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
+// Expands the escapes of a system message definition. Inserts (%1 to %99) need arguments, which
+// the system texts used here never take: one fails with ERROR_INVALID_PARAMETER.
+bool Expand(std::string_view text, std::string& out) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      const bool pair = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-      // With a width limit, the definition's own line breaks are just white space.
-      if (maxWidth != 0)
-        out += ' ';
-      else if (pair)
-        out += "\r\n";
-      else
-        out += c;
-      if (pair)
-        ++i;
-      continue;
-    }
     if (c != '%') {
       out += c;
       continue;
@@ -461,27 +285,8 @@ bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string&
     if (e == '0')
       return true;  // the message ends here, without a line break
     if (e >= '1' && e <= '9') {
-      const size_t start = i - 1;
-      int number = e - '0';
-      if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9')
-        number = number * 10 + (text[++i] - '0');
-      std::string_view spec = "s";
-      if (i + 1 < text.size() && text[i + 1] == '!') {
-        const size_t close = text.find('!', i + 2);
-        if (close == std::string_view::npos) {
-          t_lastError = ERROR_INVALID_PARAMETER;
-          return false;
-        }
-        spec = text.substr(i + 2, close - i - 2);
-        i = close;
-      }
-      if (ignoreInserts) {
-        out.append(text.substr(start, i + 1 - start));
-      } else if (!args.Present() || !FormatInsert(out, number, spec, args)) {
-        t_lastError = ERROR_INVALID_PARAMETER;
-        return false;
-      }
-      continue;
+      t_lastError = ERROR_INVALID_PARAMETER;
+      return false;
     }
     switch (e) {
       case 'n':
@@ -497,28 +302,6 @@ bool Expand(std::string_view text, DWORD flags, ArgumentList& args, std::string&
         out += e;
         break;  // %%, "% ", %., %! and any other character stand for themselves
     }
-  }
-  if (maxWidth != 0 && maxWidth != FORMAT_MESSAGE_MAX_WIDTH_MASK) {
-    // Break lines at white space so that none exceeds the width; words are never split.
-    std::string wrapped;
-    size_t lineStart = 0, lastSpace = std::string::npos;
-    for (size_t k = 0; k < out.size(); ++k) {
-      const char ch = out[k];
-      wrapped += ch;
-      if (ch == '\n') {
-        lineStart = wrapped.size();
-        lastSpace = std::string::npos;
-        continue;
-      }
-      if (ch == ' ')
-        lastSpace = wrapped.size() - 1;
-      if (wrapped.size() - lineStart > maxWidth && lastSpace != std::string::npos) {
-        wrapped.replace(lastSpace, 1, "\r\n");
-        lineStart = lastSpace + 2;
-        lastSpace = std::string::npos;
-      }
-    }
-    out = std::move(wrapped);
   }
   return true;
 }
@@ -691,49 +474,26 @@ HLOCAL LocalFree(HLOCAL hMem) {
   return nullptr;
 }
 
-DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
-                     DWORD nSize, va_list* arguments) {
+// The system's own texts, in an allocated buffer or the caller's: the modes the library uses.
+// Message definitions from strings or modules, and argument lists, are refused.
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
+                     va_list*) {
   const bool allocate = (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
-  const bool fromString = (dwFlags & FORMAT_MESSAGE_FROM_STRING) != 0;
-  const bool fromModule = (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) != 0;
-  const bool fromSystem = (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) != 0;
   if (lpBuffer == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
   if (allocate)
     *reinterpret_cast<char**>(lpBuffer) = nullptr;
-  if (fromString && (fromModule || fromSystem))
+  if ((dwFlags & ~static_cast<DWORD>(FORMAT_MESSAGE_ALLOCATE_BUFFER)) != FORMAT_MESSAGE_FROM_SYSTEM)
     return Fail(ERROR_INVALID_PARAMETER);
-
-  const char* definition = nullptr;
-  if (fromString) {
-    definition = static_cast<const char*>(lpSource);
-    if (definition == nullptr)
-      return Fail(ERROR_INVALID_PARAMETER);
-  } else if (fromSystem) {
-    // Modules carry no message tables here, so a module search always falls through to the system.
-    if (!HaveLanguage(dwLanguageId))
-      return Fail(kErrorResourceLangNotFound);
-    definition = FindSystemMessage(dwMessageId);
-    if (definition == nullptr)
-      return Fail(ERROR_MR_MID_NOT_FOUND);
-  } else if (fromModule) {
-    return Fail(kErrorResourceTypeNotFound);
-  } else {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
+  if (!HaveLanguage(dwLanguageId))
+    return Fail(kErrorResourceLangNotFound);
+  const char* definition = FindSystemMessage(dwMessageId);
+  if (definition == nullptr)
+    return Fail(ERROR_MR_MID_NOT_FOUND);
 
   std::string text;
-  {
-    // With inserts ignored, the arguments are not looked at at all.
-    const bool ignore = (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
-    ArgumentList args(ignore ? nullptr : arguments, (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY) != 0);
-    if (!Expand(definition, dwFlags, args, text))
-      return 0;
-  }
-  // Windows caps a formatted message at 64K characters.
-  if (text.size() >= 0x10000)
-    return Fail(kErrorMoreData);
-
+  if (!Expand(definition, text))
+    return 0;
   const size_t needed = text.size() + 1;
   char* out = lpBuffer;
   if (allocate) {

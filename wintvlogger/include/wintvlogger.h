@@ -32,4 +32,8 @@ typedef void (*TvLogSink)(int modName, int logType, const char* text, void* cont
 // Replaces the sink; null restores the default one, which writes each text to standard error
 // behind a short stamp ("hh:mm:ss.mmm [module/type] ") and ends it with a line end if it has none.
 WINTVLOGGER_API void TvLoggerSetSink(TvLogSink sink, void* context);
+
+// Receives the format of every call as the caller passed it, before formatting, so that tests can
+// tell the texts that callers pass as formats from those they pass as arguments. Null: none.
+WINTVLOGGER_API void TvLoggerSetFormatSink(TvLogSink sink, void* context);
 }

@@ -31,6 +31,8 @@ void DefaultSink(int modName, int logType, const char* text, void*) {
 std::mutex g_sinkMutex;
 TvLogSink g_sink = DefaultSink;
 void* g_sinkContext = nullptr;
+TvLogSink g_formatSink = nullptr;
+void* g_formatSinkContext = nullptr;
 
 }  // namespace
 
@@ -53,6 +55,8 @@ int TvLogger::TorvaneLogMsg(int ModName, int LogType, const char* format, ...) {
     va_end(args);
 
     std::lock_guard<std::mutex> lock(g_sinkMutex);
+    if (g_formatSink != nullptr)
+      g_formatSink(ModName, LogType, format, g_formatSinkContext);
     g_sink(ModName, LogType, text.c_str(), g_sinkContext);
     return needed;
   } catch (...) {
@@ -65,4 +69,10 @@ extern "C" void TvLoggerSetSink(TvLogSink sink, void* context) {
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = sink != nullptr ? sink : DefaultSink;
   g_sinkContext = sink != nullptr ? context : nullptr;
+}
+
+extern "C" void TvLoggerSetFormatSink(TvLogSink sink, void* context) {
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  g_formatSink = sink;
+  g_formatSinkContext = sink != nullptr ? context : nullptr;
 }

@@ -1,7 +1,10 @@
 // Windows base types, HRESULTs, GUIDs and the Win32/CRT functions we use, for non-Windows builds.
 // Names, values and signatures follow the Windows SDK.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include <cstdarg>
 #include <cstddef>
@@ -228,12 +231,7 @@ EXTERN_C WINAPI_LAYER_API DWORD WINAPI GetLastError(void);
 EXTERN_C WINAPI_LAYER_API void WINAPI SetLastError(DWORD dwErrCode);
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
-#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
-#define FORMAT_MESSAGE_FROM_STRING 0x00000400
-#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
-#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
 #define LANG_NEUTRAL 0x00
 #define LANG_ENGLISH 0x09
 #define SUBLANG_NEUTRAL 0x00

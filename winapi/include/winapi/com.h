@@ -1,6 +1,9 @@
 // The COM runtime: IUnknown, class objects, apartments and security, for non-Windows builds.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include "winapi/base.h"
 
@@ -117,6 +120,5 @@ WINOLEAPI WINAPI_LAYER_API CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk
 WINOLEAPI WINAPI_LAYER_API CoRevokeClassObject(DWORD dwRegister);
 WINOLEAPI WINAPI_LAYER_API CoCreateGuid(GUID* pguid);
 EXTERN_C WINAPI_LAYER_API int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-WINOLEAPI WINAPI_LAYER_API CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 EXTERN_C WINAPI_LAYER_API LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
 EXTERN_C WINAPI_LAYER_API void WINAPI CoTaskMemFree(LPVOID pv);

@@ -1,8 +1,18 @@
 // OLE Automation: BSTR, VARIANT and SAFEARRAY, for non-Windows builds.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include "winapi/com.h"
+
+// The SDK's layouts have anonymous structs inside unions; __extension__ marks each as intended,
+// and clang is told so for the nesting.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#endif
 
 typedef OLECHAR* BSTR;
 typedef BSTR* LPBSTR;
@@ -13,7 +23,7 @@ typedef double DATE;
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
 
 typedef union tagCY {
-  struct {
+  __extension__ struct {
     ULONG Lo;
     LONG Hi;
   };
@@ -23,7 +33,7 @@ typedef union tagCY {
 typedef struct tagDEC {
   USHORT wReserved;
   union {
-    struct {
+    __extension__ struct {
       BYTE scale;
       BYTE sign;
     };
@@ -31,7 +41,7 @@ typedef struct tagDEC {
   };
   ULONG Hi32;
   union {
-    struct {
+    __extension__ struct {
       ULONG Lo32;
       ULONG Mid32;
     };
@@ -126,7 +136,7 @@ typedef SAFEARRAY* LPSAFEARRAY;
 typedef struct tagVARIANT VARIANT;
 struct tagVARIANT {
   union {
-    struct {
+    __extension__ struct {
       VARTYPE vt;
       WORD wReserved1;
       WORD wReserved2;
@@ -175,7 +185,7 @@ struct tagVARIANT {
         ULONGLONG* pullVal;
         INT* pintVal;
         UINT* puintVal;
-        struct {
+        __extension__ struct {
           PVOID pvRecord;
           IRecordInfo* pRecInfo;
         };
@@ -228,7 +238,6 @@ typedef VARIANT* LPVARIANTARG;
 EXTERN_C WINAPI_LAYER_API BSTR WINAPI SysAllocString(const OLECHAR* psz);
 EXTERN_C WINAPI_LAYER_API BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 EXTERN_C WINAPI_LAYER_API BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
-EXTERN_C WINAPI_LAYER_API INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
 EXTERN_C WINAPI_LAYER_API UINT WINAPI SysStringLen(BSTR pbstr);
 EXTERN_C WINAPI_LAYER_API UINT WINAPI SysStringByteLen(BSTR bstr);
 EXTERN_C WINAPI_LAYER_API void WINAPI SysFreeString(BSTR bstrString);
@@ -247,7 +256,6 @@ EXTERN_C WINAPI_LAYER_API SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDi
 EXTERN_C WINAPI_LAYER_API SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayDestroy(SAFEARRAY* psa);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
-WINOLEAUTAPI WINAPI_LAYER_API SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayUnaccessData(SAFEARRAY* psa);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayLock(SAFEARRAY* psa);
@@ -256,6 +264,8 @@ WINOLEAUTAPI WINAPI_LAYER_API SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 EXTERN_C WINAPI_LAYER_API UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa);
 EXTERN_C WINAPI_LAYER_API UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa);
-WINOLEAUTAPI WINAPI_LAYER_API SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 WINOLEAUTAPI WINAPI_LAYER_API SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
-WINOLEAUTAPI WINAPI_LAYER_API SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif

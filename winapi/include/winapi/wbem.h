@@ -1,6 +1,9 @@
 // The WMI client interfaces and constants, for non-Windows builds.
 #pragma once
+// A system header to its consumers, whose warnings are not about it; its own build sees them.
+#ifndef WINAPI_LAYER_BUILD
 #pragma GCC system_header
+#endif
 
 #include "winapi/oleauto.h"
 
