@@ -28,3 +28,6 @@ echo "under Wine: $(grep -E 'tests passed|tests failed' build/windows-workflow.l
 [ "$status" -eq 0 ] || exit "$status"
 scripts/check-exports.sh build/windows/bin/hypervconfig.dll
 test -f build/windows/bin/wintvlogger.dll
+
+echo "== Benchmarks: a short pass (reported, not asserted)"
+bench/run.sh
