@@ -592,6 +592,16 @@ TEST_F(Hvcfg, HostFileErrorsSayWhich) {
 }
 
 #if !defined(_WIN32)
+// Root reads any file, so a file nobody may read is tried as an unprivileged user would.
+TEST_F(Hvcfg, AnUnreadableHostFileSaysPermissionDenied) {
+  fs::permissions(host_, fs::perms::none);
+  const std::string as_user = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const Result r = Run({"vms"}, true, "", "", as_user);
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_NE(r.err.find("hvcfg: host file " + host_.string() + ": permission denied"), std::string::npos) << r.err;
+  fs::permissions(host_, fs::perms::owner_read | fs::perms::owner_write);
+}
+
 // What a shared folder or a full disk may do to the host file.
 TEST_F(Hvcfg, TheHostFileIsReplacedSafelyOrNotAtAll) {
   const std::string before = Slurp(host_);
