@@ -20,10 +20,15 @@ function(hvc_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main hvc_warnings)
   # Under an emulator the first listing may also wait for Wine to create its prefix.
+  # Each program also starts slower there, and the largest hvcfg cases run several of them.
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     set(discovery_timeout 120)
+    set(test_timeout 180)
   else()
     set(discovery_timeout 5)
+    set(test_timeout 60)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT ${discovery_timeout} PROPERTIES TIMEOUT 60)
+  # NO_PRETTY_VALUES: a parameter printed as raw bytes would make the test's name change between runs.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT ${discovery_timeout} NO_PRETTY_VALUES
+                       PROPERTIES TIMEOUT ${test_timeout})
 endfunction()
