@@ -126,11 +126,11 @@ class QueryCache {
 
 class HostState {
  public:
-  HostState(const HostSpec& spec, std::uint64_t seed);
+  HostState(const HostDescription& description, std::uint64_t seed);
 
   cim::Repository repo;
   std::wstring computer_name;
-  BehaviourSpec behaviour;
+  Behaviour behaviour;
   std::vector<FaultState> faults;
   std::vector<CallRecord> transcript;
   std::map<std::uint64_t, Activity> activities;                // by serial number
@@ -168,7 +168,7 @@ class HostState {
   void disconnect_port(cim::InstanceId switch_port);
   void unbind(cim::InstanceId external_port);
   std::optional<cim::InstanceId> endpoint_of(cim::InstanceId eth_port) const;  // via the SAP link
-  cim::InstanceId add_adapter(cim::InstanceId vm, const AdapterSpec& a, const std::wstring& connection);
+  cim::InstanceId add_adapter(cim::InstanceId vm, const AdapterDescription& a, const std::wstring& connection);
   std::optional<cim::InstanceId> settings_of(cim::InstanceId vm) const;  // its VirtualSystemSettingData
   std::vector<cim::InstanceId> adapters_of(cim::InstanceId vm) const;
   std::optional<cim::InstanceId> vm_endpoint(cim::InstanceId adapter) const;
@@ -180,7 +180,7 @@ class HostState {
   std::optional<cim::InstanceId> connection_port(const cim::Value& connection) const;
   bool mac_in_use(std::wstring_view mac) const;
 
-  HostSpec to_spec() const;
+  HostDescription to_description() const;
 
   // Host clock (clock.cpp). `begin` starts an activity: the job (if any) is created already, the
   // transition shown now. `observe` moves the activities of these objects one tick each and tells
@@ -194,7 +194,7 @@ class HostState {
   CompletionMode completion(std::wstring_view method) const;
 
  private:
-  void build(const HostSpec& spec);
+  void build(const HostDescription& description);
   void build_pool();
 };
 

@@ -402,7 +402,7 @@ Plan HostState::plan(InstanceId target, const std::wstring& method, const cim::P
       }
       for (const auto& c : *changes) {
         if (add) {
-          AdapterSpec a;
+          AdapterDescription a;
           a.instance_id = adapter_guid(c.instance_id);
           a.element_name = L"Network Adapter";
           for (const auto& [name, value] : c.props) {

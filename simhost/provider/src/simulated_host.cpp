@@ -52,21 +52,21 @@ MethodResult failing(std::int32_t hresult) {
 
 }  // namespace
 
-SimulatedHost::SimulatedHost(const HostSpec& spec, std::uint64_t seed) {
-  if (auto error = validate(spec)) {
+SimulatedHost::SimulatedHost(const HostDescription& description, std::uint64_t seed) {
+  if (auto error = validate(description)) {
     throw std::invalid_argument(*error);
   }
-  state_ = std::make_unique<HostState>(spec, seed);
+  state_ = std::make_unique<HostState>(description, seed);
 }
 
 SimulatedHost::~SimulatedHost() = default;
 
-SpecExpected<std::unique_ptr<SimulatedHost>> SimulatedHost::from_json(std::string_view json, std::uint64_t seed) {
-  auto spec = parse_host_json(json);
-  if (!spec) {
-    return SpecExpected<std::unique_ptr<SimulatedHost>>::failure(spec.error());
+LoadResult<std::unique_ptr<SimulatedHost>> SimulatedHost::from_json(std::string_view json, std::uint64_t seed) {
+  auto description = parse_host_json(json);
+  if (!description) {
+    return LoadResult<std::unique_ptr<SimulatedHost>>::failure(description.error());
   }
-  return std::make_unique<SimulatedHost>(*spec, seed);
+  return std::make_unique<SimulatedHost>(*description, seed);
 }
 
 const cim::Repository& SimulatedHost::repository() const {
@@ -75,8 +75,8 @@ const cim::Repository& SimulatedHost::repository() const {
 const std::wstring& SimulatedHost::computer_name() const {
   return state_->computer_name;
 }
-HostSpec SimulatedHost::to_spec() const {
-  return state_->to_spec();
+HostDescription SimulatedHost::to_description() const {
+  return state_->to_description();
 }
 
 wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {

@@ -1,4 +1,4 @@
-// The simulated Hyper-V host: the Msvm_* model of a HostSpec in a CIM repository, the provider's
+// The simulated Hyper-V host: the Msvm_* model of a HostDescription in a CIM repository, the provider's
 // methods with their return codes and jobs, fault rules and the transcript.
 #pragma once
 
@@ -18,16 +18,18 @@ class HostState;
 
 class SimulatedHost final : public Host {
  public:
-  // Throws std::invalid_argument with the message of validate() for an invalid spec. `seed`
-  // varies the GUIDs and MACs the host makes up; the same spec and seed give the same host.
-  explicit SimulatedHost(const HostSpec& spec, std::uint64_t seed = 0);
+  // Throws std::invalid_argument with the message of validate() for an invalid description. `seed`
+  // varies the GUIDs and MACs the host makes up; the same description and seed give the same host.
+  explicit SimulatedHost(const HostDescription& description, std::uint64_t seed = 0);
   ~SimulatedHost() override;
   SimulatedHost(const SimulatedHost&) = delete;
   SimulatedHost& operator=(const SimulatedHost&) = delete;
 
   // A host file's text; the error names the field at fault.
-  static SpecExpected<std::unique_ptr<SimulatedHost>> from_json(std::string_view json, std::uint64_t seed = 0);
-  static std::unique_ptr<SimulatedHost> make_default() { return std::make_unique<SimulatedHost>(default_host_spec()); }
+  static LoadResult<std::unique_ptr<SimulatedHost>> from_json(std::string_view json, std::uint64_t seed = 0);
+  static std::unique_ptr<SimulatedHost> make_default() {
+    return std::make_unique<SimulatedHost>(default_host_description());
+  }
 
   const cim::Repository& repository() const override;
   const std::wstring& computer_name() const override;
@@ -41,7 +43,7 @@ class SimulatedHost final : public Host {
   const std::vector<CallRecord>& transcript() const override;
 
   // The current state as a host file would describe it (jobs are not part of it).
-  HostSpec to_spec() const;
+  HostDescription to_description() const;
 
   // The transcript is off until a test turns it on: a host that serves millions of calls must
   // not keep one entry per call that nobody reads.
