@@ -71,12 +71,6 @@ struct Activity {
   std::uint64_t ended_at = 0;  // host time in milliseconds
 };
 
-struct FaultState {
-  FaultRule rule;
-  std::uint32_t matched = 0;  // matches seen, the skipped ones included
-  std::uint32_t fired = 0;
-};
-
 // Parsed queries by their text. Callers repeat the same few thousand texts (one per switch
 // port, one per machine) millions of times, so parsing each once is most of a query's cost.
 // Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
@@ -131,12 +125,9 @@ class HostState {
   cim::Repository repo;
   std::wstring computer_name;
   Behaviour behaviour;
-  std::vector<FaultState> faults;
-  std::vector<CallRecord> transcript;
   std::map<std::uint64_t, Activity> activities;                // by serial number
   std::unordered_map<cim::InstanceId, std::uint64_t> watched;  // job or VM -> its activity
   std::uint64_t next_activity = 1;
-  bool recording = false;
   QueryCache queries;
   std::map<std::wstring, bool, cim::ILess> shutdown_enabled;  // by VM Name
   std::uint64_t rng_state;

@@ -97,9 +97,7 @@ HostState::HostState(const HostDescription& description, std::uint64_t seed)
       computer_name(description.computer_name),
       behaviour(description.behaviour),
       rng_state(fnv(description.computer_name) ^ seed) {
-  for (const auto& r : description.behaviour.faults) {
-    faults.push_back({r, 0, 0});
-  }
+  behaviour.faults.clear();  // the host's CallObserver holds them
   build(description);
 }
 
@@ -583,10 +581,6 @@ HostDescription HostState::to_description() const {
   HostDescription description;
   description.computer_name = computer_name;
   description.behaviour = behaviour;
-  description.behaviour.faults.clear();
-  for (const auto& f : faults) {
-    description.behaviour.faults.push_back(f.rule);
-  }
   const auto& schema = repo.schema();
   for (auto id : repo.instances_of(*schema.find(L"Msvm_ExternalEthernetPort"))) {
     description.external_ports.push_back(

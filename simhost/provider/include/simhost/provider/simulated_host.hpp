@@ -2,6 +2,7 @@
 // methods with their return codes and jobs, fault rules and the transcript.
 #pragma once
 
+#include "simhost/provider/call_observer.hpp"
 #include "simhost/provider/host.hpp"
 #include "simhost/provider/host_description.hpp"
 
@@ -9,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace simhost::provider {
 
@@ -36,28 +39,26 @@ class SimulatedHost final : public Host {
   wql::Expected<wql::Result> query(std::wstring_view text) override;
   bool observe(cim::InstanceId id) override;
   MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
-  std::optional<Fault> fault(Call call, std::wstring_view subject) override;
   ResultOrder result_order() const override;
-  bool recording() const override;
-  void record(CallRecord entry) override;
-  const std::vector<CallRecord>& transcript() const override;
+  CallObserver& observer() override { return observer_; }
+  const CallObserver& observer() const { return observer_; }
 
   // The current state as a host file would describe it (jobs are not part of it).
   HostDescription to_description() const;
 
-  // The transcript is off until a test turns it on: a host that serves millions of calls must
-  // not keep one entry per call that nobody reads.
-  void set_recording(bool on);
-
   // Test hooks: rules and modes added here behave like those of the host file. A job mode for a
-  // method without a Job out-parameter throws std::invalid_argument.
-  void add_fault(FaultRule rule);
-  void clear_faults();
+  // method without a Job out-parameter throws std::invalid_argument. The fault and transcript
+  // hooks pass on to observer().
+  void set_recording(bool on) { observer_.set_recording(on); }
+  const std::vector<CallRecord>& transcript() const { return observer_.transcript(); }
+  void add_fault(FaultRule rule) { observer_.add_fault(std::move(rule)); }
+  void clear_faults() { observer_.clear_faults(); }
   void set_completion(std::wstring_view method, CompletionMode mode);
   CompletionMode completion(std::wstring_view method) const;
 
  private:
   std::unique_ptr<detail::HostState> state_;
+  CallObserver observer_;
 };
 
 }  // namespace simhost::provider
