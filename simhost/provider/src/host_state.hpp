@@ -180,7 +180,8 @@ class HostState {
   bool observe(std::span<const cim::InstanceId> ids);
   cim::InstanceId create_job(std::wstring_view method, std::uint16_t state, const CompletionMode& mode);
 
-  // Methods (methods.cpp): checks and the effect to run.
+  // Methods (methods.cpp): the planner that a table keeps for {declaring class, method} checks the
+  // in-parameters and returns the effect to run.
   Plan plan(cim::InstanceId target, const std::wstring& method, const cim::PropertyList& in);
   CompletionMode completion(std::wstring_view method) const;
 
