@@ -34,10 +34,6 @@ MethodResult failing(std::int32_t hresult) {
   return r;
 }
 
-}  // namespace
-
-namespace {
-
 const HostDescription& valid(const HostDescription& description) {
   if (auto error = validate(description)) {
     throw std::invalid_argument(*error);

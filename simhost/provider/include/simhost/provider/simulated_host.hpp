@@ -1,5 +1,6 @@
-// The simulated Hyper-V host: the Msvm_* model of a HostDescription in a CIM repository, the provider's
-// methods with their return codes and jobs, fault rules and the transcript.
+// The simulated Hyper-V host: the Msvm_* model of a HostDescription in a CIM repository, the
+// provider's methods with their return codes and jobs, and the CallObserver that holds the fault
+// rules and the transcript.
 #pragma once
 
 #include "simhost/provider/call_observer.hpp"
