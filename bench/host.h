@@ -19,22 +19,22 @@ inline std::wstring Guid(unsigned group, unsigned n) {
 }
 
 // `vms` running machines with two adapters each, spread over `switches` switches.
-inline simhost::provider::HostSpec Sized(unsigned vms, unsigned switches) {
-  simhost::provider::HostSpec spec;
-  spec.computer_name = L"BENCH";
+inline simhost::provider::HostDescription Sized(unsigned vms, unsigned switches) {
+  simhost::provider::HostDescription description;
+  description.computer_name = L"BENCH";
   for (unsigned s = 0; s < switches; ++s) {
-    simhost::provider::SwitchSpec sw;
+    simhost::provider::SwitchDescription sw;
     sw.name = Guid(1, s);
     sw.element_name = L"switch-" + std::to_wstring(s);
-    spec.switches.push_back(sw);
+    description.switches.push_back(sw);
   }
   for (unsigned v = 0; v < vms; ++v) {
-    simhost::provider::VmSpec vm;
+    simhost::provider::VmDescription vm;
     vm.name = Guid(2, v);
     vm.element_name = L"vm-" + std::to_wstring(v);
     vm.enabled_state = 2;
     for (unsigned a = 0; a < 2; ++a) {
-      simhost::provider::AdapterSpec adapter;
+      simhost::provider::AdapterDescription adapter;
       adapter.instance_id = Guid(3, v * 2 + a);
       wchar_t mac[13];
       std::swprintf(mac, 13, L"00155D%06X", v * 2 + a);
@@ -42,9 +42,9 @@ inline simhost::provider::HostSpec Sized(unsigned vms, unsigned switches) {
       adapter.switch_name = L"switch-" + std::to_wstring((v + a) % switches);
       vm.adapters.push_back(adapter);
     }
-    spec.vms.push_back(vm);
+    description.vms.push_back(vm);
   }
-  return spec;
+  return description;
 }
 
 // Sends standard output to /dev/null while it lives: the library's console lines are not what

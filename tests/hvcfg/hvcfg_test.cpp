@@ -41,7 +41,7 @@ constexpr bool kSlowRuns = true;
 constexpr bool kSlowRuns = false;
 #endif
 
-using simhost::provider::HostSpec;
+using simhost::provider::HostDescription;
 
 struct Result {
   int code = -1;
@@ -93,7 +93,7 @@ class Hvcfg : public testing::Test {
     dir_ = fs::temp_directory_path() / ("hvcfg_" + name + "_" + std::to_string(Pid()));
     fs::create_directories(dir_);
     host_ = dir_ / "host.json";
-    Write(host_, simhost::provider::to_json(simhost::provider::default_host_spec()));
+    Write(host_, simhost::provider::to_json(simhost::provider::default_host_description()));
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -131,13 +131,13 @@ class Hvcfg : public testing::Test {
     return result;
   }
 
-  HostSpec Spec() {
-    auto spec = simhost::provider::parse_host_json(Slurp(host_));
-    EXPECT_TRUE(spec.has_value()) << Slurp(host_);
-    return spec ? spec.value() : HostSpec{};
+  HostDescription Description() {
+    auto description = simhost::provider::parse_host_json(Slurp(host_));
+    EXPECT_TRUE(description.has_value()) << Slurp(host_);
+    return description ? description.value() : HostDescription{};
   }
-  void Save(const HostSpec& spec) {
-    Write(host_, simhost::provider::to_json(spec));
+  void Save(const HostDescription& description) {
+    Write(host_, simhost::provider::to_json(description));
   }
 
   static std::string Executable() {
@@ -223,9 +223,9 @@ TEST_F(Hvcfg, ListingsGiveTheRecordsAsJson) {
 
 // Display names JSON-escaped, and non-ASCII text as UTF-8 whatever 8-bit text the records hold.
 TEST_F(Hvcfg, TextsAreEscapedIntoValidJson) {
-  HostSpec spec = simhost::provider::default_host_spec();
-  spec.vms[0].element_name = L"tab\t\"quoted\" back\\slash caf\u00e9";
-  Save(spec);
+  HostDescription description = simhost::provider::default_host_description();
+  description.vms[0].element_name = L"tab\t\"quoted\" back\\slash caf\u00e9";
+  Save(description);
   EXPECT_EQ(Record("vms", "Name", kWeb)["ElementName"], "tab\t\"quoted\" back\\slash caf\xC3\xA9");
 }
 
@@ -260,7 +260,7 @@ TEST_F(Hvcfg, HelpForTheToolAndEachCommand) {
 
 // Refusals: the exit status, the reason, and the host file left as it was.
 TEST_F(Hvcfg, BadInputIsRefusedWithItsReason) {
-  HostSpec twins = simhost::provider::default_host_spec();
+  HostDescription twins = simhost::provider::default_host_description();
   twins.vms[1].element_name = twins.vms[0].element_name;  // two WEB01
   twins.switches.push_back({L"5E0C3B7A-1D2F-4A6B-8C9D-0E1F2A3B4C5D", L"External Network", L"", false, {}});
   Write(host_, simhost::provider::to_json(twins));
@@ -434,12 +434,12 @@ INSTANTIATE_TEST_SUITE_P(Hvcfg, RefusedSwitchName,
 TEST_F(Hvcfg, ConnectAndDisconnectActOnlyWhereTheAdapterIs) {
   // Ports that no adapter uses.
   const auto orphans = [&] {
-    const HostSpec spec = Spec();
+    const HostDescription description = Description();
     std::size_t count = 0;
-    for (const auto& sw : spec.switches)
+    for (const auto& sw : description.switches)
       for (const auto& port : sw.ports) {
         bool used = false;
-        for (const auto& vm : spec.vms)
+        for (const auto& vm : description.vms)
           for (const auto& adapter : vm.adapters)
             used = used || adapter.port == port.name;
         count += used ? 0 : 1;
@@ -527,15 +527,15 @@ TEST_F(Hvcfg, QuirksOfTheCommandLine) {
 }
 
 TEST_F(Hvcfg, TablesShowAdaptersAndEscapeControlCharacters) {
-  HostSpec spec = simhost::provider::default_host_spec();
-  spec.vms[2].element_name = L"SQL\t01\x1b[31m";
+  HostDescription description = simhost::provider::default_host_description();
+  description.vms[2].element_name = L"SQL\t01\x1b[31m";
   // 25 adapters, one more than a record holds.
-  for (int a = 0; spec.vms[0].adapters.size() < 25; ++a) {
+  for (int a = 0; description.vms[0].adapters.size() < 25; ++a) {
     wchar_t guid[40];
     std::swprintf(guid, 40, L"5D0C1B2A-0000-4000-8000-%012d", a);
-    spec.vms[0].adapters.push_back({guid, L"Extra", L"", false, {}, L"", L""});
+    description.vms[0].adapters.push_back({guid, L"Extra", L"", false, {}, L"", L""});
   }
-  Save(spec);
+  Save(description);
   const Result adapters = Run({"adapters"});
   ASSERT_EQ(adapters.code, 0) << adapters.err;
   EXPECT_EQ(adapters.out.rfind("VM ", 0), 0u) << adapters.out;
@@ -548,7 +548,7 @@ TEST_F(Hvcfg, TablesShowAdaptersAndEscapeControlCharacters) {
 
 // More records than any fixed buffer would hold.
 TEST_F(Hvcfg, ListingsFitAHostOfAnySize) {
-  HostSpec spec = simhost::provider::default_host_spec();
+  HostDescription description = simhost::provider::default_host_description();
   constexpr int kMany = 4200;  // past 4096 by more than a page of records
   const std::vector<std::string> listings =
       kSlowRuns ? std::vector<std::string>{"ports"} : std::vector<std::string>{"switches", "ports"};
@@ -556,10 +556,10 @@ TEST_F(Hvcfg, ListingsFitAHostOfAnySize) {
     wchar_t guid[40];
     std::swprintf(guid, 40, L"6A1B2C3D-0000-4000-8000-%012d", i);
     if (listings.size() > 1)
-      spec.switches.push_back({guid, L"S" + std::to_wstring(i), L"", false, {}});
-    spec.external_ports.push_back({L"{" + std::wstring(guid) + L"}", L"P" + std::to_wstring(i)});
+      description.switches.push_back({guid, L"S" + std::to_wstring(i), L"", false, {}});
+    description.external_ports.push_back({L"{" + std::wstring(guid) + L"}", L"P" + std::to_wstring(i)});
   }
-  Save(spec);
+  Save(description);
   for (const std::string& what : listings) {
     const Result r = Run({"--json", what});
     ASSERT_EQ(r.code, 0) << what << ": " << r.err;
@@ -651,15 +651,15 @@ TEST_F(Hvcfg, TheHostFileIsReplacedSafelyOrNotAtAll) {
 // machine and switches and checks after every command that the file has exactly what it was told.
 TEST_F(Hvcfg, ConcurrentRandomSessionsLoseNothing) {
   const int kWorkers = kSlowRuns ? 3 : 4, kCommands = kSlowRuns ? 6 : 60;
-  HostSpec spec = simhost::provider::default_host_spec();
+  HostDescription description = simhost::provider::default_host_description();
   for (int w = 0; w < kWorkers; ++w) {
     wchar_t vm[40], adapter[40], mac[16];
     std::swprintf(vm, 40, L"7B000000-0000-4000-8000-%012d", w);
     std::swprintf(adapter, 40, L"7C000000-0000-4000-8000-%012d", w);
     std::swprintf(mac, 16, L"00155D7700%02d", w);
-    spec.vms.push_back({vm, L"W" + std::to_wstring(w), 3, 5, true, {{adapter, L"A", mac, true, {}, L"", L""}}});
+    description.vms.push_back({vm, L"W" + std::to_wstring(w), 3, 5, true, {{adapter, L"A", mac, true, {}, L"", L""}}});
   }
-  Save(spec);
+  Save(description);
   // 20 creations at once: every one kept.
   {
     std::vector<std::thread> creators;
@@ -672,7 +672,7 @@ TEST_F(Hvcfg, ConcurrentRandomSessionsLoseNothing) {
       t.join();
     for (int i = 0; i < 20; ++i)
       EXPECT_EQ(codes[i], 0) << i;
-    EXPECT_EQ(Spec().switches.size(), spec.switches.size() + 20);
+    EXPECT_EQ(Description().switches.size(), description.switches.size() + 20);
   }
   std::vector<std::string> failures(kWorkers);
   const auto worker = [&](int w) {

@@ -346,7 +346,7 @@ TEST_F(Adapters, EachFailingStepLogsItsLinesAndFails) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log.front());
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     for (const FaultRule& rule : c.rules)
       host().add_fault(rule);
     const std::size_t ports = Find(L"SELECT * FROM Msvm_SwitchPort").size();
@@ -501,7 +501,7 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachineWhileItIsOff) {
        false},
   };
   for (const auto& c : cases) {
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     for (const FaultRule& rule : c.rules)
       host().add_fault(rule);
     if (c.job)
@@ -569,9 +569,9 @@ TEST_F(Adapters, CreatingAnAdapter) {
       {{}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
   };
   for (const auto& c : cases) {
-    HostSpec spec = simhost::provider::default_host_spec();
-    spec.behaviour.default_settings_first = c.defaultFirst;
-    Install(spec);
+    HostDescription description = simhost::provider::default_host_description();
+    description.behaviour.default_settings_first = c.defaultFirst;
+    Install(description);
     for (const FaultRule& rule : c.rules)
       host().add_fault(rule);
     if (c.job)
@@ -603,8 +603,8 @@ TEST_F(Adapters, CreatingAnAdapter) {
 
 TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
   constexpr char kIsolated[] = "4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E03";
-  HostSpec spec = simhost::provider::default_host_spec();
-  spec.switches.push_back({Wide(kIsolated), L"Isolated", L"", false, {}});
+  HostDescription description = simhost::provider::default_host_description();
+  description.switches.push_back({Wide(kIsolated), L"Isolated", L"", false, {}});
   const struct {
     const char* sw;
     int skip;  // objects taken from the enumerator first
@@ -618,7 +618,7 @@ TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
       {kInternal, 1, false, {"Unable to fetch SyntheticEthernetPortSettingData instance"}, true},
   };
   for (const auto& c : cases) {
-    Install(spec);
+    Install(description);
     bool closedEarly = false;
     const Outcome outcome = SyntheticPort(c.sw, c.skip, closedEarly);
     EXPECT_EQ(outcome.result == 0, c.returned) << c.sw;

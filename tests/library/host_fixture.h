@@ -28,7 +28,7 @@ namespace hvctest {
 using simhost::provider::Call;
 using simhost::provider::CallRecord;
 using simhost::provider::FaultRule;
-using simhost::provider::HostSpec;
+using simhost::provider::HostDescription;
 using simhost::provider::SimulatedHost;
 
 // What one call left behind: its result, standard output and log lines.
@@ -65,16 +65,16 @@ inline std::string SystemText(DWORD code) {
 
 class HostTest : public testing::Test {
  protected:
-  // Installs `spec` (the built-in default host when none is given).
-  void Install(const HostSpec& spec) {
+  // Installs `description` (the built-in default host when none is given).
+  void Install(const HostDescription& description) {
     install_.reset();
-    host_ = std::make_shared<SimulatedHost>(spec);
+    host_ = std::make_shared<SimulatedHost>(description);
     host_->set_recording(true);
     install_ = std::make_unique<simhost::com::Installation>(host_);
   }
   void SetUp() override {
     std::cout << std::dec;
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
   }
   void TearDown() override {
     install_.reset();

@@ -11,11 +11,11 @@
 namespace hvctest {
 namespace {
 
-using simhost::provider::AdapterSpec;
-using simhost::provider::ExternalPortSpec;
+using simhost::provider::AdapterDescription;
+using simhost::provider::ExternalPortDescription;
 using simhost::provider::ResultOrder;
-using simhost::provider::SwitchSpec;
-using simhost::provider::VmSpec;
+using simhost::provider::SwitchDescription;
+using simhost::provider::VmDescription;
 
 constexpr wchar_t kExtSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E01";
 constexpr wchar_t kIntSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E02";
@@ -31,8 +31,8 @@ std::string Narrow(const wchar_t* text) {
   return result;
 }
 
-AdapterSpec Adapter(const wchar_t* guid, const wchar_t* name, const wchar_t* mac, const wchar_t* switchName) {
-  AdapterSpec adapter;
+AdapterDescription Adapter(const wchar_t* guid, const wchar_t* name, const wchar_t* mac, const wchar_t* switchName) {
+  AdapterDescription adapter;
   adapter.instance_id = guid;
   adapter.element_name = name;
   adapter.address = mac;
@@ -41,50 +41,50 @@ AdapterSpec Adapter(const wchar_t* guid, const wchar_t* name, const wchar_t* mac
 }
 
 // Two running machines and one that is off; an external, an internal and a private switch.
-HostSpec Lab() {
-  HostSpec spec;
-  spec.computer_name = L"HVHOST01";
-  ExternalPortSpec intel;
+HostDescription Lab() {
+  HostDescription description;
+  description.computer_name = L"HVHOST01";
+  ExternalPortDescription intel;
   intel.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}";
   intel.element_name = L"Intel(R) 82574L Gigabit Network Connection";
   intel.bound = true;
-  ExternalPortSpec disabled;
+  ExternalPortDescription disabled;
   disabled.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A62}";
   disabled.element_name = L"Disconnected adapter";
   disabled.mtu = 0;
-  ExternalPortSpec jumbo;
+  ExternalPortDescription jumbo;
   jumbo.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A63}";
   jumbo.element_name = std::wstring(70, L'J');
   jumbo.mtu = 9000;
   jumbo.health_state = 20;
-  spec.external_ports = {intel, disabled, jumbo};
+  description.external_ports = {intel, disabled, jumbo};
 
-  SwitchSpec external{kExtSwitch, L"External LAN", intel.device_id, false, {}};
-  SwitchSpec internal{kIntSwitch, L"Host only", L"", true, {}};
-  SwitchSpec isolated{kPrivSwitch, L"Isolated", L"", false, {}};
-  spec.switches = {external, internal, isolated};
+  SwitchDescription external{kExtSwitch, L"External LAN", intel.device_id, false, {}};
+  SwitchDescription internal{kIntSwitch, L"Host only", L"", true, {}};
+  SwitchDescription isolated{kPrivSwitch, L"Isolated", L"", false, {}};
+  description.switches = {external, internal, isolated};
 
-  VmSpec web;
+  VmDescription web;
   web.name = kWeb;
   web.element_name = L"web-01";
   web.enabled_state = 2;
   web.adapters = {
       Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
       Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")};
-  VmSpec db;
+  VmDescription db;
   db.name = kDb;
   db.element_name = L"db-01";
   db.enabled_state = 2;
   db.adapters = {Adapter(L"11111111-2222-4333-8444-555555555503", L"Network Adapter", L"00155D010103", L"External LAN"),
                  Adapter(L"11111111-2222-4333-8444-555555555504", L"Spare", L"00155D010104", L"")};
-  VmSpec off;
+  VmDescription off;
   off.name = kOff;
   off.element_name = L"build-agent";
   off.enabled_state = 3;
   off.health_state = 25;
   off.adapters = {Adapter(L"11111111-2222-4333-8444-555555555505", L"Network Adapter", L"00155D010105", L"Host only")};
-  spec.vms = {web, db, off};
-  return spec;
+  description.vms = {web, db, off};
+  return description;
 }
 
 class Inventory : public HostTest {
@@ -254,7 +254,7 @@ TEST_F(Inventory, AssociatedAdaptersHoldOneRecordPerMachine) {
 }
 
 TEST_F(HostTest, AnEmptyHostListsNothing) {
-  HostSpec empty;
+  HostDescription empty;
   empty.computer_name = L"EMPTY";
   Install(empty);
   char buffer[1] = {'x'};
@@ -437,17 +437,17 @@ TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
 }
 
 TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
-  HostSpec spec = Lab();
-  spec.vms.resize(1);
-  spec.vms[0].adapters.clear();
+  HostDescription description = Lab();
+  description.vms.resize(1);
+  description.vms[0].adapters.clear();
   for (int i = 0; i < 26; ++i) {
     wchar_t guid[40];
     wchar_t mac[13];
     std::swprintf(guid, 40, L"11111111-2222-4333-8444-5555555556%02d", i);
     std::swprintf(mac, 13, L"00155D0102%02X", i);
-    spec.vms[0].adapters.push_back(Adapter(guid, L"Network Adapter", mac, L"External LAN"));
+    description.vms[0].adapters.push_back(Adapter(guid, L"Network Adapter", mac, L"External LAN"));
   }
-  Install(spec);
+  Install(description);
   std::vector<vMachines> records(2);
   std::memset(&records[1], 0x5A, sizeof records[1]);
   unsigned long size = 0;
@@ -499,9 +499,9 @@ class AnyOrder : public HostTest, public testing::WithParamInterface<ResultOrder
  protected:
   void SetUp() override {
     HostTest::SetUp();
-    HostSpec spec = Lab();
-    spec.behaviour.result_order = GetParam();
-    Install(spec);
+    HostDescription description = Lab();
+    description.behaviour.result_order = GetParam();
+    Install(description);
   }
   template <class Record>
   std::vector<Record> List(int (HypervConfig::*operation)(void*, unsigned long*)) {
@@ -599,13 +599,13 @@ TEST_F(HostTest, ClosingAClosedConnectionUninitialisesComOnce) {
 // A display name of 64 characters is cut to 63 and a zero; a machine without adapters has none
 // listed and a zeroed first slot.
 TEST_F(HostTest, ALongNameIsCutAndAMachineMayHaveNoAdapters) {
-  HostSpec spec;
-  spec.computer_name = L"HVHOST01";
-  VmSpec vm;
+  HostDescription description;
+  description.computer_name = L"HVHOST01";
+  VmDescription vm;
   vm.name = kWeb;
   vm.element_name = std::wstring(64, L'W');
-  spec.vms = {vm};
-  Install(spec);
+  description.vms = {vm};
+  Install(description);
 
   unsigned long size = 0;
   std::vector<vMachines> vms(2);

@@ -92,7 +92,7 @@ TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
        {"Job state-4 Error Code - 0", "Job state-8 Error Code - 32768"}},
   };
   for (const Case& c : cases) {
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     host().set_completion(L"RequestStateChange", c.mode);
     const Outcome outcome = Wait(c.report);
     EXPECT_EQ(outcome.result, c.result) << c.what;

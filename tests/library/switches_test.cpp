@@ -206,7 +206,7 @@ TEST_F(Switches, ACreateSwitchRefusalThatStillMadeTheSwitchIsNoFailure) {
 // switch is there at once or not at all, and the query for it alone decides.
 TEST_F(Switches, ACreateSwitchReportingJobStartedHasNoJobAndTheSwitchQueryDecides) {
   for (const bool made : {true, false}) {
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     const Outcome outcome = CreateWhenCreateSwitchReturns(4096, made);
     EXPECT_EQ(outcome.result, made ? 0 : 1);
     EXPECT_EQ(outcome.log, made ? std::vector<std::string>{} : std::vector<std::string>{"CreateSwitch Method Failed"});
@@ -442,7 +442,7 @@ TEST_F(Switches, CreationFailures) {
   char name[] = "Lab";
   for (const Row& row : rows) {
     for (const bool worker : {true, false}) {
-      Install(simhost::provider::default_host_spec());
+      Install(simhost::provider::default_host_description());
       Apply(row.fault);
       bool closed = false;
       const Outcome outcome = RunWithLastError(
@@ -582,7 +582,7 @@ TEST_F(Switches, DeletionAndRemoval) {
        false},
   };
   for (const Row& row : rows) {
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     Apply(row.fault);
     std::string argument = row.argument;
     bool closed = false;
@@ -598,10 +598,10 @@ TEST_F(Switches, DeletionAndRemoval) {
 }
 
 TEST_F(Switches, DeleteVSwitchTakesOneSwitchOfTheNameAtATime) {
-  HostSpec spec = simhost::provider::default_host_spec();
-  spec.switches.push_back({L"5A5A5A5A-0000-4000-8000-000000000001", L"Twin", L"", false, {}});
-  spec.switches.push_back({L"5A5A5A5A-0000-4000-8000-000000000002", L"Twin", L"", false, {}});
-  Install(spec);
+  HostDescription description = simhost::provider::default_host_description();
+  description.switches.push_back({L"5A5A5A5A-0000-4000-8000-000000000001", L"Twin", L"", false, {}});
+  description.switches.push_back({L"5A5A5A5A-0000-4000-8000-000000000002", L"Twin", L"", false, {}});
+  Install(description);
   char name[] = "Twin";
   for (const char* left : {"5A5A5A5A-0000-4000-8000-000000000002", ""}) {
     const Outcome outcome = Run([&] { return config_.DeleteVSwitch(name); });

@@ -165,7 +165,7 @@ TEST_F(VmState, StateChangesAndTheirOutcomes) {
        2},
   };
   for (const Row& row : rows) {
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     const wchar_t* method = row.state == 0 ? L"InitiateShutdown" : L"RequestStateChange";
     if (row.mode)
       host().set_completion(method, *row.mode);
@@ -331,7 +331,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
        1},
   };
   for (const Row& row : rows) {
-    Install(simhost::provider::default_host_spec());
+    Install(simhost::provider::default_host_description());
     if (!row.match.empty())
       Fail(row.call, row.match, row.call == Call::exec_method ? kRefused : kMissing);
     Left left = Left::open;

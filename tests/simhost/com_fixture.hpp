@@ -53,11 +53,11 @@ struct Var {
 
 class Facade : public testing::Test {
  protected:
-  void SetUp() override { Install(simhost::provider::default_host_spec()); }
-  // Installs a host made from `spec` and connects to it.
-  void Install(const simhost::provider::HostSpec& spec) {
+  void SetUp() override { Install(simhost::provider::default_host_description()); }
+  // Installs a host made from `description` and connects to it.
+  void Install(const simhost::provider::HostDescription& description) {
     Disconnect();
-    host_ = std::make_shared<SimulatedHost>(spec);
+    host_ = std::make_shared<SimulatedHost>(description);
     host_->set_recording(true);
     install_ = std::make_unique<simhost::com::Installation>(host_);
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,

@@ -309,14 +309,14 @@ TEST_F(Facade, ResultsComeInTheHostsOrder) {
     return out;
   };
   using simhost::provider::ResultOrder;
-  auto spec = simhost::provider::default_host_spec();
+  auto description = simhost::provider::default_host_description();
   const std::vector<std::wstring> creation = paths();
   ASSERT_GT(creation.size(), 3u);
-  spec.behaviour.result_order = {ResultOrder::Kind::reversed, 0};
-  Install(spec);
+  description.behaviour.result_order = {ResultOrder::Kind::reversed, 0};
+  Install(description);
   EXPECT_EQ(paths(), std::vector<std::wstring>(creation.rbegin(), creation.rend()));
-  spec.behaviour.result_order = {ResultOrder::Kind::shuffled, 7};
-  Install(spec);
+  description.behaviour.result_order = {ResultOrder::Kind::shuffled, 7};
+  Install(description);
   const std::vector<std::wstring> shuffled = paths();
   EXPECT_EQ(paths(), shuffled);  // the same query on the same host: the same order
   EXPECT_NE(shuffled, creation);

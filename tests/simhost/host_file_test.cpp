@@ -21,44 +21,44 @@ std::vector<std::wstring> paths(SimulatedHost& host, const wchar_t* query) {
 }
 
 TEST(HostFile, DefaultHostSurvivesSaveAndLoad) {
-  const auto spec = default_host_spec();
-  ASSERT_FALSE(validate(spec).has_value()) << *validate(spec);
-  auto reparsed = parse_host_json(to_json(spec));
+  const auto description = default_host_description();
+  ASSERT_FALSE(validate(description).has_value()) << *validate(description);
+  auto reparsed = parse_host_json(to_json(description));
   ASSERT_TRUE(reparsed.has_value()) << reparsed.error();
-  EXPECT_EQ(*reparsed, spec);
+  EXPECT_EQ(*reparsed, description);
 
-  SimulatedHost first(spec);
-  const auto saved = to_json(first.to_spec());
+  SimulatedHost first(description);
+  const auto saved = to_json(first.to_description());
   auto second = SimulatedHost::from_json(saved);
   ASSERT_TRUE(second.has_value()) << second.error();
-  EXPECT_EQ((*second)->to_spec(), first.to_spec());
-  EXPECT_EQ(to_json((*second)->to_spec()), saved);
+  EXPECT_EQ((*second)->to_description(), first.to_description());
+  EXPECT_EQ(to_json((*second)->to_description()), saved);
   EXPECT_EQ(paths(**second, L"SELECT * FROM CIM_ManagedElement"), paths(first, L"SELECT * FROM CIM_ManagedElement"));
   EXPECT_EQ(paths(**second, L"SELECT * FROM Msvm_ActiveConnection"),
             paths(first, L"SELECT * FROM Msvm_ActiveConnection"));
 }
 
 TEST(HostFile, MinimalFileTakesFreshHostDefaultsAndKeepsUnicode) {
-  auto spec = parse_host_json(R"({
+  auto description = parse_host_json(R"({
       "computerName": "LAB-2",
       "externalPorts": [{"deviceId": "{6e1c1f2a-6b5d-4c4e-9a43-2f4b1d7c8e01}"}],
       "switches": [{"name": "S1", "external": "{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}", "ports": [{"name": "P1"}]}],
       "vms": [{"name": "4a1d7e3b-9c52-4f86-a0b3-5e8d2c6f1a97", "elementName": "caf\u00e9 \ud83d\ude00",
                "adapters": [{"instanceId": "1E6B8D4F-3A27-4C95-B8E1-0D4F6A2C9B35", "port": "P1"}]}]
     })");
-  ASSERT_TRUE(spec.has_value()) << spec.error();
-  EXPECT_EQ(spec->computer_name, L"LAB-2");
-  EXPECT_TRUE(spec->external_ports[0].bound);  // a port a switch uses is bound
-  EXPECT_EQ(spec->external_ports[0].mtu, 1500u);
-  EXPECT_EQ(spec->vms[0].name, L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97");
-  EXPECT_EQ(spec->vms[0].enabled_state, 3);
-  EXPECT_TRUE(spec->vms[0].shutdown_component);
-  EXPECT_EQ(spec->vms[0].adapters[0].element_name, L"Network Adapter");
+  ASSERT_TRUE(description.has_value()) << description.error();
+  EXPECT_EQ(description->computer_name, L"LAB-2");
+  EXPECT_TRUE(description->external_ports[0].bound);  // a port a switch uses is bound
+  EXPECT_EQ(description->external_ports[0].mtu, 1500u);
+  EXPECT_EQ(description->vms[0].name, L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97");
+  EXPECT_EQ(description->vms[0].enabled_state, 3);
+  EXPECT_TRUE(description->vms[0].shutdown_component);
+  EXPECT_EQ(description->vms[0].adapters[0].element_name, L"Network Adapter");
 
-  SimulatedHost host(*spec);
-  const auto saved = host.to_spec();
+  SimulatedHost host(*description);
+  const auto saved = host.to_description();
   ASSERT_EQ(saved.vms[0].adapters[0].address.substr(0, 6), L"00155D");  // a dynamic MAC was assigned
-  EXPECT_EQ(saved.vms[0].element_name, spec->vms[0].element_name);
+  EXPECT_EQ(saved.vms[0].element_name, description->vms[0].element_name);
   auto again = parse_host_json(to_json(saved));
   ASSERT_TRUE(again.has_value()) << again.error();
   EXPECT_EQ(*again, saved);
@@ -131,7 +131,7 @@ TEST(HostFile, InvalidFilesAreRefusedNamingTheField) {
 }
 
 TEST(HostFile, BehaviourRoundTrips) {
-  auto spec = parse_host_json(R"({"behaviour": {
+  auto description = parse_host_json(R"({"behaviour": {
       "completion": {"removevirtualsystemresources": {"mode": "job", "ticks": 3, "result": "exception",
                                                       "errorCode": 32775, "timeBeforeRemoval": 10},
                      "CreateSwitch": {"mode": "refuse", "returnValue": 32769},
@@ -141,22 +141,22 @@ TEST(HostFile, BehaviourRoundTrips) {
       "faults": [{"call": "ExecQuery", "match": "Msvm_VirtualSwitch", "hresult": "0x80041017", "times": "always"},
                  {"call": "ExecMethod", "match": "CreateSwitchPort", "returnValue": 4096, "times": 2, "after": 1}],
       "capabilitiesOrder": "defaultLast", "resultOrder": "shuffled", "resultSeed": 42}})");
-  ASSERT_TRUE(spec.has_value()) << spec.error();
-  EXPECT_EQ(spec->behaviour.result_order, (ResultOrder{ResultOrder::Kind::shuffled, 42}));
-  ASSERT_EQ(spec->behaviour.completion.size(), 4u);
-  EXPECT_EQ(spec->behaviour.completion[0].first, L"RemoveVirtualSystemResources");  // the schema's spelling
-  EXPECT_EQ(spec->behaviour.completion[0].second.end_state, 10);
-  EXPECT_EQ(spec->behaviour.completion[0].second.time_before_removal, 10u);
-  EXPECT_EQ(spec->behaviour.completion[2].second.milliseconds, 250u);
-  EXPECT_EQ(spec->behaviour.completion[2].second.running_state, 3);
-  EXPECT_EQ(spec->behaviour.completion[2].second.end_state, 5);
-  EXPECT_EQ(spec->behaviour.completion[3].second.ticks, 5u);
-  EXPECT_EQ(spec->behaviour.faults[0].hresult, static_cast<std::int32_t>(0x80041017u));
-  EXPECT_FALSE(spec->behaviour.faults[0].times.has_value());
-  EXPECT_EQ(spec->behaviour.faults[1].after, 1u);
-  auto again = parse_host_json(to_json(*spec));
+  ASSERT_TRUE(description.has_value()) << description.error();
+  EXPECT_EQ(description->behaviour.result_order, (ResultOrder{ResultOrder::Kind::shuffled, 42}));
+  ASSERT_EQ(description->behaviour.completion.size(), 4u);
+  EXPECT_EQ(description->behaviour.completion[0].first, L"RemoveVirtualSystemResources");  // the schema's spelling
+  EXPECT_EQ(description->behaviour.completion[0].second.end_state, 10);
+  EXPECT_EQ(description->behaviour.completion[0].second.time_before_removal, 10u);
+  EXPECT_EQ(description->behaviour.completion[2].second.milliseconds, 250u);
+  EXPECT_EQ(description->behaviour.completion[2].second.running_state, 3);
+  EXPECT_EQ(description->behaviour.completion[2].second.end_state, 5);
+  EXPECT_EQ(description->behaviour.completion[3].second.ticks, 5u);
+  EXPECT_EQ(description->behaviour.faults[0].hresult, static_cast<std::int32_t>(0x80041017u));
+  EXPECT_FALSE(description->behaviour.faults[0].times.has_value());
+  EXPECT_EQ(description->behaviour.faults[1].after, 1u);
+  auto again = parse_host_json(to_json(*description));
   ASSERT_TRUE(again.has_value()) << again.error();
-  EXPECT_EQ(*again, *spec);
+  EXPECT_EQ(*again, *description);
 }
 
 }  // namespace

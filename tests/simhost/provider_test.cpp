@@ -346,12 +346,12 @@ TEST_F(ProviderTest, FaultRules) {
   host->add_fault(
       {Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0, std::nullopt, false});
   auto hresult = [&](Call call, const wchar_t* subject) -> std::optional<std::int32_t> {
-    const auto f = host->fault(call, subject);
+    const auto f = host->observer().fault(call, subject);
     return f ? std::optional<std::int32_t>(f->hresult) : std::nullopt;
   };
   EXPECT_EQ(hresult(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch"), std::nullopt);   // after 1
   EXPECT_EQ(hresult(Call::exec_query, L"SELECT * FROM Msvm_ComputerSystem"), std::nullopt);  // no match
-  const auto forced = host->fault(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch");
+  const auto forced = host->observer().fault(Call::exec_query, L"SELECT * FROM Msvm_VirtualSwitch");
   ASSERT_TRUE(forced.has_value());
   EXPECT_EQ(forced->hresult, static_cast<std::int32_t>(0x80041017u));
   EXPECT_EQ(forced->last_error, 5u);
@@ -385,10 +385,10 @@ TEST_F(ProviderTest, FaultRules) {
   EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='G'"), 1u);
 
   // The transcript keeps nothing until it is turned on, so long runs stay flat in memory.
-  host->record({L"ExecQuery", L"SELECT 0", L"", 0});
+  host->observer().record({L"ExecQuery", L"SELECT 0", L"", 0});
   EXPECT_TRUE(host->transcript().empty());
   host->set_recording(true);
-  host->record({L"ExecQuery", L"SELECT 1", L"", 0});
+  host->observer().record({L"ExecQuery", L"SELECT 1", L"", 0});
   ASSERT_EQ(host->transcript().size(), 1u);
   EXPECT_EQ(host->transcript()[0].subject, L"SELECT 1");
 }

@@ -321,7 +321,7 @@ int Run(const Options& o, const Command& command) {
       return kUsage;
     }
     host = std::move(loaded.value());
-    asLoaded = simhost::provider::to_json(host->to_spec());
+    asLoaded = simhost::provider::to_json(host->to_description());
   } else if (kSimulatedByDefault || command.kind == Kind::demo) {
     host = SimulatedHost::make_default();
   }
@@ -349,7 +349,7 @@ int Run(const Options& o, const Command& command) {
   // Written back whenever the host changed, after a failure too: what a failed operation did
   // change stays changed on a real host. A host that did not change leaves the file untouched.
   if (o.host && changes) {
-    const std::string now = simhost::provider::to_json(host->to_spec());
+    const std::string now = simhost::provider::to_json(host->to_description());
     if (now != asLoaded)
       if (const auto error = file.Replace(now)) {
         console.Finish(false);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "simhost/cim/text.hpp"
+#include "simhost/provider/call_observer.hpp"
 #include "variant.hpp"
 
 namespace simhost::com {
@@ -91,8 +92,8 @@ ClassObject* as_simulated(IWbemClassObject* object) noexcept {
 }
 
 void ClassObject::record(const wchar_t* call, std::wstring subject, std::wstring detail, HRESULT result) const {
-  if (state_.host && state_.host->recording())
-    state_.host->record({call, std::move(subject), std::move(detail), result});
+  if (state_.host && state_.host->observer().recording())
+    state_.host->observer().record({call, std::move(subject), std::move(detail), result});
 }
 
 cim::PropertyList ClassObject::set_properties() const {

@@ -1,9 +1,11 @@
 #include "com_object.hpp"
 
+#include "simhost/provider/call_observer.hpp"
+
 namespace simhost::com {
 
 std::optional<HRESULT> forced_by(provider::Host& host, provider::Call call, std::wstring_view subject) {
-  const std::optional<provider::Fault> fault = host.fault(call, subject);
+  const std::optional<provider::Fault> fault = host.observer().fault(call, subject);
   if (!fault)
     return std::nullopt;
   // A failing call on a real host leaves its own error behind; tests choose which.

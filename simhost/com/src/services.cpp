@@ -10,6 +10,7 @@
 #include "class_object.hpp"
 #include "simhost/cimxml/cimxml.hpp"
 #include "simhost/cim/text.hpp"
+#include "simhost/provider/call_observer.hpp"
 #include "simhost/com/installation.hpp"
 #include "variant.hpp"
 
@@ -25,8 +26,9 @@ std::wstring text_of(const wchar_t* s) {
 
 HRESULT recorded(const HostPtr& host, const wchar_t* call, std::wstring_view subject, std::wstring_view detail,
                  HRESULT hr) {
-  if (host->recording())
-    host->record({call, std::wstring(subject), std::wstring(detail), hr});
+  auto& observer = host->observer();
+  if (observer.recording())
+    observer.record({call, std::wstring(subject), std::wstring(detail), hr});
   return hr;
 }
 
@@ -66,7 +68,8 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
     }
     *puReturned = handed;
     const HRESULT hr = handed == uCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
-    return recorded(host_, L"Next", query_, host_->recording() ? std::to_wstring(handed) : std::wstring(), hr);
+    return recorded(host_, L"Next", query_, host_->observer().recording() ? std::to_wstring(handed) : std::wstring(),
+                    hr);
   }
 
   HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override { return wbem(WBEM_E_NOT_SUPPORTED); }

@@ -1,4 +1,4 @@
-// Host files: JSON <-> HostSpec, with validation that names the field at fault.
+// Host files: JSON <-> HostDescription, with validation that names the field at fault.
 #include "simhost/provider/host_description.hpp"
 
 #include "simhost/cim/schema.hpp"
@@ -20,12 +20,12 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-struct SpecError : std::runtime_error {
+struct DescriptionError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
 [[noreturn]] void fail(const std::string& field, const std::string& what) {
-  throw SpecError(field + ": " + what);
+  throw DescriptionError(field + ": " + what);
 }
 
 std::string idx(const std::string& base, std::size_t i) {
@@ -348,15 +348,15 @@ FaultRule read_fault(const std::string& path, const Json& j) {
   return r;
 }
 
-HostSpec read_spec(const Json& root) {
+HostDescription read_description(const Json& root) {
   Fields top(root, "", {"computerName", "externalPorts", "switches", "vms", "behaviour"});
-  HostSpec spec;
-  spec.computer_name = top.text("computerName", L"HYPERV-HOST");
+  HostDescription description;
+  description.computer_name = top.text("computerName", L"HYPERV-HOST");
 
   std::set<std::wstring, cim::ILess> bound_by_default;
   top.array("externalPorts", [&](const std::string& path, const Json& j) {
     Fields f(j, path, {"deviceId", "elementName", "mtu", "healthState", "bound"});
-    ExternalPortSpec p;
+    ExternalPortDescription p;
     p.device_id = upper(f.text("deviceId"));
     p.element_name = f.text("elementName", L"Ethernet Adapter");
     p.mtu = f.number("mtu", 1500, 0xFFFFFFFFull);
@@ -365,11 +365,11 @@ HostSpec read_spec(const Json& root) {
     if (!f.find("bound")) {
       bound_by_default.insert(p.device_id);
     }
-    spec.external_ports.push_back(std::move(p));
+    description.external_ports.push_back(std::move(p));
   });
   top.array("switches", [&](const std::string& path, const Json& j) {
     Fields f(j, path, {"name", "elementName", "external", "internal", "ports"});
-    SwitchSpec s;
+    SwitchDescription s;
     s.name = f.text("name");
     s.element_name = f.text("elementName", L"New Virtual Network");
     s.external = upper(f.text("external", L""));
@@ -378,18 +378,18 @@ HostSpec read_spec(const Json& root) {
       Fields pf(pj, ppath, {"name", "elementName"});
       s.ports.push_back({pf.text("name"), pf.text("elementName", L"Dynamic Ethernet Switch Port")});
     });
-    spec.switches.push_back(std::move(s));
+    description.switches.push_back(std::move(s));
   });
   // A port a switch uses is bound unless the file says otherwise (and then validation objects).
-  for (auto& p : spec.external_ports) {
+  for (auto& p : description.external_ports) {
     if (bound_by_default.count(p.device_id)) {
-      p.bound = std::any_of(spec.switches.begin(), spec.switches.end(),
-                            [&](const SwitchSpec& s) { return cim::iequals(s.external, p.device_id); });
+      p.bound = std::any_of(description.switches.begin(), description.switches.end(),
+                            [&](const SwitchDescription& s) { return cim::iequals(s.external, p.device_id); });
     }
   }
   top.array("vms", [&](const std::string& path, const Json& j) {
     Fields f(j, path, {"name", "elementName", "enabledState", "healthState", "shutdownComponent", "adapters"});
-    VmSpec vm;
+    VmDescription vm;
     vm.name = upper(f.text("name"));
     vm.element_name = f.text("elementName", L"New Virtual Machine");
     vm.enabled_state = static_cast<std::uint16_t>(f.number("enabledState", 3, 65535));
@@ -399,7 +399,7 @@ HostSpec read_spec(const Json& root) {
       Fields af(
           aj, apath,
           {"instanceId", "elementName", "address", "staticMacAddress", "virtualSystemIdentifiers", "port", "switch"});
-      AdapterSpec a;
+      AdapterDescription a;
       a.instance_id = upper(af.text("instanceId"));
       a.element_name = af.text("elementName", L"Network Adapter");
       a.address = upper(af.text("address", L""));
@@ -421,7 +421,7 @@ HostSpec read_spec(const Json& root) {
       a.switch_name = af.text("switch", L"");
       vm.adapters.push_back(std::move(a));
     });
-    spec.vms.push_back(std::move(vm));
+    description.vms.push_back(std::move(vm));
   });
   if (const Json* b = top.find("behaviour")) {
     Fields f(*b, "behaviour", {"completion", "faults", "capabilitiesOrder", "resultOrder", "resultSeed"});
@@ -436,27 +436,28 @@ HostSpec read_spec(const Json& root) {
         if (!method) {
           fail(path, "unknown method");
         }
-        spec.behaviour.completion.emplace_back(*method, read_completion(path, value));
+        description.behaviour.completion.emplace_back(*method, read_completion(path, value));
       }
     }
-    f.array("faults",
-            [&](const std::string& path, const Json& j) { spec.behaviour.faults.push_back(read_fault(path, j)); });
+    f.array("faults", [&](const std::string& path, const Json& j) {
+      description.behaviour.faults.push_back(read_fault(path, j));
+    });
     const auto order = f.text("capabilitiesOrder", L"defaultFirst");
     if (order != L"defaultFirst" && order != L"defaultLast") {
       fail("behaviour.capabilitiesOrder", "expected \"defaultFirst\" or \"defaultLast\"");
     }
-    spec.behaviour.default_settings_first = order == L"defaultFirst";
+    description.behaviour.default_settings_first = order == L"defaultFirst";
     const auto results = f.text("resultOrder", L"creation");
     if (results == L"reversed") {
-      spec.behaviour.result_order.kind = ResultOrder::Kind::reversed;
+      description.behaviour.result_order.kind = ResultOrder::Kind::reversed;
     } else if (results == L"shuffled") {
-      spec.behaviour.result_order.kind = ResultOrder::Kind::shuffled;
+      description.behaviour.result_order.kind = ResultOrder::Kind::shuffled;
     } else if (results != L"creation") {
       fail("behaviour.resultOrder", "expected \"creation\", \"reversed\" or \"shuffled\"");
     }
-    spec.behaviour.result_order.seed = f.number("resultSeed", 0, ~std::uint64_t{0});
+    description.behaviour.result_order.seed = f.number("resultSeed", 0, ~std::uint64_t{0});
   }
-  return spec;
+  return description;
 }
 
 std::string hex32(std::uint32_t v) {
@@ -469,18 +470,18 @@ bool valid_health(std::uint16_t h) {
   return h == 5 || h == 20 || h == 25;
 }
 
-void check(const HostSpec& spec) {
+void check(const HostDescription& description) {
   // A NetBIOS-style name: it appears unquoted in every object path.
-  if (spec.computer_name.empty() || spec.computer_name.size() > 63 ||
-      !std::all_of(spec.computer_name.begin(), spec.computer_name.end(), [](wchar_t c) {
+  if (description.computer_name.empty() || description.computer_name.size() > 63 ||
+      !std::all_of(description.computer_name.begin(), description.computer_name.end(), [](wchar_t c) {
         return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'-' ||
                c == L'_';
       })) {
     fail("computerName", "expected 1 to 63 letters, digits, hyphens or underscores");
   }
   std::map<std::wstring, std::string, cim::ILess> external_at;
-  for (std::size_t i = 0; i < spec.external_ports.size(); ++i) {
-    const auto& p = spec.external_ports[i];
+  for (std::size_t i = 0; i < description.external_ports.size(); ++i) {
+    const auto& p = description.external_ports[i];
     const auto path = idx("externalPorts", i);
     const auto& id = p.device_id;
     if (id.size() != 38 || id.front() != L'{' || id.back() != L'}' || !is_guid(std::wstring_view(id).substr(1, 36))) {
@@ -495,8 +496,8 @@ void check(const HostSpec& spec) {
   }
   std::map<std::wstring, std::string, cim::ILess> switch_at, port_at, uplink_of;
   std::map<std::wstring, int, cim::ILess> element_names;
-  for (std::size_t i = 0; i < spec.switches.size(); ++i) {
-    const auto& s = spec.switches[i];
+  for (std::size_t i = 0; i < description.switches.size(); ++i) {
+    const auto& s = description.switches[i];
     const auto path = idx("switches", i);
     if (s.name.empty()) {
       fail(dot(path, "name"), "must not be empty");
@@ -517,8 +518,8 @@ void check(const HostSpec& spec) {
         fail(dot(path, "external"), "already used by " + uplink_of[s.external]);
       }
       const auto& port =
-          *std::find_if(spec.external_ports.begin(), spec.external_ports.end(),
-                        [&](const ExternalPortSpec& e) { return cim::iequals(e.device_id, s.external); });
+          *std::find_if(description.external_ports.begin(), description.external_ports.end(),
+                        [&](const ExternalPortDescription& e) { return cim::iequals(e.device_id, s.external); });
       if (!port.bound) {
         fail(dot(it->second, "bound"), "the port is connected to " + path + " and must be bound");
       }
@@ -534,8 +535,8 @@ void check(const HostSpec& spec) {
     }
   }
   std::map<std::wstring, std::string, cim::ILess> vm_at, adapter_at, address_at, port_user;
-  for (std::size_t i = 0; i < spec.vms.size(); ++i) {
-    const auto& vm = spec.vms[i];
+  for (std::size_t i = 0; i < description.vms.size(); ++i) {
+    const auto& vm = description.vms[i];
     const auto path = idx("vms", i);
     if (!is_guid(vm.name)) {
       fail(dot(path, "name"), "expected a GUID");
@@ -589,7 +590,7 @@ void check(const HostSpec& spec) {
     }
   }
   std::set<std::wstring, cim::ILess> modes;
-  for (const auto& [method, mode] : spec.behaviour.completion) {
+  for (const auto& [method, mode] : description.behaviour.completion) {
     const auto path = "behaviour.completion." + u8(method);
     if (!known_method(method)) {
       fail(path, "unknown method");
@@ -607,8 +608,8 @@ void check(const HostSpec& spec) {
       fail(dot(path, "runningState"), "a running job shows 2-6 or 11");
     }
   }
-  for (std::size_t i = 0; i < spec.behaviour.faults.size(); ++i) {
-    const auto& r = spec.behaviour.faults[i];
+  for (std::size_t i = 0; i < description.behaviour.faults.size(); ++i) {
+    const auto& r = description.behaviour.faults[i];
     const auto path = idx("behaviour.faults", i);
     if (r.hresult.has_value() == r.return_value.has_value()) {
       fail(path, "needs exactly one of hresult and returnValue");
@@ -679,10 +680,10 @@ std::optional<Call> call_from_name(std::wstring_view name) noexcept {
   return std::nullopt;
 }
 
-std::optional<std::string> validate(const HostSpec& spec) {
+std::optional<std::string> validate(const HostDescription& description) {
   try {
-    check(spec);
-  } catch (const SpecError& e) {
+    check(description);
+  } catch (const DescriptionError& e) {
     return std::string(e.what());
   }
   return std::nullopt;
@@ -694,24 +695,24 @@ bool has_job_parameter(std::wstring_view method) {
                           [](const cim::ParameterDecl& p) { return cim::iequals(p.name, L"Job"); });
 }
 
-SpecExpected<HostSpec> parse_host_json(std::string_view text) {
+LoadResult<HostDescription> parse_host_json(std::string_view text) {
   try {
     const auto root = Json::parse(text.begin(), text.end());
-    auto spec = read_spec(root);
-    check(spec);
-    return spec;
+    auto description = read_description(root);
+    check(description);
+    return description;
   } catch (const Json::parse_error& e) {
-    return SpecExpected<HostSpec>::failure(std::string("host file is not valid JSON: ") + e.what());
-  } catch (const SpecError& e) {
-    return SpecExpected<HostSpec>::failure(e.what());
+    return LoadResult<HostDescription>::failure(std::string("host file is not valid JSON: ") + e.what());
+  } catch (const DescriptionError& e) {
+    return LoadResult<HostDescription>::failure(e.what());
   }
 }
 
-std::string to_json(const HostSpec& spec) {
+std::string to_json(const HostDescription& description) {
   Json root;
-  root["computerName"] = u8(spec.computer_name);
+  root["computerName"] = u8(description.computer_name);
   root["externalPorts"] = Json::array();
-  for (const auto& p : spec.external_ports) {
+  for (const auto& p : description.external_ports) {
     root["externalPorts"].push_back(Json{{"deviceId", u8(p.device_id)},
                                          {"elementName", u8(p.element_name)},
                                          {"mtu", p.mtu},
@@ -719,7 +720,7 @@ std::string to_json(const HostSpec& spec) {
                                          {"bound", p.bound}});
   }
   root["switches"] = Json::array();
-  for (const auto& s : spec.switches) {
+  for (const auto& s : description.switches) {
     Json j{{"name", u8(s.name)}, {"elementName", u8(s.element_name)}};
     if (!s.external.empty()) {
       j["external"] = u8(s.external);
@@ -734,7 +735,7 @@ std::string to_json(const HostSpec& spec) {
     root["switches"].push_back(std::move(j));
   }
   root["vms"] = Json::array();
-  for (const auto& vm : spec.vms) {
+  for (const auto& vm : description.vms) {
     Json j{{"name", u8(vm.name)},
            {"elementName", u8(vm.element_name)},
            {"enabledState", vm.enabled_state},
@@ -765,11 +766,11 @@ std::string to_json(const HostSpec& spec) {
   }
   Json b;
   b["completion"] = Json::object();
-  for (const auto& [method, mode] : spec.behaviour.completion) {
+  for (const auto& [method, mode] : description.behaviour.completion) {
     b["completion"][u8(method)] = completion_json(mode);
   }
   b["faults"] = Json::array();
-  for (const auto& r : spec.behaviour.faults) {
+  for (const auto& r : description.behaviour.faults) {
     Json j{{"call", u8(call_name(r.call))}, {"match", u8(r.match)}};
     if (r.hresult) {
       j["hresult"] = hex32(static_cast<std::uint32_t>(*r.hresult));
@@ -792,8 +793,8 @@ std::string to_json(const HostSpec& spec) {
     }
     b["faults"].push_back(std::move(j));
   }
-  b["capabilitiesOrder"] = spec.behaviour.default_settings_first ? "defaultFirst" : "defaultLast";
-  const auto& results = spec.behaviour.result_order;
+  b["capabilitiesOrder"] = description.behaviour.default_settings_first ? "defaultFirst" : "defaultLast";
+  const auto& results = description.behaviour.result_order;
   b["resultOrder"] = results.kind == ResultOrder::Kind::creation   ? "creation"
                      : results.kind == ResultOrder::Kind::reversed ? "reversed"
                                                                    : "shuffled";
@@ -804,8 +805,8 @@ std::string to_json(const HostSpec& spec) {
   return root.dump(2) + "\n";
 }
 
-HostSpec default_host_spec() {
-  HostSpec h;
+HostDescription default_host_description() {
+  HostDescription h;
   h.computer_name = L"HV-LAB01";
   const std::wstring bound_nic = L"{6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}";
   h.external_ports = {

@@ -71,12 +71,6 @@ struct Activity {
   std::uint64_t ended_at = 0;  // host time in milliseconds
 };
 
-struct FaultState {
-  FaultRule rule;
-  std::uint32_t matched = 0;  // matches seen, the skipped ones included
-  std::uint32_t fired = 0;
-};
-
 // Parsed queries by their text. Callers repeat the same few thousand texts (one per switch
 // port, one per machine) millions of times, so parsing each once is most of a query's cost.
 // Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
@@ -126,17 +120,14 @@ class QueryCache {
 
 class HostState {
  public:
-  HostState(const HostSpec& spec, std::uint64_t seed);
+  HostState(const HostDescription& description, std::uint64_t seed);
 
   cim::Repository repo;
   std::wstring computer_name;
-  BehaviourSpec behaviour;
-  std::vector<FaultState> faults;
-  std::vector<CallRecord> transcript;
+  Behaviour behaviour;
   std::map<std::uint64_t, Activity> activities;                // by serial number
   std::unordered_map<cim::InstanceId, std::uint64_t> watched;  // job or VM -> its activity
   std::uint64_t next_activity = 1;
-  bool recording = false;
   QueryCache queries;
   std::map<std::wstring, bool, cim::ILess> shutdown_enabled;  // by VM Name
   std::uint64_t rng_state;
@@ -168,7 +159,7 @@ class HostState {
   void disconnect_port(cim::InstanceId switch_port);
   void unbind(cim::InstanceId external_port);
   std::optional<cim::InstanceId> endpoint_of(cim::InstanceId eth_port) const;  // via the SAP link
-  cim::InstanceId add_adapter(cim::InstanceId vm, const AdapterSpec& a, const std::wstring& connection);
+  cim::InstanceId add_adapter(cim::InstanceId vm, const AdapterDescription& a, const std::wstring& connection);
   std::optional<cim::InstanceId> settings_of(cim::InstanceId vm) const;  // its VirtualSystemSettingData
   std::vector<cim::InstanceId> adapters_of(cim::InstanceId vm) const;
   std::optional<cim::InstanceId> vm_endpoint(cim::InstanceId adapter) const;
@@ -180,7 +171,7 @@ class HostState {
   std::optional<cim::InstanceId> connection_port(const cim::Value& connection) const;
   bool mac_in_use(std::wstring_view mac) const;
 
-  HostSpec to_spec() const;
+  HostDescription to_description() const;
 
   // Host clock (clock.cpp). `begin` starts an activity: the job (if any) is created already, the
   // transition shown now. `observe` moves the activities of these objects one tick each and tells
@@ -189,12 +180,13 @@ class HostState {
   bool observe(std::span<const cim::InstanceId> ids);
   cim::InstanceId create_job(std::wstring_view method, std::uint16_t state, const CompletionMode& mode);
 
-  // Methods (methods.cpp): checks and the effect to run.
+  // Methods (methods.cpp): the planner that a table keeps for {declaring class, method} checks the
+  // in-parameters and returns the effect to run.
   Plan plan(cim::InstanceId target, const std::wstring& method, const cim::PropertyList& in);
   CompletionMode completion(std::wstring_view method) const;
 
  private:
-  void build(const HostSpec& spec);
+  void build(const HostDescription& description);
   void build_pool();
 };
 

@@ -1,5 +1,5 @@
-// The Msvm_* object model: building it from a HostSpec, the runtime devices of running VMs, and
-// reading the state back as a HostSpec.
+// The Msvm_* object model: building it from a HostDescription, the runtime devices of running VMs, and
+// reading the state back as a HostDescription.
 #include "host_state.hpp"
 
 #include "simhost/cim/schema.hpp"
@@ -47,7 +47,7 @@ std::wstring format_guid(std::uint64_t hi, std::uint64_t lo) {
   return buf;
 }
 
-// A GUID that depends only on `text`: names the host makes up while loading a spec stay the same
+// A GUID that depends only on `text`: names the host makes up while loading a description stay the same
 // from one load to the next.
 std::wstring derived_guid(std::wstring_view text) {
   std::uint64_t s = fnv(text);
@@ -92,15 +92,13 @@ std::wstring adapter_guid(std::wstring_view instance_id) {
   return std::wstring(slash == std::wstring_view::npos ? instance_id : instance_id.substr(slash + 1));
 }
 
-HostState::HostState(const HostSpec& spec, std::uint64_t seed)
-    : repo(cim::virtualization_schema(), spec.computer_name),
-      computer_name(spec.computer_name),
-      behaviour(spec.behaviour),
-      rng_state(fnv(spec.computer_name) ^ seed) {
-  for (const auto& r : spec.behaviour.faults) {
-    faults.push_back({r, 0, 0});
-  }
-  build(spec);
+HostState::HostState(const HostDescription& description, std::uint64_t seed)
+    : repo(cim::virtualization_schema(), description.computer_name),
+      computer_name(description.computer_name),
+      behaviour(description.behaviour),
+      rng_state(fnv(description.computer_name) ^ seed) {
+  behaviour.faults.clear();  // the host's CallObserver holds them
+  build(description);
 }
 
 std::wstring HostState::new_guid() {
@@ -300,7 +298,7 @@ std::vector<InstanceId> HostState::adapters_of(InstanceId vm) const {
                      L"GroupComponent");
 }
 
-InstanceId HostState::add_adapter(InstanceId vm, const AdapterSpec& a, const std::wstring& connection) {
+InstanceId HostState::add_adapter(InstanceId vm, const AdapterDescription& a, const std::wstring& connection) {
   const auto vm_name = text(vm, L"Name");
   auto ids = a.virtual_system_identifiers;
   if (ids.empty()) {
@@ -420,7 +418,7 @@ void HostState::stop_devices(InstanceId vm) {
   }
 }
 
-void HostState::build(const HostSpec& spec) {
+void HostState::build(const HostDescription& description) {
   auto system = [&](const std::wstring& name, std::wstring_view caption, const std::wstring& element,
                     std::uint16_t state, std::uint16_t health) {
     return create(L"Msvm_ComputerSystem",
@@ -452,7 +450,7 @@ void HostState::build(const HostSpec& spec) {
   system_service =
       service(L"Msvm_VirtualSystemManagementService", L"vmms", L"Hyper-V Virtual System Management Service");
 
-  for (const auto& p : spec.external_ports) {
+  for (const auto& p : description.external_ports) {
     const auto port =
         create(L"Msvm_ExternalEthernetPort", {{L"CreationClassName", Value::string(L"Msvm_ExternalEthernetPort")},
                                               {L"DeviceID", Value::string(p.device_id)},
@@ -469,7 +467,7 @@ void HostState::build(const HostSpec& spec) {
     }
   }
   std::map<std::wstring, std::wstring> new_ports;  // "<VM>/<adapter>" -> path of its port
-  for (const auto& s : spec.switches) {
+  for (const auto& s : description.switches) {
     const auto sw = add_switch(s.name, s.element_name, 1024, L"");
     // The uplink port comes first, as on a host where it was made with the switch.
     std::optional<InstanceId> uplink_endpoint;
@@ -488,7 +486,7 @@ void HostState::build(const HostSpec& spec) {
     }
     // Adapters that ask for a new port on this switch get it now, so that a saved and
     // reloaded host lists its ports in the same order.
-    for (const auto& v : spec.vms) {
+    for (const auto& v : description.vms) {
       for (const auto& a : v.adapters) {
         if (!a.switch_name.empty() && cim::iequals(a.switch_name, s.element_name)) {
           const auto port =
@@ -498,7 +496,7 @@ void HostState::build(const HostSpec& spec) {
       }
     }
   }
-  for (const auto& v : spec.vms) {
+  for (const auto& v : description.vms) {
     const auto vm = system(v.name, kVmCaption, v.element_name, v.enabled_state, v.health_state);
     const auto vssd =
         create(L"Msvm_VirtualSystemSettingData", {{L"InstanceID", Value::string(L"Microsoft:" + v.name)},
@@ -579,22 +577,18 @@ void HostState::build_pool() {
   }
 }
 
-HostSpec HostState::to_spec() const {
-  HostSpec spec;
-  spec.computer_name = computer_name;
-  spec.behaviour = behaviour;
-  spec.behaviour.faults.clear();
-  for (const auto& f : faults) {
-    spec.behaviour.faults.push_back(f.rule);
-  }
+HostDescription HostState::to_description() const {
+  HostDescription description;
+  description.computer_name = computer_name;
+  description.behaviour = behaviour;
   const auto& schema = repo.schema();
   for (auto id : repo.instances_of(*schema.find(L"Msvm_ExternalEthernetPort"))) {
-    spec.external_ports.push_back(
+    description.external_ports.push_back(
         {text(id, L"DeviceID"), text(id, L"ElementName"), number(id, L"ActiveMaximumTransmissionUnit"),
          static_cast<std::uint16_t>(number(id, L"HealthState")), get(id, L"IsBound").as_bool().value_or(false)});
   }
   for (auto sw : repo.instances_of(*schema.find(L"Msvm_VirtualSwitch"))) {
-    SwitchSpec s{text(sw, L"Name"), text(sw, L"ElementName"), L"", false, {}};
+    SwitchDescription s{text(sw, L"Name"), text(sw, L"ElementName"), L"", false, {}};
     for (auto port : associators(sw, L"Msvm_HostedAccessPoint", L"Msvm_SwitchPort", L"Antecedent")) {
       bool uplink = false;
       for (auto ep : associators(port, L"Msvm_ActiveConnection", L"Msvm_SwitchLANEndpoint", L"Antecedent")) {
@@ -612,14 +606,14 @@ HostSpec HostState::to_spec() const {
         s.ports.push_back({text(port, L"Name"), text(port, L"ElementName")});
       }
     }
-    spec.switches.push_back(std::move(s));
+    description.switches.push_back(std::move(s));
   }
   const auto* cs = schema.find(L"Msvm_ComputerSystem");
   for (auto vm : repo.instances_of(*cs, false)) {
     if (text(vm, L"Caption") != kVmCaption) {
       continue;
     }
-    VmSpec v;
+    VmDescription v;
     v.name = text(vm, L"Name");
     v.element_name = text(vm, L"ElementName");
     v.enabled_state = settled(static_cast<std::uint16_t>(number(vm, L"EnabledState")));
@@ -627,7 +621,7 @@ HostSpec HostState::to_spec() const {
     const auto it = shutdown_enabled.find(v.name);
     v.shutdown_component = it != shutdown_enabled.end() && it->second;
     for (auto adapter : adapters_of(vm)) {
-      AdapterSpec a;
+      AdapterDescription a;
       a.instance_id = adapter_guid(text(adapter, L"InstanceID"));
       a.element_name = text(adapter, L"ElementName");
       a.address = text(adapter, L"Address");
@@ -644,9 +638,9 @@ HostSpec HostState::to_spec() const {
       }
       v.adapters.push_back(std::move(a));
     }
-    spec.vms.push_back(std::move(v));
+    description.vms.push_back(std::move(v));
   }
-  return spec;
+  return description;
 }
 
 }  // namespace simhost::provider::detail

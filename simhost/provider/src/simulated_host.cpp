@@ -1,4 +1,4 @@
-// SimulatedHost: queries, ExecMethod with completion modes and jobs, fault rules, transcript.
+// SimulatedHost: queries, ExecMethod with completion modes, jobs and ReturnValue fault rules.
 #include "simhost/provider/simulated_host.hpp"
 
 #include "host_state.hpp"
@@ -19,22 +19,6 @@ namespace hr = detail::hr;
 
 namespace {
 
-bool matches(const FaultRule& rule, std::wstring_view subject) {
-  return rule.match.empty() || cim::fold(subject).find(cim::fold(rule.match)) != std::wstring::npos;
-}
-
-// Counts a match of the rule and tells whether it fires now.
-bool fires(detail::FaultState& f) {
-  if (f.rule.times && f.fired >= *f.rule.times) {
-    return false;
-  }
-  if (++f.matched <= f.rule.after) {
-    return false;
-  }
-  ++f.fired;
-  return true;
-}
-
 MethodResult returning(std::uint32_t code, cim::PropertyList out = {}) {
   MethodResult r;
   r.out.emplace_back(L"ReturnValue", Value::uint32(code));
@@ -50,23 +34,26 @@ MethodResult failing(std::int32_t hresult) {
   return r;
 }
 
-}  // namespace
-
-SimulatedHost::SimulatedHost(const HostSpec& spec, std::uint64_t seed) {
-  if (auto error = validate(spec)) {
+const HostDescription& valid(const HostDescription& description) {
+  if (auto error = validate(description)) {
     throw std::invalid_argument(*error);
   }
-  state_ = std::make_unique<HostState>(spec, seed);
+  return description;
 }
+
+}  // namespace
+
+SimulatedHost::SimulatedHost(const HostDescription& description, std::uint64_t seed)
+    : state_(std::make_unique<HostState>(valid(description), seed)), observer_(description.behaviour.faults) {}
 
 SimulatedHost::~SimulatedHost() = default;
 
-SpecExpected<std::unique_ptr<SimulatedHost>> SimulatedHost::from_json(std::string_view json, std::uint64_t seed) {
-  auto spec = parse_host_json(json);
-  if (!spec) {
-    return SpecExpected<std::unique_ptr<SimulatedHost>>::failure(spec.error());
+LoadResult<std::unique_ptr<SimulatedHost>> SimulatedHost::from_json(std::string_view json, std::uint64_t seed) {
+  auto description = parse_host_json(json);
+  if (!description) {
+    return LoadResult<std::unique_ptr<SimulatedHost>>::failure(description.error());
   }
-  return std::make_unique<SimulatedHost>(*spec, seed);
+  return std::make_unique<SimulatedHost>(*description, seed);
 }
 
 const cim::Repository& SimulatedHost::repository() const {
@@ -75,8 +62,10 @@ const cim::Repository& SimulatedHost::repository() const {
 const std::wstring& SimulatedHost::computer_name() const {
   return state_->computer_name;
 }
-HostSpec SimulatedHost::to_spec() const {
-  return state_->to_spec();
+HostDescription SimulatedHost::to_description() const {
+  auto description = state_->to_description();
+  description.behaviour.faults = observer_.faults();
+  return description;
 }
 
 wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {
@@ -147,17 +136,14 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
 
   const bool has_job = has_job_parameter(decl->name);
   std::optional<std::uint32_t> reported;  // what an applied ReturnValue rule makes the call report
-  for (auto& f : s.faults) {
-    if (f.rule.call == Call::exec_method && f.rule.return_value && matches(f.rule, decl->name) && fires(f)) {
-      if (f.rule.applied) {
-        reported = *f.rule.return_value;
-        break;
-      }
-      if (*f.rule.return_value == rv::job_started && has_job) {
-        // A job that never starts: it stays new and nothing observes it along.
-        return returning(rv::job_started, {{L"Job", s.ref(s.create_job(decl->name, 2, {}))}});
-      }
-      return returning(*f.rule.return_value);
+  if (const auto rule = observer_.method_fault(decl->name)) {
+    if (rule->applied) {
+      reported = *rule->return_value;
+    } else if (*rule->return_value == rv::job_started && has_job) {
+      // A job that never starts: it stays new and nothing observes it along.
+      return returning(rv::job_started, {{L"Job", s.ref(s.create_job(decl->name, 2, {}))}});
+    } else {
+      return returning(*rule->return_value);
     }
   }
 
@@ -201,38 +187,8 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
   return returning(reported.value_or(as_job ? rv::job_started : rv::ok), std::move(plan.out));
 }
 
-std::optional<Fault> SimulatedHost::fault(Call call, std::wstring_view subject) {
-  for (auto& f : state_->faults) {
-    if (f.rule.call == call && f.rule.hresult && matches(f.rule, subject) && fires(f)) {
-      return Fault{*f.rule.hresult, f.rule.last_error};
-    }
-  }
-  return std::nullopt;
-}
-
 ResultOrder SimulatedHost::result_order() const {
   return state_->behaviour.result_order;
-}
-
-bool SimulatedHost::recording() const {
-  return state_->recording;
-}
-void SimulatedHost::set_recording(bool on) {
-  state_->recording = on;
-}
-void SimulatedHost::record(CallRecord entry) {
-  if (state_->recording)
-    state_->transcript.push_back(std::move(entry));
-}
-const std::vector<CallRecord>& SimulatedHost::transcript() const {
-  return state_->transcript;
-}
-
-void SimulatedHost::add_fault(FaultRule rule) {
-  state_->faults.push_back({std::move(rule), 0, 0});
-}
-void SimulatedHost::clear_faults() {
-  state_->faults.clear();
 }
 
 void SimulatedHost::set_completion(std::wstring_view method, CompletionMode mode) {

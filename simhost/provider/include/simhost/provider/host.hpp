@@ -1,6 +1,6 @@
-// The simulated Hyper-V host behind the COM facade: the Msvm_* model in a CIM repository, the
-// provider's methods and jobs, fault rules, and the transcript of WMI calls. Plain C++: the COM
-// facade converts at its edge and asks this class for everything.
+// The simulated Hyper-V host behind the COM facade: the Msvm_* model in a CIM repository and the
+// provider's methods and jobs, with the CallObserver that holds fault rules and the transcript
+// beside it. Plain C++: the COM facade converts at its edge and asks these for everything.
 #pragma once
 
 #include "simhost/cim/repository.hpp"
@@ -13,6 +13,8 @@
 #include <vector>
 
 namespace simhost::provider {
+
+class CallObserver;
 
 // The calls a fault rule can target, as the facade sees them.
 enum class Call : std::uint8_t {
@@ -82,16 +84,10 @@ class Host {
   // signature, applies the effect (or starts a job), and returns the out-parameters.
   virtual MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) = 0;
 
-  // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
-  // Never matches when no rule is set.
-  virtual std::optional<Fault> fault(Call call, std::wstring_view subject) = 0;
-
   virtual ResultOrder result_order() const { return {}; }
 
-  // Whether record() keeps anything: the facade builds no entries while this is false.
-  virtual bool recording() const = 0;
-  virtual void record(CallRecord entry) = 0;
-  virtual const std::vector<CallRecord>& transcript() const = 0;
+  // The fault rules and transcript of the calls made on this host.
+  virtual CallObserver& observer() = 0;
 };
 
 }  // namespace simhost::provider

@@ -14,31 +14,31 @@
 
 namespace simhost::provider {
 
-struct ExternalPortSpec {
+struct ExternalPortDescription {
   std::wstring device_id;     // "{GUID}"
   std::wstring element_name;  // also the port's Name
   std::uint64_t mtu = 1500;
   std::uint16_t health_state = 5;
   bool bound = false;  // bound to the switch protocol (has a SwitchLANEndpoint)
-  bool operator==(const ExternalPortSpec&) const = default;
+  bool operator==(const ExternalPortDescription&) const = default;
 };
 
-struct SwitchPortSpec {
+struct SwitchPortDescription {
   std::wstring name;
   std::wstring element_name;
-  bool operator==(const SwitchPortSpec&) const = default;
+  bool operator==(const SwitchPortDescription&) const = default;
 };
 
-struct SwitchSpec {
+struct SwitchDescription {
   std::wstring name;
   std::wstring element_name;
-  std::wstring external;              // deviceId of the external port connected to this switch, or empty
-  bool internal = false;              // the host has an internal port connected to this switch
-  std::vector<SwitchPortSpec> ports;  // the ports the uplink (external/internal) does not use
-  bool operator==(const SwitchSpec&) const = default;
+  std::wstring external;                     // deviceId of the external port connected to this switch, or empty
+  bool internal = false;                     // the host has an internal port connected to this switch
+  std::vector<SwitchPortDescription> ports;  // the ports the uplink (external/internal) does not use
+  bool operator==(const SwitchDescription&) const = default;
 };
 
-struct AdapterSpec {
+struct AdapterDescription {
   std::wstring instance_id;  // the adapter GUID: InstanceID is "Microsoft:<VM Name>\<instance_id>"
   std::wstring element_name;
   std::wstring address;  // 12 upper-case hex digits; empty: a dynamic MAC is assigned
@@ -46,17 +46,17 @@ struct AdapterSpec {
   std::vector<std::wstring> virtual_system_identifiers;  // empty: {"{<instance_id>}"}
   std::wstring port;                                     // Name of the switch port it is connected to
   std::wstring switch_name;                              // or a switch's ElementName: a new port on that switch
-  bool operator==(const AdapterSpec&) const = default;
+  bool operator==(const AdapterDescription&) const = default;
 };
 
-struct VmSpec {
+struct VmDescription {
   std::wstring name;  // upper-case GUID
   std::wstring element_name;
   std::uint16_t enabled_state = 3;
   std::uint16_t health_state = 5;
   bool shutdown_component = true;
-  std::vector<AdapterSpec> adapters;
-  bool operator==(const VmSpec&) const = default;
+  std::vector<AdapterDescription> adapters;
+  bool operator==(const VmDescription&) const = default;
 };
 
 enum class Completion : std::uint8_t { immediate, job, refused };
@@ -88,38 +88,38 @@ struct FaultRule {
   bool operator==(const FaultRule&) const = default;
 };
 
-struct BehaviourSpec {
+struct Behaviour {
   std::vector<std::pair<std::wstring, CompletionMode>> completion;  // by method name
   std::vector<FaultRule> faults;
   bool default_settings_first = true;  // order of the pool's SettingsDefineCapabilities
   ResultOrder result_order;            // order of every query's results
-  bool operator==(const BehaviourSpec&) const = default;
+  bool operator==(const Behaviour&) const = default;
 };
 
-struct HostSpec {
+struct HostDescription {
   std::wstring computer_name;
-  std::vector<ExternalPortSpec> external_ports;
-  std::vector<SwitchSpec> switches;
-  std::vector<VmSpec> vms;
-  BehaviourSpec behaviour;
-  bool operator==(const HostSpec&) const = default;
+  std::vector<ExternalPortDescription> external_ports;
+  std::vector<SwitchDescription> switches;
+  std::vector<VmDescription> vms;
+  Behaviour behaviour;
+  bool operator==(const HostDescription&) const = default;
 };
 
 template <class T>
-using SpecExpected = cim::Expected<T, std::string>;
+using LoadResult = cim::Expected<T, std::string>;
 
 // Parses and validates a host file (UTF-8 JSON). The error names the field:
 // "vms[1].adapters[0].address: expected 12 hexadecimal digits".
-SpecExpected<HostSpec> parse_host_json(std::string_view json);
+LoadResult<HostDescription> parse_host_json(std::string_view json);
 // Pretty-printed, fields in a fixed order; parse_host_json(to_json(s)) gives s back.
-std::string to_json(const HostSpec& spec);
-// Checks references, duplicates and formats of a spec built in code; nullopt when it is valid.
-std::optional<std::string> validate(const HostSpec& spec);
+std::string to_json(const HostDescription& description);
+// Checks references, duplicates and formats of a description built in code; nullopt when it is valid.
+std::optional<std::string> validate(const HostDescription& description);
 // Whether the v1 signature of the method (any class) has a `Job` out-parameter.
 bool has_job_parameter(std::wstring_view method);
 
 // A host with VMs in each state, an external and an internal switch and two physical NICs.
-HostSpec default_host_spec();
+HostDescription default_host_description();
 
 // "ExecQuery", "Next", ... as host files spell them.
 std::wstring_view call_name(Call call) noexcept;
