@@ -70,10 +70,10 @@ Instance& Repository::writable(Slot& s) {
 
 void Repository::set_paths(Instance& inst) const {
   inst.path.clear();
-  inst.relpath.clear();
+  inst.relpath_at = 0;
   const ObjectPath p = path(inst);
   inst.path = p.str();
-  inst.relpath = p.relpath();
+  inst.relpath_at = inst.path.size() - p.relpath().size();
 }
 
 std::wstring Repository::key_of(const Instance& inst) const {
@@ -146,7 +146,7 @@ std::optional<std::wstring> Repository::target_key(const Value& reference) const
   if (!p || !local(*p))
     return std::nullopt;
   if (auto id = find(*p))
-    return slot(*id)->key;
+    return slot(*id)->key();
   // The target does not exist yet: index under the path as written.
   const ClassDef* cls = schema_->find(p->class_name);
   return cls ? key_of(*p, *cls) : std::nullopt;
@@ -239,10 +239,9 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   auto s = std::make_unique<Slot>();
   set_paths(inst);
   s->inst = std::make_shared<Instance>(std::move(inst));
-  s->key = std::move(key);
   Slot& ref = *s;
   slots_.push_back(std::move(s));
-  ref.target = &target_at(ref.key);
+  ref.target = &target_at(std::move(key));
   ref.target->id = ref.inst->id;
   ref.target->cls = cls;
   ++live_;
@@ -279,17 +278,16 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
     Instance probe{id, &cls, s->inst->values, {}, {}};
     probe.values[*idx] = converted;
     std::wstring key = key_of(probe);
-    if (key != s->key) {
+    if (key != s->key()) {
       if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
         return Status::already_exists;
       Target& old = *s->target;
       old.id = 0;
       old.cls = nullptr;
       drop_if_unused(old);
-      s->target = &target_at(key);
+      s->target = &target_at(std::move(key));
       s->target->id = id;
       s->target->cls = &cls;
-      s->key = std::move(key);
       ++paths_version_;
     }
   }

@@ -130,7 +130,8 @@ std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() con
       {L"__CLASS", text_or_null(named, cls.name())},
       {L"__SUPERCLASS", text_or_null(!superclass.empty(), superclass)},
       {L"__DYNASTY", text_or_null(named, cls.dynasty().name())},
-      {L"__RELPATH", text_or_null(located || (state_.is_class && named), located ? state_.relpath() : cls.name())},
+      {L"__RELPATH",
+       text_or_null(located || (state_.is_class && named), located ? std::wstring(state_.relpath()) : cls.name())},
       {L"__PROPERTY_COUNT", Value::sint32(count)},
       {L"__DERIVATION", Value::string_array(std::move(derivation))},
       {L"__SERVER", text_or_null(located, server)},
@@ -175,7 +176,7 @@ HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* p
     // Callers read a found object's path far more than anything else: hand it over directly.
     const bool path = cim::iequals(wszName, L"__PATH");
     if ((path || cim::iequals(wszName, L"__RELPATH")) && !state_.path().empty()) {
-      const std::wstring& text = path ? state_.path() : state_.relpath();
+      const std::wstring_view text = path ? std::wstring_view(state_.path()) : state_.relpath();
       if (pVal != nullptr) {
         VariantInit(pVal);
         const BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));

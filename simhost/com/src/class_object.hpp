@@ -34,7 +34,7 @@ struct ObjectState {
   }
   // Where the object lives; empty for classes, parameters and spawned instances.
   const std::wstring& path() const { return found ? found->path : kNowhere; }
-  const std::wstring& relpath() const { return found ? found->relpath : kNowhere; }
+  std::wstring_view relpath() const { return found ? found->relpath() : std::wstring_view(); }
 
   // The properties a select list let through (indices of cls or of the queried ancestor);
   // null: every property. The others are absent, not just empty.

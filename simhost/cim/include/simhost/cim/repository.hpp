@@ -41,7 +41,8 @@ struct Instance {
   std::vector<Value> values;  // parallel to cls->properties()
   // Set by the repository when it stores the instance, so that reading them renders nothing.
   std::wstring path;
-  std::wstring relpath;
+  std::size_t relpath_at = 0;  // the relative path is the end of the path, from here
+  std::wstring_view relpath() const noexcept { return std::wstring_view(path).substr(relpath_at); }
 };
 
 // What a query hands out: the instance as it was when taken. The repository never edits an
@@ -119,7 +120,7 @@ class Repository {
   // Stored instances carry their paths; others (a probe, a copy) render them.
   std::wstring path_text(const Instance& inst) const { return inst.path.empty() ? path(inst).str() : inst.path; }
   std::wstring relpath_text(const Instance& inst) const {
-    return inst.relpath.empty() ? path(inst).relpath() : inst.relpath;
+    return inst.path.empty() ? path(inst).relpath() : std::wstring(inst.relpath());
   }
 
   // Regular or system property (__CLASS, __PATH, ...); nullopt if the name is neither.
@@ -156,9 +157,9 @@ class Repository {
     std::vector<Link> incoming;     // in (association, property) order, which is creation order
   };
   struct Slot {
-    std::shared_ptr<Instance> inst;                      // shared with snapshots; copied before a change if it is
-    std::wstring key;                                    // normalised path
-    Target* target = nullptr;                            // the target of key
+    std::shared_ptr<Instance> inst;  // shared with snapshots; copied before a change if it is
+    Target* target = nullptr;        // where its normalised path leads; holds that path as its key
+    const std::wstring& key() const { return *target->key; }
     std::vector<std::pair<std::size_t, Target*>> links;  // reference property -> what it names
   };
 
