@@ -179,66 +179,6 @@ TEST_F(Facade, ExecMethodRefusesBadTargetsMethodsAndParameters) {
   }
 }
 
-TEST_F(Facade, AStateChangeRunsAsAJobThatAdvancesWithEachJobQuery) {
-  const std::wstring vm =
-      FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
-  Ref<IWbemClassObject> out;
-  const long rv = Invoke(
-      vm, L"Msvm_ComputerSystem", L"RequestStateChange",
-      [](IWbemClassObject* in) { PutText(in, L"RequestedState", L"3", CIM_UINT16); }, &out);
-  ASSERT_EQ(rv, 4096);
-  const std::wstring job = Text(out, L"Job");
-  std::vector<int> states;
-  for (int pass = 0; pass < 4; ++pass) {
-    std::vector<IWbemClassObject*> jobs;
-    ASSERT_EQ(Query(L"Select * from Msvm_ConcreteJob", jobs, 16), S_OK);
-    for (IWbemClassObject* j : jobs) {
-      if (job.find(Text(j, L"InstanceId")) != std::wstring::npos) {
-        Var state;
-        j->Get(L"JobState", 0, &state, nullptr, nullptr);
-        states.push_back(state.v.lVal);
-      }
-      j->Release();
-    }
-  }
-  EXPECT_EQ(states, (std::vector<int>{4, 4, 7, 7}));
-  Ref<IWbemClassObject> machine;
-  Bstr path(vm.c_str());
-  ASSERT_EQ(services_->GetObject(path, 0, nullptr, &machine, nullptr), S_OK);
-  Var enabled;
-  machine->Get(L"EnabledState", 0, &enabled, nullptr, nullptr);
-  EXPECT_EQ(enabled.v.lVal, 3);
-}
-
-// GetObject of the job's path observes it like a query: a caller that polls that way sees it run,
-// end, and go once its TimeBeforeRemoval has passed.
-TEST_F(Facade, PollingAJobByGetObjectSeesItProgress) {
-  simhost::provider::CompletionMode mode;
-  mode.kind = simhost::provider::Completion::job;
-  mode.ticks = 1;
-  mode.time_before_removal = 1;
-  host_->set_completion(L"RequestStateChange", mode);
-  const std::wstring vm =
-      FirstPath((std::wstring(L"Select * from Msvm_ComputerSystem where Name='") + kWeb + L"'").c_str());
-  Ref<IWbemClassObject> out;
-  ASSERT_EQ(Invoke(
-                vm, L"Msvm_ComputerSystem", L"RequestStateChange",
-                [](IWbemClassObject* in) { PutText(in, L"RequestedState", L"32768", CIM_UINT16); }, &out),
-            4096);
-  const std::wstring job = Text(out, L"Job");
-  std::vector<long> seen;
-  for (int poll = 0; poll < 4; ++poll) {
-    Ref<IWbemClassObject> object;
-    Bstr path(job.c_str());
-    const HRESULT hr = services_->GetObject(path, 0, nullptr, &object, nullptr);
-    Var state;
-    if (hr == S_OK)
-      object->Get(L"JobState", 0, &state, nullptr, nullptr);
-    seen.push_back(hr == S_OK ? state.v.lVal : hr);
-  }
-  EXPECT_EQ(seen, (std::vector<long>{4, 7, 7, static_cast<HRESULT>(WBEM_E_NOT_FOUND)}));
-}
-
 TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
   std::vector<IWbemClassObject*> adapters;
   ASSERT_EQ(
