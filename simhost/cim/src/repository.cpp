@@ -197,6 +197,24 @@ Repository::Target& Repository::target_at(std::wstring key) {
   return it->second;
 }
 
+void Repository::place(Slot& s, std::optional<std::wstring> key) {
+  if (s.target != nullptr) {
+    Target& old = *s.target;
+    old.id = 0;
+    old.cls = nullptr;
+    s.target = nullptr;
+    drop_if_unused(old);
+    --live_;
+  }
+  if (key) {
+    s.target = &target_at(std::move(*key));
+    s.target->id = s.inst->id;
+    s.target->cls = s.inst->cls;
+    ++live_;
+  }
+  ++paths_version_;
+}
+
 void Repository::drop_if_unused(Target& t) {
   if (t.id == 0 && t.incoming.empty()) {
     const std::wstring key = *t.key;
@@ -241,11 +259,7 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   s->inst = std::make_shared<Instance>(std::move(inst));
   Slot& ref = *s;
   slots_.push_back(std::move(s));
-  ref.target = &target_at(std::move(key));
-  ref.target->id = ref.inst->id;
-  ref.target->cls = cls;
-  ++live_;
-  ++paths_version_;
+  place(ref, std::move(key));
   if (by_class_.size() <= cls->id())
     by_class_.resize(schema_->classes().size());
   by_class_[cls->id()].push_back(ref.inst->id);
@@ -281,14 +295,7 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
     if (key != s->key()) {
       if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
         return Status::already_exists;
-      Target& old = *s->target;
-      old.id = 0;
-      old.cls = nullptr;
-      drop_if_unused(old);
-      s->target = &target_at(std::move(key));
-      s->target->id = id;
-      s->target->cls = &cls;
-      ++paths_version_;
+      place(*s, std::move(key));
     }
   }
   const bool relink = decl.type.type == CimType::Reference && cls.is_association();
@@ -319,11 +326,7 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
 
   unindex_links(*s);
   index_values(*s->inst, false);
-  s->target->id = 0;
-  s->target->cls = nullptr;
-  drop_if_unused(*s->target);
-  --live_;
-  ++paths_version_;
+  place(*s, std::nullopt);
   auto& list = by_class_[s->inst->cls->id()];
   auto pos = std::lower_bound(list.begin(), list.end(), id);
   if (pos != list.end() && *pos == id)

@@ -175,6 +175,9 @@ class Repository {
   void unindex_links(Slot& s);
   const std::vector<Link>& links_to(const Slot& target) const { return target.target->incoming; }
   Target& target_at(std::wstring key);
+  // Moves the slot's instance to the target of `key` (none: it is deleted). The count, the
+  // targets' occupants and the paths' version all follow from this one place.
+  void place(Slot& s, std::optional<std::wstring> key);
   // Forgets the target if nothing is there and nothing names it.
   void drop_if_unused(Target& t);
   static bool link_order(const Link& a, const Link& b) {
