@@ -341,10 +341,10 @@ TEST_F(ProviderTest, CallValidation) {
 }
 
 TEST_F(ProviderTest, FaultRules) {
-  host->add_fault(
-      {Call::exec_query, L"msvm_virtualswitch", static_cast<std::int32_t>(0x80041017u), std::nullopt, 1, 1, 5, false});
-  host->add_fault(
-      {Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0, std::nullopt, false});
+  host->add_fault({Call::exec_query, L"msvm_virtualswitch", static_cast<std::int32_t>(0x80041017u), std::nullopt, 1, 1,
+                   5, false, std::nullopt});
+  host->add_fault({Call::next, L"", static_cast<std::int32_t>(0x80041001u), std::nullopt, std::nullopt, 0, std::nullopt,
+                   false, std::nullopt});
   auto hresult = [&](Call call, const wchar_t* subject) -> std::optional<std::int32_t> {
     const auto f = host->observer().fault(call, subject);
     return f ? std::optional<std::int32_t>(f->hresult) : std::nullopt;
@@ -361,13 +361,14 @@ TEST_F(ProviderTest, FaultRules) {
   }
 
   const auto vsms = service(L"Msvm_VirtualSwitchManagementService");
-  host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 4096, 1, 0, std::nullopt, false});
-  host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0, std::nullopt, false});
+  host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 4096, 1, 0, std::nullopt, false, std::nullopt});
+  host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32769, 1, 0, std::nullopt, false, std::nullopt});
   auto r = host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}});
   ASSERT_EQ(rv(r), 4096u);
   EXPECT_TRUE(out(r, L"Job").is_null());  // no Job to return it in
   EXPECT_EQ(count(L"SELECT * FROM Msvm_ConcreteJob"), 0u);
-  host->add_fault({Call::exec_method, L"RequestStateChange", std::nullopt, 4096, 1, 0, std::nullopt, false});
+  host->add_fault(
+      {Call::exec_method, L"RequestStateChange", std::nullopt, 4096, 1, 0, std::nullopt, false, std::nullopt});
   const auto never = host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}});
   ASSERT_EQ(rv(never), 4096u);
   for (int i = 0; i < 4; ++i) {
@@ -375,12 +376,21 @@ TEST_F(ProviderTest, FaultRules) {
     q(L"SELECT * FROM Msvm_ConcreteJob");
   }
   EXPECT_EQ(state(kSql), 3u);
+  // A job that ends in 10 (Exception) and leaves the machine as it was.
+  host->add_fault(
+      {Call::exec_method, L"RequestStateChange", std::nullopt, std::nullopt, 1, 0, std::nullopt, false, 10});
+  const auto failed = host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}});
+  ASSERT_EQ(rv(failed), 4096u);
+  for (int i = 0; i < 4; ++i)
+    q(L"SELECT * FROM Msvm_ConcreteJob");
+  EXPECT_EQ(job_state(failed), 10);
+  EXPECT_EQ(state(kSql), 3u);
   EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 32769u);
   EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='F'"), 0u);
   EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 0u);
 
   // A refusal the provider reports although the change was made.
-  host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32768, 1, 0, std::nullopt, true});
+  host->add_fault({Call::exec_method, L"CreateSwitch", std::nullopt, 32768, 1, 0, std::nullopt, true, std::nullopt});
   EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"G")}})), 32768u);
   EXPECT_EQ(count(L"SELECT * FROM Msvm_VirtualSwitch WHERE Name='G'"), 1u);
 

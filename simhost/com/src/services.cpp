@@ -549,32 +549,39 @@ class TextSource final : public ComObject<IWbemObjectTextSrc> {
   HostPtr host_;
 };
 
-// One class object per CLSID; each CreateInstance makes a fresh object.
+// One class object per CLSID; each CreateInstance makes a fresh object. CoCreateInstance reaches
+// CreateInstance on every platform, so this is where its faults are made and its calls recorded.
 template <class Make>
 class Factory final : public ComObject<IClassFactory> {
  public:
-  explicit Factory(Make make) : ComObject(IID_IClassFactory), make_(std::move(make)) {}
+  Factory(HostPtr host, const wchar_t* name, Make make)
+      : ComObject(IID_IClassFactory), host_(std::move(host)), name_(name), make_(std::move(make)) {}
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
     if (ppvObject == nullptr)
       return E_POINTER;
     *ppvObject = nullptr;
+    auto finish = [&](HRESULT hr) { return recorded(host_, L"CoCreateInstance", name_, {}, hr); };
     if (pUnkOuter != nullptr)
-      return CLASS_E_NOAGGREGATION;
+      return finish(CLASS_E_NOAGGREGATION);
+    if (auto forced = forced_by(*host_, provider::Call::co_create_instance, name_))
+      return finish(*forced);
     IUnknown* object = make_();
     const HRESULT hr = object->QueryInterface(riid, ppvObject);
     object->Release();
-    return hr;
+    return finish(hr);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
  private:
+  HostPtr host_;
+  const wchar_t* name_;
   Make make_;
 };
 
 template <class Make>
-IClassFactory* factory(Make make) {
-  return new Factory<Make>(std::move(make));
+IClassFactory* factory(HostPtr host, const wchar_t* name, Make make) {
+  return new Factory<Make>(std::move(host), name, std::move(make));
 }
 
 }  // namespace
@@ -584,9 +591,9 @@ Installation::Installation(std::shared_ptr<provider::Host> host) : host_(std::mo
   uninitialise_ = SUCCEEDED(init);
   HostPtr shared = host_;
   IClassFactory* factories[3] = {
-      factory([shared]() -> IUnknown* { return new Locator(shared); }),
-      factory([]() -> IUnknown* { return new Context; }),
-      factory([shared]() -> IUnknown* { return new TextSource(shared); }),
+      factory(shared, L"WbemLocator", [shared]() -> IUnknown* { return new Locator(shared); }),
+      factory(shared, L"WbemContext", []() -> IUnknown* { return new Context; }),
+      factory(shared, L"WbemObjectTextSrc", [shared]() -> IUnknown* { return new TextSource(shared); }),
   };
   const CLSID* classes[3] = {&CLSID_WbemLocator, &CLSID_WbemContext, &CLSID_WbemObjectTextSrc};
   HRESULT failed = S_OK;

@@ -42,7 +42,8 @@ std::optional<Fault> CallObserver::fault(Call call, std::wstring_view subject) {
 
 std::optional<FaultRule> CallObserver::method_fault(std::wstring_view method) {
   for (auto& f : rules_) {
-    if (f.rule.call == Call::exec_method && f.rule.return_value && matches(f.rule, method) && f.fires()) {
+    if (f.rule.call == Call::exec_method && (f.rule.return_value || f.rule.job_result) && matches(f.rule, method) &&
+        f.fires()) {
       return f.rule;
     }
   }

@@ -151,7 +151,7 @@ class Fields {
   std::string path_;
 };
 
-const std::array<std::pair<Call, std::wstring_view>, 11> kCalls{{
+const std::array<std::pair<Call, std::wstring_view>, 12> kCalls{{
     {Call::co_initialize, L"CoInitializeEx"},
     {Call::connect_server, L"ConnectServer"},
     {Call::exec_query, L"ExecQuery"},
@@ -163,6 +163,7 @@ const std::array<std::pair<Call, std::wstring_view>, 11> kCalls{{
     {Call::spawn_instance, L"SpawnInstance"},
     {Call::exec_method, L"ExecMethod"},
     {Call::get_text, L"GetText"},
+    {Call::co_create_instance, L"CoCreateInstance"},
 }};
 
 // A method of that name in any class of the schema.
@@ -275,8 +276,22 @@ CompletionMode read_completion(const std::string& path, const Json& j) {
   return m;
 }
 
+// What is wrong with a rule's kind, if anything: the field at fault (empty for the rule itself) and why.
+std::optional<std::pair<std::string, std::string>> kind_error(const FaultRule& r) {
+  if (r.hresult.has_value() + r.return_value.has_value() + r.job_result.has_value() != 1) {
+    return std::pair<std::string, std::string>{"", "needs exactly one of hresult, returnValue and jobResult"};
+  }
+  if (r.return_value && r.call != Call::exec_method) {
+    return std::pair<std::string, std::string>{"returnValue", "only ExecMethod returns a ReturnValue"};
+  }
+  if (r.job_result && (r.call != Call::exec_method || !ends_job(*r.job_result))) {
+    return std::pair<std::string, std::string>{"jobResult", "only ExecMethod starts a job, which ends in 7-10"};
+  }
+  return std::nullopt;
+}
+
 FaultRule read_fault(const std::string& path, const Json& j) {
-  Fields f(j, path, {"call", "match", "hresult", "returnValue", "times", "after", "lastError", "applied"});
+  Fields f(j, path, {"call", "match", "hresult", "returnValue", "jobResult", "times", "after", "lastError", "applied"});
   FaultRule r;
   const auto call = call_from_name(f.text("call"));
   if (!call) {
@@ -312,11 +327,11 @@ FaultRule read_fault(const std::string& path, const Json& j) {
   if (f.find("returnValue")) {
     r.return_value = static_cast<std::uint32_t>(f.number("returnValue", 0, 0xFFFFFFFF));
   }
-  if (r.hresult.has_value() == r.return_value.has_value()) {
-    fail(path, "needs exactly one of hresult and returnValue");
+  if (f.find("jobResult")) {
+    r.job_result = read_job_state(f, "jobResult", 7, true);
   }
-  if (r.return_value && r.call != Call::exec_method) {
-    fail(f.field("returnValue"), "only ExecMethod returns a ReturnValue");
+  if (const auto error = kind_error(r)) {
+    fail(error->first.empty() ? path : f.field(error->first), error->second);
   }
   if (const Json* t = f.find("times")) {
     if (t->is_string() && t->get_ref<const std::string&>() == "once") {
@@ -611,11 +626,8 @@ void check(const HostDescription& description) {
   for (std::size_t i = 0; i < description.behaviour.faults.size(); ++i) {
     const auto& r = description.behaviour.faults[i];
     const auto path = idx("behaviour.faults", i);
-    if (r.hresult.has_value() == r.return_value.has_value()) {
-      fail(path, "needs exactly one of hresult and returnValue");
-    }
-    if (r.return_value && r.call != Call::exec_method) {
-      fail(dot(path, "returnValue"), "only ExecMethod returns a ReturnValue");
+    if (const auto error = kind_error(r)) {
+      fail(error->first.empty() ? path : dot(path, error->first), error->second);
     }
     if (r.last_error && !r.hresult) {
       fail(dot(path, "lastError"), "goes with hresult");
@@ -776,6 +788,8 @@ std::string to_json(const HostDescription& description) {
       j["hresult"] = hex32(static_cast<std::uint32_t>(*r.hresult));
     } else if (r.return_value) {
       j["returnValue"] = *r.return_value;
+    } else if (r.job_result) {
+      j["jobResult"] = u8(job_state_name(*r.job_result));
     }
     if (!r.times) {
       j["times"] = "always";

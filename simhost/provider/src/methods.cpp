@@ -31,7 +31,7 @@ std::wstring string_param(const cim::PropertyList& in, std::wstring_view name) {
 
 std::vector<std::wstring> string_array(const Value* v) {
   std::vector<std::wstring> out;
-  if (v && v->is_array()) {
+  if (v && v->is_array() && !v->is_null()) {
     for (const auto& item : v->items()) {
       if (const auto* s = std::get_if<std::wstring>(&item)) {
         out.push_back(*s);

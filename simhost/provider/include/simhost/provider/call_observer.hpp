@@ -19,7 +19,7 @@ class CallObserver {
   // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
   // Never matches when no rule is set.
   std::optional<Fault> fault(Call call, std::wstring_view subject);
-  // The ReturnValue rule for ExecMethod of `method` that fires now, if any.
+  // The ReturnValue or job rule for ExecMethod of `method` that fires now, if any.
   std::optional<FaultRule> method_fault(std::wstring_view method);
 
   void add_fault(FaultRule rule);

@@ -18,17 +18,18 @@ class CallObserver;
 
 // The calls a fault rule can target, as the facade sees them.
 enum class Call : std::uint8_t {
-  co_initialize,   // CoInitializeEx (honoured where the platform lets the facade see it)
-  connect_server,  // subject: the namespace
-  exec_query,      // subject: the query text
-  next,            // subject: the text of the query whose enumerator is read
-  get,             // subject: the property name
-  put,             // subject: the property name
-  get_object,      // subject: the class name or path
-  get_method,      // subject: the method name
-  spawn_instance,  // subject: the class or method name of the spawned object
-  exec_method,     // subject: the method name
-  get_text,        // subject: the class name of the rendered object
+  co_initialize,       // CoInitializeEx (honoured where the platform lets the facade see it)
+  connect_server,      // subject: the namespace
+  exec_query,          // subject: the query text
+  next,                // subject: the text of the query whose enumerator is read
+  get,                 // subject: the property name
+  put,                 // subject: the property name
+  get_object,          // subject: the class name or path
+  get_method,          // subject: the method name
+  spawn_instance,      // subject: the class or method name of the spawned object
+  exec_method,         // subject: the method name
+  get_text,            // subject: the class name of the rendered object
+  co_create_instance,  // subject: the class made (WbemLocator, WbemContext, WbemObjectTextSrc)
 };
 
 // One entry of the transcript: what was called, on what, with which in-parameters (rendered as

@@ -85,6 +85,7 @@ struct FaultRule {
   std::uint32_t after = 0;                    // matches to let through first
   std::optional<std::uint32_t> last_error;    // with hresult: the thread's last error afterwards
   bool applied = false;                       // with returnValue: the method still takes effect
+  std::optional<std::uint16_t> job_result;    // ExecMethod only: the call runs as a job that ends in this JobState
   bool operator==(const FaultRule&) const = default;
 };
 
