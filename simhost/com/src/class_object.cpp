@@ -167,10 +167,14 @@ std::vector<std::wstring> ClassObject::names(long flags) const {
 HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) {
   if (wszName == nullptr || lFlags != 0)
     return wbem(WBEM_E_INVALID_PARAMETER);
-  if (auto forced = state_.host ? forced_by(*state_.host, provider::Call::get, wszName) : std::nullopt) {
-    record(L"Get", wszName, {}, *forced);
-    return *forced;
-  }
+  std::optional<HRESULT> forced = state_.host ? forced_by(*state_.host, provider::Call::get, wszName) : std::nullopt;
+  const HRESULT hr = forced ? *forced : read(wszName, pVal, pType, plFlavor);
+  if (state_.host && state_.host->observer().recording())
+    record(L"Get", wszName, {}, hr);
+  return hr;
+}
+
+HRESULT ClassObject::read(LPCWSTR wszName, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) {
   const ClassDef& cls = *state_.cls;
   if (wszName[0] == L'_' && wszName[1] == L'_') {
     // Callers read a found object's path far more than anything else: hand it over directly.
@@ -369,14 +373,18 @@ HRESULT ClassObject::SpawnInstance(long lFlags, IWbemClassObject** ppNewInstance
   if (ppNewInstance == nullptr || lFlags != 0)
     return wbem(WBEM_E_INVALID_PARAMETER);
   *ppNewInstance = nullptr;
+  auto finish = [&](HRESULT hr) {
+    record(L"SpawnInstance", state_.cls->name(), {}, hr);
+    return hr;
+  };
   if (auto forced =
           state_.host ? forced_by(*state_.host, provider::Call::spawn_instance, state_.cls->name()) : std::nullopt)
-    return *forced;
+    return finish(*forced);
   if (!state_.is_class)
-    return wbem(WBEM_E_INVALID_OPERATION);
+    return finish(wbem(WBEM_E_INVALID_OPERATION));
   ObjectState fresh{state_.host, state_.schema, state_.cls, false, null_values(*state_.cls), {}, {}, false};
   *ppNewInstance = new ClassObject(std::move(fresh));
-  return WBEM_S_NO_ERROR;
+  return finish(WBEM_S_NO_ERROR);
 }
 
 HRESULT ClassObject::CompareTo(long, IWbemClassObject* pCompareTo) {

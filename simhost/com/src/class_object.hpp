@@ -60,6 +60,8 @@ class ClassObject final : public ComObject<IWbemClassObject> {
   cim::PropertyList set_properties() const;
 
   HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** ppQualSet) override;
+  // Get as the facade's own code reads a property: no fault rule applies and nothing is recorded.
+  HRESULT read(LPCWSTR wszName, VARIANT* pVal, CIMTYPE* pType, long* plFlavor);
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) override;
   HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE Type) override;
   HRESULT STDMETHODCALLTYPE Delete(LPCWSTR wszName) override;

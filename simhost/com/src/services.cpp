@@ -499,7 +499,7 @@ class TextSource final : public ComObject<IWbemObjectTextSrc> {
                                 L"__DERIVATION", L"__DYNASTY", L"__SUPERCLASS", L"__PROPERTY_COUNT"}) {
       VARIANT value;
       VariantInit(&value);
-      if (SUCCEEDED(const_cast<ClassObject*>(object)->Get(name, 0, &value, nullptr, nullptr))) {
+      if (SUCCEEDED(const_cast<ClassObject*>(object)->read(name, &value, nullptr, nullptr))) {
         if (auto converted = from_variant(value))
           view.system_properties.emplace_back(name, *converted);
       }
