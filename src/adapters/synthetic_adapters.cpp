@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "hypervconfig.h"
@@ -20,11 +21,17 @@ namespace {
 constexpr unsigned short kJobStarted = 4096;
 
 // A text property converted whole (empty when it holds no text).
-std::string WholeText(IWbemClassObject* object, const wchar_t* name) {
+// A property's whole text, or nothing when it cannot be read or is no text.
+std::optional<std::string> ReadText(IWbemClassObject* object, const wchar_t* name) {
   hvc::VariantHolder value;
-  hvc::GetProperty(object, name, value);
-  const std::unique_ptr<char[]> narrow(hvc::BstrToAnsi(value.Get().vt == VT_BSTR ? value.Get().bstrVal : nullptr));
+  if (FAILED(hvc::GetProperty(object, name, value)) || value.Get().vt != VT_BSTR)
+    return std::nullopt;
+  const std::unique_ptr<char[]> narrow(hvc::BstrToAnsi(value.Get().bstrVal));
   return narrow ? std::string(narrow.get()) : std::string();
+}
+
+std::string WholeText(IWbemClassObject* object, const wchar_t* name) {
+  return ReadText(object, name).value_or(std::string());
 }
 
 enum class SwitchPorts { some, noSwitch, none };
@@ -68,7 +75,9 @@ hvc::ComPtr<IWbemClassObject> DefaultSettings() {
     return {};
   hvc::ComPtr<IWbemClassObject> defines = hvc::FirstObject(hvc::wql::ReferencesOf(
       WholeText(capabilities.Get(), L"__PATH").c_str(), hvc::wql::kResultSettingsDefineCapabilities));
-  if (!defines || hvc::GetUint16(defines.Get(), L"ValueRole") != 0)
+  // A role that cannot be read is not taken for the default one.
+  hvc::VariantHolder role;
+  if (!defines || FAILED(hvc::GetProperty(defines.Get(), L"ValueRole", role)) || hvc::Uint16Of(role.Get()) != 0)
     return {};
   const std::string named = WholeText(defines.Get(), L"PartComponent");
 
@@ -76,8 +85,12 @@ hvc::ComPtr<IWbemClassObject> DefaultSettings() {
   if (!settings)
     return {};
   // Inside a path the InstanceID's backslashes are doubled; its closing character is left out.
+  // Without an InstanceID there is nothing to compare, and an empty text would match any path.
+  const std::optional<std::string> instance = ReadText(settings.Get(), L"InstanceID");
+  if (!instance)
+    return {};
   std::string escaped;
-  for (const char c : WholeText(settings.Get(), L"InstanceID")) {
+  for (const char c : *instance) {
     escaped += c;
     if (c == '\\')
       escaped += '\\';
@@ -216,7 +229,11 @@ IWbemClassObject* HypervConfig::CreateNetworkAdapter(VARIANT vmPath, char* searc
            hvc::ComPtr<IWbemClassObject> out;
            if (FAILED(CallService(service, L"AddVirtualSystemResources", out)))
              return {{}, hvc::Leave::closed};
-           const unsigned short returnValue = hvc::ReturnValueOf(out.Get());
+           // An outcome that cannot be read is no success.
+           hvc::VariantHolder result;
+           if (FAILED(hvc::GetProperty(out.Get(), L"ReturnValue", result)))
+             return {};
+           const unsigned short returnValue = hvc::Uint16Of(result.Get());
            if (returnValue == 0) {
              std::printf("\n klklkl;klklklklkl;kl;kkklk ");
              return {hvc::FirstObject(hvc::wql::AssociatorsOf(searchPath, hvc::wql::kResultSyntheticSettings))};
