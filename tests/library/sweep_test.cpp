@@ -475,6 +475,28 @@ INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep, testing::ValuesIn(kOperations),
                            return name;
                          });
 
+#ifndef _WIN32
+// The one failure of the connection change that no WMI call stands for: an element that cannot be
+// put into the connection array (the first put) or the settings text array (the second).
+TEST_F(Sweep, AnArrayElementThatCannotBePutEndsTheConnection) {
+  for (const wchar_t* element : {L"\\\\", L"<INSTANCE"}) {  // the port's path, the settings text
+    SCOPED_TRACE(Narrow(element));
+    Install(SweepHost());
+    std::string sw = kInternal, vm = kBuild, mac = "00155D010A03";
+    const Outcome outcome = Run([&] {
+      winapi::FailSafeArrayPut(element);
+      const int result = config().AddVirtNetToVirtMachine(sw.data(), vm.data(), mac.data());
+      winapi::FailSafeArrayPut(nullptr);
+      return result;
+    });
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_NE(outcome.out.find("Unable to put into safe array 8007000e\n"), std::string::npos) << outcome.out;
+    EXPECT_EQ(outcome.log, (std::vector<std::string>{"Unable to put into safe array 0x8007000e",
+                                                     "Unable to attach switchport to vswitch 0x8007000e\n"}));
+  }
+}
+#endif
+
 // The size of the sweep, from the golden files: every operation, its calls and its fault points by
 // kind. GetErrStr and operator=, the other public members, make no WMI call.
 TEST(FaultSweepSize, IsPrinted) {

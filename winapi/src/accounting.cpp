@@ -1,4 +1,6 @@
 #include <atomic>
+#include <string>
+#include <string_view>
 
 #include "winapi/accounting.h"
 #include "internal.h"
@@ -9,6 +11,8 @@ std::atomic<long> g_bstrs{0};
 std::atomic<long> g_safearrays{0};
 std::atomic<long> g_comObjects{0};
 thread_local long t_comInits = 0;
+thread_local std::wstring t_failingPut;  // prefix of the element whose put fails; empty: none
+thread_local bool t_putFails = false;
 }  // namespace
 
 namespace detail {
@@ -21,6 +25,12 @@ void CountSafeArrays(long delta) {
 long& ThreadComInits() {
   return t_comInits;
 }
+bool TakePutFailure(const wchar_t* element) {
+  if (!t_putFails || element == nullptr || std::wstring_view(element).substr(0, t_failingPut.size()) != t_failingPut)
+    return false;
+  t_putFails = false;
+  return true;
+}
 }  // namespace detail
 
 void ComObjectCreated() {
@@ -28,6 +38,11 @@ void ComObjectCreated() {
 }
 void ComObjectDestroyed() {
   --g_comObjects;
+}
+
+void FailSafeArrayPut(const wchar_t* prefix) {
+  t_putFails = prefix != nullptr;
+  t_failingPut = prefix != nullptr ? prefix : L"";
 }
 
 LiveCounts CurrentCounts() {

@@ -277,6 +277,8 @@ HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
 HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
   if (psa == nullptr || rgIndices == nullptr)
     return E_INVALIDARG;
+  if ((psa->fFeatures & FADF_BSTR) != 0 && winapi::detail::TakePutFailure(static_cast<const wchar_t*>(pv)))
+    return E_OUTOFMEMORY;
   // BSTR and interface elements are passed as the pointer itself, which may be null; other
   // elements are passed by address.
   const bool pointerElement = (psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH)) != 0;

@@ -22,6 +22,14 @@ struct LiveCounts {
 
 WINAPI_LAYER_API LiveCounts CurrentCounts();
 
+#ifndef _WIN32
+// The one failure of this layer that no simulated WMI call can stand for: the next
+// SafeArrayPutElement on this thread of a BSTR that starts with `prefix` fails with E_OUTOFMEMORY,
+// as it does when the copy of its element cannot be allocated (null: none fails). Linux builds
+// only: on Windows the system's libraries answer.
+WINAPI_LAYER_API void FailSafeArrayPut(const wchar_t* prefix);
+#endif
+
 // COM object implementations call these from their constructor and destructor.
 WINAPI_LAYER_API void ComObjectCreated();
 WINAPI_LAYER_API void ComObjectDestroyed();
