@@ -170,13 +170,5 @@ TEST_F(Jobs, AJobThatLeavesTheListWhileRunningEndsTheWait) {
             (std::vector<std::string>{"Job state-4 Error Code - 0", "State Change for failed with job state-4"}));
 }
 
-TEST_F(Jobs, AJobListThatCannotBeQueriedIsReportedOnTheConsoleOnly) {
-  Fail(Call::exec_query, L"Msvm_ConcreteJob", static_cast<HRESULT>(0x80041017));
-  const Outcome outcome = Wait(1);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.out, "No Jobs Started Error code = 0x80041017\n");
-  EXPECT_TRUE(outcome.log.empty());
-}
-
 }  // namespace
 }  // namespace hvctest
