@@ -1,14 +1,13 @@
 // The fault sweep: each operation runs once on a host where it succeeds, then once more for every
 // WMI call it made, with exactly that call failing: an HRESULT for any call, and for ExecMethod
-// also each ReturnValue failure its method documents and, where the method can start one, a job
-// that ends in 10 (Exception). Each run must leave nothing alive and COM balanced; what it returns,
+// also 4096 and each ReturnValue failure its method documents and, where the method can start one,
+// a job that ends in 10 (Exception). Each run must leave nothing alive and COM balanced; what it returns,
 // prints, logs and leaves on the host is compared with the operation's reviewed golden file in
 // tests/library/sweep/. `scripts/sweep.sh record` rewrites those files; review the diff.
 #include <algorithm>
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "host_fixture.h"
@@ -17,7 +16,6 @@
 namespace hvctest {
 namespace {
 
-using simhost::provider::CompletionMode;
 using Access = HypervConfigTestAccess;
 
 constexpr char kExternal[] = "9B4E6F1C-2A7D-4E83-B5C9-1F0D3A8E6B27";
