@@ -266,6 +266,11 @@ const Row kRows[] = {
      }},
     {"a refused CreateSwitch reports its code and no job", L"ReturnValue=32773", SWITCH_PAGE("CreateSwitch"),
      [](Probe& p) { return p.call(p.service(kVsms), L"CreateSwitch", {}); }},
+    {"a second switch of one name is refused", L"ReturnValue=32773", SWITCH_PAGE("CreateSwitch"),
+     [](Probe& p) {
+       p.call(p.service(kVsms), L"CreateSwitch", {{L"Name", Value::string(L"S")}});
+       return p.call(p.service(kVsms), L"CreateSwitch", {{L"Name", Value::string(L"s")}});
+     }},
     {"a second port of one name is refused", L"ReturnValue=32773", SWITCH_PAGE("CreateSwitchPort"),
      [](Probe& p) {
        const cim::PropertyList in = {{L"VirtualSwitch", Value::reference(p.switch_path())},
@@ -285,12 +290,16 @@ const Row kRows[] = {
        const auto nic = p.first(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE IsBound=TRUE");
        return p.call(p.service(kVsms), L"BindExternalEthernetPort", {{L"ExternalEthernetPort", Value::reference(nic)}});
      }},
-    {"deleting a switch unbinds its external port", L"ReturnValue=0, bound: 0", SWITCH_PAGE("DeleteSwitch"),
+    {"a deleted switch takes its ports and unbinds its external port", L"ReturnValue=0, bound: 0, ports: 0",
+     SWITCH_PAGE("DeleteSwitch"),
      [](Probe& p) {
        const auto sw = p.first(L"SELECT * FROM Msvm_VirtualSwitch WHERE ElementName='External Network'");
        const auto result = p.call(p.service(kVsms), L"DeleteSwitch", {{L"VirtualSwitch", Value::reference(sw)}});
+       const auto ports =
+           p.query(L"SELECT * FROM Msvm_SwitchPort WHERE SystemName='9B4E6F1C-2A7D-4E83-B5C9-1F0D3A8E6B27'");
        return result + L", bound: " +
-              std::to_wstring(p.query(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE IsBound=TRUE").size());
+              std::to_wstring(p.query(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE IsBound=TRUE").size()) +
+              L", ports: " + std::to_wstring(ports.size());
      }},
 
     // Guest shutdown: initiated at once, then the guest stops as time passes.
