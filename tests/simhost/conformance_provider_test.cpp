@@ -19,6 +19,7 @@ using cim::InstanceId;
 using cim::Value;
 
 constexpr std::wstring_view kWeb = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";    // running, shutdown component
+constexpr std::wstring_view kBuild = L"7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // running, no shutdown component
 constexpr std::wstring_view kSql = L"B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";    // off
 constexpr std::wstring_view kTest = L"E9B3D6A1-8F24-4C7E-A5D1-7B0E3F9C2A68";   // saved
 constexpr std::wstring_view kPrint = L"0C6A4F2D-3E71-4B98-8D5C-A1F7B3E9D024";  // paused
@@ -407,6 +408,8 @@ const Row kRows[] = {
     // Msvm_SystemDevice links a VM to its runtime devices.
     {"a running VM's devices", L"Msvm_SyntheticEthernetPort Msvm_SyntheticEthernetPort Msvm_ShutdownComponent",
      "Msvm_SystemDevice class", [](Probe& p) { return p.devices(kWeb); }},
+    {"a running VM without the shutdown service", L"Msvm_SyntheticEthernetPort", "Msvm_SystemDevice class",
+     [](Probe& p) { return p.devices(kBuild); }},
     {"an off VM has no runtime devices", L"", "Msvm_SystemDevice class", [](Probe& p) { return p.devices(kSql); }},
     {"paused, a VM keeps its devices", L"Msvm_SyntheticEthernetPort Msvm_SyntheticEthernetPort Msvm_ShutdownComponent",
      "Msvm_SystemDevice class", devices_after(kWeb, 32768)},

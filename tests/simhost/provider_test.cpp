@@ -81,43 +81,20 @@ class ProviderTest : public ::testing::Test {
   }
 };
 
-TEST_F(ProviderTest, DefaultHostModel) {
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_ComputerSystem where Caption='Virtual Machine'"), 5u);
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_ComputerSystem where Caption='Hosting Computer System'"), 1u);
-  EXPECT_EQ(uplinks(L"External Network"),
-            std::vector<std::wstring>{L"Msvm_ExternalEthernetPort {6E1C1F2A-6B5D-4C4E-9A43-2F4B1D7C8E01}"});
-  const auto internal = uplinks(L"Internal Network");
-  ASSERT_EQ(internal.size(), 1u);
-  EXPECT_EQ(internal[0].rfind(L"Msvm_InternalEthernetPort Microsoft:", 0), 0u);
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE IsBound=FALSE"), 1u);
-
-  // Runtime devices exist for the running and the paused VMs only.
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_SyntheticEthernetPort"), 4u);
-  const auto endpoints = q(L"SELECT * FROM Msvm_VmLANEndpoint WHERE SystemName='" + std::wstring(kWeb) + L"'");
-  ASSERT_EQ(endpoints.size(), 2u);
-  EXPECT_EQ(str(endpoints[0], L"Name").find(L"4a1d7e3b-9c52-4f86-a0b3-5e8d2c6f1a97"), 0u);
-  EXPECT_EQ(count(L"ASSOCIATORS OF {" + path(endpoints[0]) + L"} WHERE AssocClass=Msvm_ActiveConnection"), 1u);
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kWeb) + L"'"), 1u);
-  EXPECT_EQ(count(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kBuild) + L"'"), 0u);
-
-  // Settings: VM -> VSSD -> adapters, Connection naming a port or empty.
-  const auto vssd = q(L"ASSOCIATORS OF {" + vm(kSql) + L"} WHERE ResultClass=Msvm_VirtualSystemSettingData");
-  ASSERT_EQ(vssd.size(), 1u);
-  const auto adapters =
-      q(L"ASSOCIATORS OF {" + path(vssd[0]) + L"} WHERE ResultClass=Msvm_SyntheticEthernetPortSettingData");
-  ASSERT_EQ(adapters.size(), 2u);
-  EXPECT_EQ(str(adapters[0], L"InstanceID"),
-            L"Microsoft:" + std::wstring(kSql) + L"\\6A0D3F8B-2E57-4C1A-B9F4-3D8E1C7A5B90");
-  EXPECT_NE(host->repository().find(std::get<std::wstring>(prop(adapters[0], L"Connection").items()[0])), std::nullopt);
-  EXPECT_EQ(prop(adapters[1], L"Connection"), Value::string_array({L""}));
-
-  // Pool -> capabilities -> settings, the default first.
-  const auto caps =
-      q(L"ASSOCIATORS OF {" + service(L"Msvm_ResourcePool") + L"} WHERE ResultClass=Msvm_AllocationCapabilities");
-  ASSERT_EQ(caps.size(), 1u);
-  const auto settings = q(L"ASSOCIATORS OF {" + path(caps[0]) + L"} WHERE AssocClass=Msvm_SettingsDefineCapabilities");
-  ASSERT_EQ(settings.size(), 4u);
-  EXPECT_TRUE(str(settings[0], L"InstanceID").ends_with(L"\\Default"));
+// The pool's capabilities name the default settings first, or last where the host file asks.
+TEST_F(ProviderTest, DefaultSettingsInTheHostsOrder) {
+  for (const bool first : {true, false}) {
+    auto description = default_host_description();
+    description.behaviour.default_settings_first = first;
+    host = std::make_unique<SimulatedHost>(description);
+    const auto caps =
+        q(L"ASSOCIATORS OF {" + service(L"Msvm_ResourcePool") + L"} WHERE ResultClass=Msvm_AllocationCapabilities");
+    ASSERT_EQ(caps.size(), 1u);
+    const auto settings =
+        q(L"ASSOCIATORS OF {" + path(caps[0]) + L"} WHERE AssocClass=Msvm_SettingsDefineCapabilities");
+    ASSERT_EQ(settings.size(), 4u);
+    EXPECT_TRUE(str(settings[first ? 0 : 3], L"InstanceID").ends_with(L"\\Default"));
+  }
 }
 
 TEST_F(ProviderTest, DeletedPortLeavesStaleConnectionText) {
