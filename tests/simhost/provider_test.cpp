@@ -60,21 +60,6 @@ class ProviderTest : public ::testing::Test {
   std::wstring port_named(std::wstring_view name) {
     return one(L"SELECT * FROM Msvm_SwitchPort WHERE Name='" + std::wstring(name) + L"'");
   }
-  // What the uplink of a switch leads to: switch -> port -> ActiveConnection -> endpoint -> SAP.
-  std::vector<std::wstring> uplinks(const std::wstring& switch_element_name) {
-    std::vector<std::wstring> found;
-    const auto sw = one(L"SELECT * FROM Msvm_VirtualSwitch WHERE ElementName='" + switch_element_name + L"'");
-    for (auto port : q(L"ASSOCIATORS OF {" + sw + L"} WHERE ResultClass=Msvm_SwitchPort")) {
-      for (auto ep : q(L"ASSOCIATORS OF {" + path(port) +
-                       L"} WHERE AssocClass=Msvm_ActiveConnection ResultClass=CIM_LANEndpoint")) {
-        for (auto eth :
-             q(L"ASSOCIATORS OF {" + path(ep) + L"} WHERE AssocClass=Msvm_GlobalEthernetPortSAPImplementation")) {
-          found.push_back(str(eth, L"__CLASS") + L" " + str(eth, L"DeviceID"));
-        }
-      }
-    }
-    return found;
-  }
   std::uint16_t job_state(const MethodResult& r) {
     const auto job = host->repository().find(*out(r, L"Job").as_string());
     return job ? static_cast<std::uint16_t>(num(*job, L"JobState")) : 0;

@@ -102,7 +102,6 @@ TEST_F(QueryTest, ErrorsAsWmiReportsThem) {
     std::wstring query;
     ErrorCode code;
   } cases[] = {
-      {L"select * from Msvm_Nothing", ErrorCode::invalid_class},
       {L"select * from Msvm_Nothing where x = 1", ErrorCode::invalid_class},
       {L"select Nope from Msvm_ComputerSystem", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where Nope = 1", ErrorCode::invalid_query},
@@ -111,8 +110,6 @@ TEST_F(QueryTest, ErrorsAsWmiReportsThem) {
       {L"select * from Msvm_ComputerSystem where EnabledState like '2'", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where OperationalStatus = 2", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where Caption = 'x", ErrorCode::invalid_query},
-      {L"select * from Msvm_ComputerSystem where Caption = 'a\\b'", ErrorCode::invalid_query},
-      {L"select * from Msvm_ExternalEthernetPort where IsBound > FALSE", ErrorCode::invalid_query},
       {L"ASSOCIATORS OF {" + missing + L"}", ErrorCode::not_found},
       {L"REFERENCES OF {" + missing + L"} WHERE ResultClass=Msvm_HostedAccessPoint", ErrorCode::not_found},
       {L"ASSOCIATORS OF {Msvm_Nothing.Name=\"x\"}", ErrorCode::not_found},
