@@ -19,8 +19,6 @@ namespace simhost::test {
 
 using simhost::provider::SimulatedHost;
 
-constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running, with a shutdown component
-
 template <class T>
 struct Ref {
   T* p = nullptr;
@@ -104,14 +102,6 @@ class Facade : public testing::Test {
     }
     return hr;
   }
-  // How many objects a query hands out.
-  std::size_t Count(const wchar_t* text) {
-    std::vector<IWbemClassObject*> objects;
-    EXPECT_EQ(Query(text, objects), S_OK) << text;
-    for (IWbemClassObject* o : objects)
-      o->Release();
-    return objects.size();
-  }
   std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
     Var value;
     EXPECT_EQ(object->Get(property, 0, &value, nullptr, nullptr), S_OK) << property;
@@ -127,9 +117,9 @@ class Facade : public testing::Test {
   }
 
   // Calls a method as a WMI client does: class object, GetMethod, SpawnInstance, Put, ExecMethod.
-  // Returns ReturnValue (or the failing HRESULT) and leaves the out-parameters in *out if asked.
+  // Returns ReturnValue, or the failing HRESULT.
   long Invoke(const std::wstring& target, const wchar_t* cls, const wchar_t* method,
-              const std::function<void(IWbemClassObject*)>& put, IWbemClassObject** out = nullptr) {
+              const std::function<void(IWbemClassObject*)>& put) {
     Ref<IWbemClassObject> klass;
     Bstr className(cls);
     if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK)
@@ -151,10 +141,6 @@ class Facade : public testing::Test {
     Var rv;
     EXPECT_EQ(outParams->Get(L"ReturnValue", 0, &rv, nullptr, nullptr), S_OK);
     EXPECT_EQ(rv.v.vt, VT_I4);
-    if (out != nullptr) {
-      *out = outParams.p;
-      outParams.p = nullptr;
-    }
     return rv.v.lVal;
   }
   static void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text, CIMTYPE type) {

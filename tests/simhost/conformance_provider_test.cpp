@@ -19,6 +19,7 @@ using cim::InstanceId;
 using cim::Value;
 
 constexpr std::wstring_view kWeb = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";    // running, shutdown component
+constexpr std::wstring_view kBuild = L"7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16";  // running, no shutdown component
 constexpr std::wstring_view kSql = L"B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";    // off
 constexpr std::wstring_view kTest = L"E9B3D6A1-8F24-4C7E-A5D1-7B0E3F9C2A68";   // saved
 constexpr std::wstring_view kPrint = L"0C6A4F2D-3E71-4B98-8D5C-A1F7B3E9D024";  // paused
@@ -192,6 +193,15 @@ std::function<std::wstring(Probe&)> watched_change(std::wstring_view vm, std::ui
   };
 }
 
+// A state change, then the VM's devices once it has taken it.
+std::function<std::wstring(Probe&)> devices_after(std::wstring_view vm, std::uint16_t to) {
+  return [=](Probe& p) {
+    p.state_change(vm, to);
+    p.watch_vm(vm, 3);
+    return p.devices(vm);
+  };
+}
+
 // SQL01 started, then its job polled three times.
 std::function<std::wstring(Probe&)> polled_start() {
   return [](Probe& p) {
@@ -257,6 +267,41 @@ const Row kRows[] = {
      }},
     {"a refused CreateSwitch reports its code and no job", L"ReturnValue=32773", SWITCH_PAGE("CreateSwitch"),
      [](Probe& p) { return p.call(p.service(kVsms), L"CreateSwitch", {}); }},
+    {"a second switch of one name is refused", L"ReturnValue=32773", SWITCH_PAGE("CreateSwitch"),
+     [](Probe& p) {
+       p.call(p.service(kVsms), L"CreateSwitch", {{L"Name", Value::string(L"S")}});
+       return p.call(p.service(kVsms), L"CreateSwitch", {{L"Name", Value::string(L"s")}});
+     }},
+    {"a second port of one name is refused", L"ReturnValue=32773", SWITCH_PAGE("CreateSwitchPort"),
+     [](Probe& p) {
+       const cim::PropertyList in = {{L"VirtualSwitch", Value::reference(p.switch_path())},
+                                     {L"Name", Value::string(L"P")}};
+       p.call(p.service(kVsms), L"CreateSwitchPort", in);
+       return p.call(p.service(kVsms), L"CreateSwitchPort", in);
+     }},
+    {"a port connected already is in use", L"ReturnValue=32774", SWITCH_PAGE("ConnectSwitchPort"),
+     [](Probe& p) {
+       const auto port = p.first(L"SELECT * FROM Msvm_SwitchPort WHERE Name='C81E2B7D-54A9-4F3C-B6E0-9A7D1F3E5C22'");
+       const auto ep = p.first(L"ASSOCIATORS OF {" + port + L"} WHERE AssocClass=Msvm_ActiveConnection");
+       return p.call(p.service(kVsms), L"ConnectSwitchPort",
+                     {{L"SwitchPort", Value::reference(port)}, {L"LANEndpoint", Value::reference(ep)}});
+     }},
+    {"binding a bound port is refused", L"ReturnValue=32775", SWITCH_PAGE("BindExternalEthernetPort"),
+     [](Probe& p) {
+       const auto nic = p.first(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE IsBound=TRUE");
+       return p.call(p.service(kVsms), L"BindExternalEthernetPort", {{L"ExternalEthernetPort", Value::reference(nic)}});
+     }},
+    {"a deleted switch takes its ports and unbinds its external port", L"ReturnValue=0, bound: 0, ports: 0",
+     SWITCH_PAGE("DeleteSwitch"),
+     [](Probe& p) {
+       const auto sw = p.first(L"SELECT * FROM Msvm_VirtualSwitch WHERE ElementName='External Network'");
+       const auto result = p.call(p.service(kVsms), L"DeleteSwitch", {{L"VirtualSwitch", Value::reference(sw)}});
+       const auto ports =
+           p.query(L"SELECT * FROM Msvm_SwitchPort WHERE SystemName='9B4E6F1C-2A7D-4E83-B5C9-1F0D3A8E6B27'");
+       return result + L", bound: " +
+              std::to_wstring(p.query(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE IsBound=TRUE").size()) +
+              L", ports: " + std::to_wstring(ports.size());
+     }},
 
     // Guest shutdown: initiated at once, then the guest stops as time passes.
     {"InitiateShutdown returns 0 without a job", L"ReturnValue=0", kInitiateShutdown,
@@ -286,6 +331,8 @@ const Row kRows[] = {
      [](Probe& p) { return p.state_change(kTest, 32768); }},
     {"11 is reserved for future use in v1, so it is no state to ask for", L"ReturnValue=32773", kRequestStateChange,
      [](Probe& p) { return p.state_change(kPrint, 11); }},
+    {"a paused VM cannot be reset", L"ReturnValue=32775", kRequestStateChange,
+     [](Probe& p) { return p.state_change(kPrint, 10); }},
 
     // Jobs: each JobState the reference lists, polled by GetObject.
     {"a job runs (4), then completes (7)", L"4 4 7", kConcreteJob, polled_start()},
@@ -361,14 +408,13 @@ const Row kRows[] = {
     // Msvm_SystemDevice links a VM to its runtime devices.
     {"a running VM's devices", L"Msvm_SyntheticEthernetPort Msvm_SyntheticEthernetPort Msvm_ShutdownComponent",
      "Msvm_SystemDevice class", [](Probe& p) { return p.devices(kWeb); }},
+    {"a running VM without the shutdown service", L"Msvm_SyntheticEthernetPort", "Msvm_SystemDevice class",
+     [](Probe& p) { return p.devices(kBuild); }},
     {"an off VM has no runtime devices", L"", "Msvm_SystemDevice class", [](Probe& p) { return p.devices(kSql); }},
+    {"paused, a VM keeps its devices", L"Msvm_SyntheticEthernetPort Msvm_SyntheticEthernetPort Msvm_ShutdownComponent",
+     "Msvm_SystemDevice class", devices_after(kWeb, 32768)},
     {"started, its devices come", L"Msvm_SyntheticEthernetPort Msvm_SyntheticEthernetPort Msvm_ShutdownComponent",
-     "Msvm_SystemDevice class",
-     [](Probe& p) {
-       p.state_change(kSql, 2);
-       p.watch_vm(kSql, 3);
-       return p.devices(kSql);
-     }},
+     "Msvm_SystemDevice class", devices_after(kSql, 2)},
 };
 
 TEST(ProviderConformance, EachRowGivesTheDocumentedResult) {

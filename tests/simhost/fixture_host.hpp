@@ -1,5 +1,5 @@
 // A small host built directly in the repository: two VMs, a switch with two ports, an internal
-// and an external port, the synthetic port pool and two jobs.
+// and an external port, and the default adapter settings with the capabilities that define them.
 #pragma once
 
 #include "simhost/cim/repository.hpp"
@@ -19,8 +19,8 @@ inline const std::wstring kExternalDevice = L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E
 
 struct FixtureHost {
   cim::Repository repo{cim::virtualization_schema(), L"HVHOST"};
-  cim::InstanceId host{}, vm1{}, vm2{}, vssd1{}, adapter{}, default_settings{}, vswitch{}, port1{}, port2{},
-      vm_endpoint{}, internal_port{}, switch_endpoint{}, external_port{}, pool{}, capabilities{}, sdc{};
+  cim::InstanceId host{}, vm1{}, vm2{}, adapter{}, default_settings{}, vswitch{}, port1{}, port2{}, vm_endpoint{},
+      internal_port{}, switch_endpoint{}, external_port{}, capabilities{}, sdc{};
 
   cim::InstanceId add(const wchar_t* cls, const cim::PropertyList& props) {
     auto r = repo.create(cls, props);
@@ -43,7 +43,6 @@ struct FixtureHost {
     repo.set(vm2, L"EnabledState", Value::uint16(3));
     repo.set(vm1, L"ElementName", Value::string(L"web"));
 
-    vssd1 = add(L"Msvm_VirtualSystemSettingData", {{L"InstanceID", Value::string(L"Microsoft:" + kVm1)}});
     auto sepsd = [&](const std::wstring& id, const wchar_t* name) {
       return add(L"Msvm_SyntheticEthernetPortSettingData",
                  {{L"InstanceID", Value::string(id)},
@@ -55,8 +54,6 @@ struct FixtureHost {
     };
     adapter = sepsd(L"Microsoft:" + kVm1 + L"\\" + kAdapter, L"Network Adapter");
     default_settings = sepsd(L"Microsoft:Definition\\" + kAdapter + L"\\Default", L"Default");
-    add(L"Msvm_VirtualSystemSettingDataComponent", {{L"GroupComponent", ref(vssd1)}, {L"PartComponent", ref(adapter)}});
-    add(L"Msvm_SettingsDefineState", {{L"ManagedElement", ref(vm1)}, {L"SettingData", ref(vssd1)}});
 
     vswitch = system(L"Msvm_VirtualSwitch", L"SW-1", L"Virtual Switch");
     auto sap = [&](const wchar_t* cls, const std::wstring& name, const std::wstring& system_name,
@@ -88,18 +85,11 @@ struct FixtureHost {
     add(L"Msvm_ActiveConnection", {{L"Antecedent", ref(port2)}, {L"Dependent", ref(switch_endpoint)}});
     external_port = device(L"Msvm_ExternalEthernetPort", kExternalDevice);
 
-    pool = add(L"Msvm_ResourcePool", {{L"InstanceID", Value::string(L"Microsoft:Pool\\Ethernet")},
-                                      {L"ResourceType", Value::uint16(10)},
-                                      {L"ResourceSubType", Value::string(L"Microsoft Synthetic Ethernet Port")}});
     capabilities = add(L"Msvm_AllocationCapabilities", {{L"InstanceID", Value::string(L"Microsoft:Caps\\Ethernet")}});
-    add(L"Msvm_ElementCapabilities", {{L"ManagedElement", ref(pool)}, {L"Capabilities", ref(capabilities)}});
     sdc = add(L"Msvm_SettingsDefineCapabilities", {{L"GroupComponent", ref(capabilities)},
                                                    {L"PartComponent", ref(default_settings)},
                                                    {L"ValueRole", Value::uint16(0)},
                                                    {L"ValueRange", Value::uint16(0)}});
-
-    for (const wchar_t* job : {L"0A0B0C0D-0000-0000-0000-000000000001", L"0A0B0C0D-0000-0000-0000-000000000002"})
-      add(L"Msvm_ConcreteJob", {{L"InstanceID", Value::string(job)}, {L"JobState", Value::uint16(4)}});
   }
 };
 

@@ -96,11 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE ResultClass=X ResultClass=Y"},
         RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE Colour=X"},
         RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE ClassDefsOnly"},
-        RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE SchemaOnly"},
-        RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE ResultClass=X AND Role=Y"},
-        RefusalCase{L"ASSOCIATORS OF {C.K=1} trailing"}, RefusalCase{L"REFERENCES OF {C.K=1} WHERE AssocClass=X"},
-        RefusalCase{L"REFERENCES OF {C.K=1} WHERE ResultRole=X"},
-        RefusalCase{L"REFERENCES OF {C.K=1} WHERE ClassDefsOnly"}));
+        RefusalCase{L"ASSOCIATORS OF {C.K=1} WHERE SchemaOnly"}, RefusalCase{L"ASSOCIATORS OF {C.K=1} trailing"},
+        RefusalCase{L"REFERENCES OF {C.K=1} WHERE AssocClass=X"},
+        RefusalCase{L"REFERENCES OF {C.K=1} WHERE ResultRole=X"}));
 
 TEST(ParseTest, SelectListAndKeywordsAnyCase) {
   auto q = parse(L"sElEcT Name , ElementName fRoM Msvm_ComputerSystem");

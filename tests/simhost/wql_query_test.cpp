@@ -27,30 +27,6 @@ class QueryTest : public ::testing::Test {
   std::wstring path(cim::InstanceId id) const { return f.path(id); }
 };
 
-TEST_F(QueryTest, QueriesTheLibraryIssues) {
-  using Ids = std::vector<cim::InstanceId>;
-  EXPECT_EQ(run(L"SELECT * FROM Msvm_ComputerSystem where Caption='Virtual Machine'"), (Ids{f.vm1, f.vm2}));
-  EXPECT_EQ(run(L"Select * from Msvm_ComputerSystem where Name='" + kVm1 + L"'"), Ids{f.vm1});
-  EXPECT_EQ(
-      run(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:" + kVm1 + L"%'"),
-      Ids{f.adapter});
-  EXPECT_EQ(run(L"select * from Msvm_ResourcePool where ResourceType = '10' and ResourceSubType = 'Microsoft "
-                L"Synthetic Ethernet Port'"),
-            Ids{f.pool});
-  EXPECT_EQ(run(L"select * from  Msvm_SyntheticEthernetPortSettingData where InstanceID like \"%Default%\""),
-            Ids{f.default_settings});
-  EXPECT_EQ(run(L"ASSOCIATORS OF {" + path(f.vswitch) + L"} where ResultClass=Msvm_SwitchPort"),
-            (Ids{f.port1, f.port2}));
-  EXPECT_EQ(run(L"ASSOCIATORS OF {" + path(f.port1) + L"} where AssocClass=Msvm_ActiveConnection"), Ids{f.vm_endpoint});
-  EXPECT_EQ(run(L"ASSOCIATORS OF {" + path(f.port2) + L"} where ResultClass=CIM_LANEndpoint"), Ids{f.switch_endpoint});
-  EXPECT_EQ(
-      run(L"ASSOCIATORS OF {" + path(f.internal_port) + L"} where AssocClass=Msvm_GlobalEthernetPortSAPImplementation"),
-      Ids{f.switch_endpoint});
-  EXPECT_EQ(run(L"REFERENCES OF {" + path(f.default_settings) + L"} where ResultClass=Msvm_SettingsDefineCapabilities"),
-            Ids{f.sdc});
-  EXPECT_EQ(run(L"Select * from Msvm_ConcreteJob").size(), 2u);
-}
-
 TEST_F(QueryTest, ConditionSemantics) {
   using Ids = std::vector<cim::InstanceId>;
   struct Case {
@@ -126,7 +102,6 @@ TEST_F(QueryTest, ErrorsAsWmiReportsThem) {
     std::wstring query;
     ErrorCode code;
   } cases[] = {
-      {L"select * from Msvm_Nothing", ErrorCode::invalid_class},
       {L"select * from Msvm_Nothing where x = 1", ErrorCode::invalid_class},
       {L"select Nope from Msvm_ComputerSystem", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where Nope = 1", ErrorCode::invalid_query},
@@ -135,8 +110,6 @@ TEST_F(QueryTest, ErrorsAsWmiReportsThem) {
       {L"select * from Msvm_ComputerSystem where EnabledState like '2'", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where OperationalStatus = 2", ErrorCode::invalid_query},
       {L"select * from Msvm_ComputerSystem where Caption = 'x", ErrorCode::invalid_query},
-      {L"select * from Msvm_ComputerSystem where Caption = 'a\\b'", ErrorCode::invalid_query},
-      {L"select * from Msvm_ExternalEthernetPort where IsBound > FALSE", ErrorCode::invalid_query},
       {L"ASSOCIATORS OF {" + missing + L"}", ErrorCode::not_found},
       {L"REFERENCES OF {" + missing + L"} WHERE ResultClass=Msvm_HostedAccessPoint", ErrorCode::not_found},
       {L"ASSOCIATORS OF {Msvm_Nothing.Name=\"x\"}", ErrorCode::not_found},
