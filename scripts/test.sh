@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # On a fresh machine: installs what is missing, then checks the code style, builds and runs every
-# test on Linux, the demo, the sanitizer build, and the Windows build under Wine with its exports.
+# test on Linux, the demo, the sanitizer build, a short fuzzing pass, and the Windows build under
+# Wine with its exports.
 # CI runs exactly this (.ci/run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,9 @@ cmake --workflow --preset demo
 
 echo "== Linux with clang, AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --workflow --preset asan
+
+echo "== Fuzzing the simulated host's parsers, 45 s per target"
+scripts/fuzz.sh 45
 
 echo "== Windows: cross build, every test under Wine"
 mkdir -p build

@@ -72,6 +72,7 @@ TEST(HostFile, InvalidFilesAreRefusedNamingTheField) {
     std::string error;
   } cases[] = {
       {"{", "not valid JSON"},
+      {R"({"behaviour": {"resultSeed": 1e999}})", "not valid JSON"},  // beyond a double: escaped as an exception
       {R"({"computerName": "H", "vm": []})", "vm: unknown field"},
       {R"({"computerName": 5})", "computerName: expected a string"},
       {R"({"computerName": "H\u00d6ST"})", "computerName: expected 1 to 63 letters"},

@@ -100,6 +100,36 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{L"REFERENCES OF {C.K=1} WHERE AssocClass=X"},
         RefusalCase{L"REFERENCES OF {C.K=1} WHERE ResultRole=X"}));
 
+// WMI refuses a condition with too many AND and OR keywords with WBEM_E_QUOTA_VIOLATION ("Querying
+// with WQL"); ours allows 256 operators, parentheses included. Deeper nesting once overflowed the stack.
+TEST(ParseTest, ConditionsBeyondTheOperatorLimitAreAQuotaViolation) {
+  const auto repeat = [](std::wstring_view part, int n) {
+    std::wstring out;
+    for (int i = 0; i < n; ++i)
+      out += part;
+    return out;
+  };
+  const struct {
+    std::wstring where;
+    bool accepted;
+  } cases[] = {
+      {repeat(L"(", 256) + L"a=1" + repeat(L")", 256), true},
+      {repeat(L"(", 257) + L"a=1" + repeat(L")", 257), false},
+      {repeat(L"not ", 257) + L"a=1", false},
+      {L"a=1" + repeat(L" or a=1", 256), true},
+      {L"a=1" + repeat(L" and a=1", 257), false},
+      {L"a=1" + repeat(L" or not (a=1)", 128), false},
+      {repeat(L"not(", 4000) + L"a=1" + repeat(L")", 4000), false},
+  };
+  for (const auto& c : cases) {
+    const auto q = parse(L"SELECT * FROM C WHERE " + c.where);
+    EXPECT_EQ(q.has_value(), c.accepted) << c.where.size();
+    if (!q) {
+      EXPECT_EQ(q.error().code, ErrorCode::quota_violation) << cim::narrow(q.error().message);
+    }
+  }
+}
+
 TEST(ParseTest, SelectListAndKeywordsAnyCase) {
   auto q = parse(L"sElEcT Name , ElementName fRoM Msvm_ComputerSystem");
   ASSERT_TRUE(q);

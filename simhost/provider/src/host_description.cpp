@@ -708,13 +708,17 @@ bool has_job_parameter(std::wstring_view method) {
 }
 
 LoadResult<HostDescription> parse_host_json(std::string_view text) {
+  Json root;
   try {
-    const auto root = Json::parse(text.begin(), text.end());
+    root = Json::parse(text.begin(), text.end());
+  } catch (const Json::exception& e) {
+    // A syntax error, or out_of_range for a number beyond the range of a double.
+    return LoadResult<HostDescription>::failure(std::string("host file is not valid JSON: ") + e.what());
+  }
+  try {
     auto description = read_description(root);
     check(description);
     return description;
-  } catch (const Json::parse_error& e) {
-    return LoadResult<HostDescription>::failure(std::string("host file is not valid JSON: ") + e.what());
   } catch (const DescriptionError& e) {
     return LoadResult<HostDescription>::failure(e.what());
   }

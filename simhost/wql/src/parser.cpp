@@ -25,6 +25,11 @@ struct ParseFailure {
   Error error;
 };
 
+// AND, OR, NOT and parentheses a condition may hold. Parsing, evaluating and freeing a condition
+// recurse as deep as it nests, so an unbounded one could overflow the stack of the calling thread
+// (1 MB on Windows); WMI also refuses conditions with too many operators.
+constexpr std::size_t kMaxConditionOperators = 256;
+
 class Parser {
  public:
   explicit Parser(std::vector<Token> tokens) : toks_(std::move(tokens)) {}
@@ -96,6 +101,13 @@ class Parser {
     return q;
   }
 
+  // Counts one operator of the condition.
+  void operator_seen() {
+    if (++operators_ > kMaxConditionOperators)
+      throw ParseFailure{{ErrorCode::quota_violation, L"more than " + std::to_wstring(kMaxConditionOperators) +
+                                                          L" AND, OR, NOT and parentheses in the condition"}};
+  }
+
   std::unique_ptr<Expr> binary(Expr::Kind kind, std::unique_ptr<Expr> l, std::unique_ptr<Expr> r) {
     auto e = std::make_unique<Expr>();
     e->kind = kind;
@@ -106,22 +118,29 @@ class Parser {
 
   std::unique_ptr<Expr> or_expr() {
     auto left = and_expr();
-    while (keyword(L"OR"))
+    while (keyword(L"OR")) {
+      operator_seen();
       left = binary(Expr::Kind::or_, std::move(left), and_expr());
+    }
     return left;
   }
 
   std::unique_ptr<Expr> and_expr() {
     auto left = not_expr();
-    while (keyword(L"AND"))
+    while (keyword(L"AND")) {
+      operator_seen();
       left = binary(Expr::Kind::and_, std::move(left), not_expr());
+    }
     return left;
   }
 
   std::unique_ptr<Expr> not_expr() {
-    if (keyword(L"NOT"))
+    if (keyword(L"NOT")) {
+      operator_seen();
       return binary(Expr::Kind::not_, not_expr(), nullptr);
+    }
     if (accept(TokenKind::lparen)) {
+      operator_seen();
       auto inner = or_expr();
       if (!accept(TokenKind::rparen))
         fail(L"expected )");
@@ -336,6 +355,7 @@ class Parser {
 
   std::vector<Token> toks_;
   std::size_t pos_ = 0;
+  std::size_t operators_ = 0;
 };
 
 }  // namespace

@@ -10,9 +10,10 @@ namespace simhost::wql {
 
 // The numeric values are the HRESULTs WMI reports, so the facade can pass them through.
 enum class ErrorCode : std::uint32_t {
-  invalid_query = 0x80041017,  // WBEM_E_INVALID_QUERY: malformed or unimplemented syntax
-  invalid_class = 0x80041010,  // WBEM_E_INVALID_CLASS: SELECT from a class the schema lacks
-  not_found = 0x80041002,      // WBEM_E_NOT_FOUND: ASSOCIATORS/REFERENCES OF a path naming nothing
+  invalid_query = 0x80041017,    // WBEM_E_INVALID_QUERY: malformed or unimplemented syntax
+  invalid_class = 0x80041010,    // WBEM_E_INVALID_CLASS: SELECT from a class the schema lacks
+  not_found = 0x80041002,        // WBEM_E_NOT_FOUND: ASSOCIATORS/REFERENCES OF a path naming nothing
+  quota_violation = 0x8004106C,  // WBEM_E_QUOTA_VIOLATION: a condition with too many operators
 };
 
 struct Error {
