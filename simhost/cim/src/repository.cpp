@@ -253,6 +253,7 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
     return R::failure(Status::already_exists);
 
+  ++version_;
   inst.id = slots_.size() + 1;
   auto s = std::make_unique<Slot>();
   set_paths(inst);
@@ -286,6 +287,7 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
     case Conversion::out_of_range:
       return Status::out_of_range;
   }
+  ++version_;
   if (decl.key) {
     if (converted.is_null())
       return Status::missing_key;
@@ -319,6 +321,7 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
   Slot* s = slot(id);
   if (!s)
     return {};
+  ++version_;
   std::vector<InstanceId> removed{id};
   std::vector<Link> dependents;
   if (cascade == Cascade::associations)

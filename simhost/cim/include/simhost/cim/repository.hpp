@@ -87,6 +87,9 @@ class Repository {
   // Moves on whenever an instance is created, deleted or re-keyed, so that what was found by a
   // path can be kept until then. Never 0.
   std::uint64_t paths_version() const noexcept { return paths_version_; }
+  // Moves on with every change of any kind (create, set, remove), so that whatever a query found
+  // can be kept until then. Never 0.
+  std::uint64_t version() const noexcept { return version_; }
 
   // Values are converted to the property types as WMI does on Put. All keys must be set.
   Expected<InstanceId, Status> create(std::wstring_view class_name, const PropertyList& properties);
@@ -196,6 +199,7 @@ class Repository {
   std::unordered_map<std::wstring, Target> targets_;  // by normalised path
   std::size_t live_ = 0;
   std::uint64_t paths_version_ = 1;
+  std::uint64_t version_ = 1;
   mutable std::map<std::pair<std::size_t, std::size_t>, ValueIndex> value_indexes_;  // (class id, property)
   mutable std::vector<std::uint32_t> marks_;  // by instance id: the call that last listed it
   mutable std::uint32_t mark_ = 0;
