@@ -69,11 +69,9 @@ Instance& Repository::writable(Slot& s) {
 }
 
 void Repository::set_paths(Instance& inst) const {
-  inst.path.clear();
-  inst.relpath_at = 0;
-  const ObjectPath p = path(inst);
-  inst.path = p.str();
-  inst.relpath_at = inst.path.size() - p.relpath().size();
+  std::size_t relpath_at = 0;
+  inst.path = CompactText(path(inst).str(&relpath_at));
+  inst.relpath_at = relpath_at;
 }
 
 std::wstring Repository::key_of(const Instance& inst) const {

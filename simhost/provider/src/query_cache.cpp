@@ -12,7 +12,7 @@ CachedQuery* QueryCache::find(std::wstring_view text) {
   const auto it = entries_.find(hash(text));
   if (it != entries_.end())
     for (auto& entry : it->second)
-      if (*entry.text == text)
+      if (entry.key == text)
         return &entry;
   return nullptr;
 }
@@ -24,7 +24,7 @@ CachedQuery& QueryCache::add(std::wstring_view text, std::shared_ptr<const wql::
   }
   ++size_;
   return entries_[hash(text)].emplace_back(
-      CachedQuery{std::make_shared<const std::wstring>(text), std::move(parsed), 0, nullptr});
+      CachedQuery{cim::CompactText(text), std::make_shared<const std::wstring>(text), std::move(parsed), 0, nullptr});
 }
 
 std::size_t QueryCache::hash(std::wstring_view text) noexcept {

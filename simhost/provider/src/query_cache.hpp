@@ -1,6 +1,7 @@
 // Queries by their text, parsed once and with the result they last gave.
 #pragma once
 
+#include "simhost/cim/compact_text.hpp"
 #include "simhost/provider/host.hpp"
 #include "simhost/wql/ast.hpp"
 
@@ -18,6 +19,7 @@ namespace simhost::provider::detail {
 // at. Callers repeat the same few thousand texts (one per switch port, one per machine) millions
 // of times on an unchanged host, so a repeat costs one lookup of the text.
 struct CachedQuery {
+  cim::CompactText key;  // the text, compared with each text asked for
   std::shared_ptr<const std::wstring> text;
   std::shared_ptr<const wql::Query> parsed;
   std::uint64_t version = 0;  // the repository's, when result was taken; 0: none yet

@@ -2,6 +2,7 @@
 // class and by association role so that no lookup scans the whole store.
 #pragma once
 
+#include "simhost/cim/compact_text.hpp"
 #include "simhost/cim/expected.hpp"
 #include "simhost/cim/path.hpp"
 #include "simhost/cim/schema.hpp"
@@ -40,9 +41,9 @@ struct Instance {
   const ClassDef* cls = nullptr;
   std::vector<Value> values;  // parallel to cls->properties()
   // Set by the repository when it stores the instance, so that reading them renders nothing.
-  std::wstring path;
+  CompactText path;
   std::size_t relpath_at = 0;  // the relative path is the end of the path, from here
-  std::wstring_view relpath() const noexcept { return std::wstring_view(path).substr(relpath_at); }
+  std::wstring relpath() const { return path.str(relpath_at); }
 };
 
 // What a query hands out: the instance as it was when taken. The repository never edits an
@@ -121,9 +122,9 @@ class Repository {
 
   ObjectPath path(const Instance& inst) const;
   // Stored instances carry their paths; others (a probe, a copy) render them.
-  std::wstring path_text(const Instance& inst) const { return inst.path.empty() ? path(inst).str() : inst.path; }
+  std::wstring path_text(const Instance& inst) const { return inst.path.empty() ? path(inst).str() : inst.path.str(); }
   std::wstring relpath_text(const Instance& inst) const {
-    return inst.path.empty() ? path(inst).relpath() : std::wstring(inst.relpath());
+    return inst.path.empty() ? path(inst).relpath() : inst.relpath();
   }
 
   // Regular or system property (__CLASS, __PATH, ...); nullopt if the name is neither.
