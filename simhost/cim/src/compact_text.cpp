@@ -57,18 +57,22 @@ bool operator==(const CompactText& a, std::wstring_view b) noexcept {
   if (bytes.size() != b.size())
     return false;
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  // Sixteen characters a round without a branch, so that the compiler vectorises the round.
-  auto differing = [&](std::size_t at, std::size_t count) {
-    std::uint32_t bits = 0;
-    for (std::size_t j = 0; j < count; ++j)
-      bits |= static_cast<std::uint32_t>(in[at + j]) ^ static_cast<std::uint32_t>(b[at + j]);
-    return bits != 0;
+  auto unit_bits = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(in[at]) ^ static_cast<std::uint32_t>(b[at]);
   };
+  // Sixteen characters a round without a branch, so that the compiler vectorises the round.
   std::size_t i = 0;
-  for (; i + 16 <= b.size(); i += 16)
-    if (differing(i, 16))
+  for (; i + 16 <= b.size(); i += 16) {
+    std::uint32_t bits = 0;
+    for (std::size_t j = 0; j < 16; ++j)
+      bits |= unit_bits(i + j);
+    if (bits != 0)
       return false;
-  return !differing(i, b.size() - i);
+  }
+  std::uint32_t bits = 0;
+  for (; i < b.size(); ++i)
+    bits |= unit_bits(i);
+  return bits == 0;
 }
 
 }  // namespace simhost::cim
