@@ -24,18 +24,16 @@ BSTR AnsiToBstr(const char* text) {
   const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, sourceLength, nullptr, 0);
   if (wideLength == 0)
     RaiseLastError();
-  wchar_t* buffer = new (std::nothrow) wchar_t[static_cast<std::size_t>(wideLength)];
-  if (buffer == nullptr)
-    RaiseComError(E_OUTOFMEMORY);
-  if (MultiByteToWideChar(CP_ACP, 0, text, sourceLength, buffer, wideLength) == 0) {
-    const DWORD error = GetLastError();
-    delete[] buffer;
-    RaiseComError(HRESULT_FROM_WIN32(error));
-  }
-  BSTR result = SysAllocString(buffer);
-  delete[] buffer;
+  // Converted straight into the BSTR: SysAllocStringLen keeps room for the terminating zero,
+  // which the conversion writes.
+  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(wideLength - 1));
   if (result == nullptr)
     RaiseComError(E_OUTOFMEMORY);
+  if (MultiByteToWideChar(CP_ACP, 0, text, sourceLength, result, wideLength) == 0) {
+    const DWORD error = GetLastError();
+    SysFreeString(result);
+    RaiseComError(HRESULT_FROM_WIN32(error));
+  }
   return result;
 }
 

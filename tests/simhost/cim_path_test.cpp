@@ -1,3 +1,4 @@
+#include "simhost/cim/compact_text.hpp"
 #include "simhost/cim/path.hpp"
 #include "simhost/cim/text.hpp"
 
@@ -69,6 +70,38 @@ TEST(ObjectPathTest, RejectsMalformedText) {
   };
   for (const wchar_t* text : bad)
     EXPECT_FALSE(ObjectPath::parse(text)) << narrow(text);
+}
+
+// Stored paths are kept one byte a character when they fit; what reads them back must not see
+// the difference, at either side of the 8-bit boundary and across the compare's 16-unit rounds.
+TEST(CompactTextTest, ReadsBackWhatItKeeps) {
+  const std::wstring long_path = L"\\\\H\\root\\virtualization:Msvm_SwitchPort.Name=\"0123456789ABCDEF0123\"";
+  const struct {
+    std::wstring text;
+    std::size_t from;
+  } rows[] = {
+      {L"", 0},
+      {L"short", 2},
+      {long_path, 28},
+      {L"Caf\u00E9 \u00FF", 0},                         // still one byte each
+      {L"\u0100 and \u4E2D\u6587 need wide units", 3},  // past U+00FF
+      {std::wstring(40, L'x') + L"\u20AC", 17},
+  };
+  for (const auto& row : rows) {
+    const CompactText kept(row.text);
+    EXPECT_EQ(kept.size(), row.text.size());
+    EXPECT_EQ(kept.str(), row.text);
+    EXPECT_EQ(kept.str(row.from), row.text.substr(row.from));
+    EXPECT_TRUE(kept == row.text);
+    if (!row.text.empty()) {
+      for (std::size_t at : {std::size_t{0}, row.text.size() / 2, row.text.size() - 1}) {
+        std::wstring changed = row.text;
+        changed[at] = changed[at] == L'y' ? L'z' : L'y';
+        EXPECT_FALSE(kept == changed) << narrow(row.text) << " at " << at;
+      }
+      EXPECT_FALSE(kept == row.text.substr(1));
+    }
+  }
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST(RepositoryTest, SetRekeysAndRelinks) {
   FixtureHost f;
   // What a query handed out keeps its values and path, as a WMI object does after the change.
   const Snapshot before = f.repo.snapshot(f.vm2);
-  const std::wstring old_path = before->path;
+  const std::wstring old_path = before->path.str();
   EXPECT_EQ(f.repo.set(f.vm2, L"Name", Value::string(test::kVm1)), Status::already_exists);
   EXPECT_EQ(f.repo.set(f.vm2, L"Name", Value::null(CimType::String)), Status::missing_key);
   EXPECT_EQ(f.repo.set(f.vm2, L"Name", Value::string(L"NEW")), Status::ok);
@@ -135,9 +135,9 @@ TEST(RepositoryTest, SetRekeysAndRelinks) {
   EXPECT_EQ(f.repo.set(f.vm2, L"EnabledState", Value::string(L"32768")), Status::ok);
   EXPECT_EQ(f.repo.get(f.vm2)->values[f.repo.get(f.vm2)->cls->property_index(L"enabledstate").value()],
             Value::uint16(32768));
-  EXPECT_EQ(before->path, old_path);
-  EXPECT_EQ(f.repo.get(f.vm2)->path, f.repo.path(*f.repo.get(f.vm2)).str());
-  EXPECT_NE(f.repo.get(f.vm2)->path, old_path);
+  EXPECT_EQ(before->path.str(), old_path);
+  EXPECT_EQ(f.repo.get(f.vm2)->path.str(), f.repo.path(*f.repo.get(f.vm2)).str());
+  EXPECT_NE(f.repo.get(f.vm2)->path.str(), old_path);
   EXPECT_NE(*f.repo.property(*before, L"Name")->as_string(), L"NEW");
   EXPECT_NE(before->values, f.repo.get(f.vm2)->values);
   EXPECT_EQ(f.repo.set(f.vm2, L"Nope", Value::uint16(1)), Status::invalid_property);

@@ -98,44 +98,66 @@ bool is_sep(wchar_t c) noexcept {
   return c == L'\\' || c == L'/';
 }
 
-}  // namespace
-
-std::wstring escape_key_value(std::wstring_view value) {
-  std::wstring out;
-  out.reserve(value.size() + 2);
+void append_escaped(std::wstring& out, std::wstring_view value) {
   for (wchar_t c : value) {
     if (c == L'\\' || c == L'"')
       out.push_back(L'\\');
     out.push_back(c);
   }
+}
+
+}  // namespace
+
+std::wstring escape_key_value(std::wstring_view value) {
+  std::wstring out;
+  out.reserve(value.size() + 2);
+  append_escaped(out, value);
   return out;
+}
+
+void ObjectPath::append_relpath(std::wstring& out) const {
+  out += class_name;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto& k = keys[i];
+    if (i == 0) {
+      if (!k.name.empty())
+        out += L'.';
+    } else {
+      out += L',';
+    }
+    out += k.name;
+    out += L'=';
+    if (k.quoted) {
+      out += L'"';
+      append_escaped(out, k.value);
+      out += L'"';
+    } else {
+      out += k.value;
+    }
+  }
 }
 
 std::wstring ObjectPath::relpath() const {
-  std::wstring out = class_name;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const auto& k = keys[i];
-    if (i == 0)
-      out += k.name.empty() ? L"" : L".";
-    else
-      out += L',';
-    out += k.name;
-    out += L'=';
-    if (k.quoted)
-      out += L'"' + escape_key_value(k.value) + L'"';
-    else
-      out += k.value;
-  }
+  std::wstring out;
+  append_relpath(out);
   return out;
 }
 
-std::wstring ObjectPath::str() const {
-  if (server.empty() && ns.empty())
-    return relpath();
+std::wstring ObjectPath::str(std::size_t* relpath_at) const {
   std::wstring out;
-  if (!server.empty())
-    out = L"\\\\" + server + L"\\";
-  return out + ns + L":" + relpath();
+  if (!server.empty()) {
+    out += L"\\\\";
+    out += server;
+    out += L'\\';
+  }
+  if (!is_relative()) {
+    out += ns;
+    out += L':';
+  }
+  if (relpath_at != nullptr)
+    *relpath_at = out.size();
+  append_relpath(out);
+  return out;
 }
 
 std::optional<ObjectPath> ObjectPath::parse(std::wstring_view text) {

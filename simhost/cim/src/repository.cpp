@@ -3,16 +3,30 @@
 #include "simhost/cim/text.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace simhost::cim {
 namespace {
 
-void append_part(std::wstring& key, std::wstring_view text) {
+void append_folded(std::string& key, std::wstring_view text) {
+  for (const wchar_t c : text) {
+    const auto folded = static_cast<std::uint32_t>(fold(c));
+    if (folded < 0x80) {
+      key += static_cast<char>(folded);
+      continue;
+    }
+    key += static_cast<char>(0xFF);
+    for (int shift = 24; shift >= 0; shift -= 8)
+      key += static_cast<char>((folded >> shift) & 0xFF);
+  }
+}
+
+void append_part(std::string& key, std::wstring_view text) {
   // Length-prefixed so that no value can imitate a separator.
-  key += L'|';
-  key += std::to_wstring(text.size());
-  key += L':';
-  key += fold(text);
+  key += '|';
+  key += std::to_string(text.size());
+  key += ':';
+  append_folded(key, text);
 }
 
 // Unquoted path values are numbers or booleans; bring them to the text an instance's value gives.
@@ -69,15 +83,14 @@ Instance& Repository::writable(Slot& s) {
 }
 
 void Repository::set_paths(Instance& inst) const {
-  inst.path.clear();
-  inst.relpath_at = 0;
-  const ObjectPath p = path(inst);
-  inst.path = p.str();
-  inst.relpath_at = inst.path.size() - p.relpath().size();
+  std::size_t relpath_at = 0;
+  inst.path = CompactText(path(inst).str(&relpath_at));
+  inst.relpath_at = relpath_at;
 }
 
-std::wstring Repository::key_of(const Instance& inst) const {
-  std::wstring key = fold(inst.cls->name());
+Repository::Key Repository::key_of(const Instance& inst) const {
+  Key key;
+  append_folded(key, inst.cls->name());
   for (std::size_t i : inst.cls->keys()) {
     const Value& v = inst.values[i];
     append_part(key, v.is_null() || v.is_array() ? std::wstring() : scalar_text(v.get()));
@@ -85,7 +98,7 @@ std::wstring Repository::key_of(const Instance& inst) const {
   return key;
 }
 
-std::optional<std::wstring> Repository::key_of(const ObjectPath& path, const ClassDef& cls) const {
+std::optional<Repository::Key> Repository::key_of(const ObjectPath& path, const ClassDef& cls) const {
   const auto& keys = cls.keys();
   if (path.keys.size() != keys.size() || keys.empty())
     return std::nullopt;
@@ -104,7 +117,8 @@ std::optional<std::wstring> Repository::key_of(const ObjectPath& path, const Cla
       return std::nullopt;
     bound[j] = &b;
   }
-  std::wstring key = fold(cls.name());
+  Key key;
+  append_folded(key, cls.name());
   for (const KeyBinding* b : bound)
     append_part(key, b->quoted ? b->value : canonical_unquoted(b->value));
   return key;
@@ -138,7 +152,7 @@ std::optional<InstanceId> Repository::find(std::wstring_view path_text) const {
   return p ? find(*p) : std::nullopt;
 }
 
-std::optional<std::wstring> Repository::target_key(const Value& reference) const {
+std::optional<Repository::Key> Repository::target_key(const Value& reference) const {
   const std::wstring* text = reference.as_string();
   if (!text)
     return std::nullopt;
@@ -191,13 +205,13 @@ void Repository::unindex_links(Slot& s) {
     drop_if_unused(*t);
 }
 
-Repository::Target& Repository::target_at(std::wstring key) {
+Repository::Target& Repository::target_at(Key key) {
   auto [it, fresh] = targets_.try_emplace(std::move(key));
   it->second.key = &it->first;
   return it->second;
 }
 
-void Repository::place(Slot& s, std::optional<std::wstring> key) {
+void Repository::place(Slot& s, std::optional<Key> key) {
   if (s.target != nullptr) {
     Target& old = *s.target;
     old.id = 0;
@@ -217,7 +231,7 @@ void Repository::place(Slot& s, std::optional<std::wstring> key) {
 
 void Repository::drop_if_unused(Target& t) {
   if (t.id == 0 && t.incoming.empty()) {
-    const std::wstring key = *t.key;
+    const Key key = *t.key;
     targets_.erase(key);
   }
 }
@@ -249,10 +263,11 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   for (std::size_t k : cls->keys())
     if (inst.values[k].is_null())
       return R::failure(Status::missing_key);
-  std::wstring key = key_of(inst);
+  Key key = key_of(inst);
   if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
     return R::failure(Status::already_exists);
 
+  ++version_;
   inst.id = slots_.size() + 1;
   auto s = std::make_unique<Slot>();
   set_paths(inst);
@@ -286,12 +301,13 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
     case Conversion::out_of_range:
       return Status::out_of_range;
   }
+  ++version_;
   if (decl.key) {
     if (converted.is_null())
       return Status::missing_key;
     Instance probe{id, &cls, s->inst->values, {}, {}};
     probe.values[*idx] = converted;
-    std::wstring key = key_of(probe);
+    Key key = key_of(probe);
     if (key != s->key()) {
       if (const auto it = targets_.find(key); it != targets_.end() && it->second.id != 0)
         return Status::already_exists;
@@ -319,6 +335,7 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
   Slot* s = slot(id);
   if (!s)
     return {};
+  ++version_;
   std::vector<InstanceId> removed{id};
   std::vector<Link> dependents;
   if (cascade == Cascade::associations)

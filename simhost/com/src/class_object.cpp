@@ -116,7 +116,7 @@ std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() con
   const ClassDef& cls = *state_.cls;
   std::vector<std::wstring> derivation = cls.derivation();
   const std::wstring superclass = derivation.empty() ? std::wstring() : derivation.front();
-  const bool located = !state_.path().empty();
+  const bool located = state_.located();
   const bool named = !(state_.defining && cls.name() == kUnnamed);
   const std::wstring server = located ? state_.host->computer_name() : std::wstring();
   auto text_or_null = [](bool present, const std::wstring& text) {
@@ -130,8 +130,7 @@ std::vector<std::pair<std::wstring, Value>> ClassObject::system_properties() con
       {L"__CLASS", text_or_null(named, cls.name())},
       {L"__SUPERCLASS", text_or_null(!superclass.empty(), superclass)},
       {L"__DYNASTY", text_or_null(named, cls.dynasty().name())},
-      {L"__RELPATH",
-       text_or_null(located || (state_.is_class && named), located ? std::wstring(state_.relpath()) : cls.name())},
+      {L"__RELPATH", text_or_null(located || (state_.is_class && named), located ? state_.relpath() : cls.name())},
       {L"__PROPERTY_COUNT", Value::sint32(count)},
       {L"__DERIVATION", Value::string_array(std::move(derivation))},
       {L"__SERVER", text_or_null(located, server)},
@@ -179,13 +178,15 @@ HRESULT ClassObject::read(LPCWSTR wszName, VARIANT* pVal, CIMTYPE* pType, long* 
   if (wszName[0] == L'_' && wszName[1] == L'_') {
     // Callers read a found object's path far more than anything else: hand it over directly.
     const bool path = cim::iequals(wszName, L"__PATH");
-    if ((path || cim::iequals(wszName, L"__RELPATH")) && !state_.path().empty()) {
-      const std::wstring_view text = path ? std::wstring_view(state_.path()) : state_.relpath();
+    if ((path || cim::iequals(wszName, L"__RELPATH")) && state_.located()) {
+      const cim::CompactText& text = state_.found->path;
+      const std::size_t from = path ? 0 : state_.found->relpath_at;
       if (pVal != nullptr) {
         VariantInit(pVal);
-        const BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        const BSTR value = SysAllocStringLen(nullptr, static_cast<UINT>(text.size() - from));
         if (value == nullptr)
           return wbem(WBEM_E_OUT_OF_MEMORY);
+        text.copy_to(value, from);
         V_VT(pVal) = VT_BSTR;
         V_BSTR(pVal) = value;
       }

@@ -32,17 +32,15 @@ struct ObjectState {
       own = found->values;
     return own;
   }
-  // Where the object lives; empty for classes, parameters and spawned instances.
-  const std::wstring& path() const { return found ? found->path : kNowhere; }
-  std::wstring_view relpath() const { return found ? found->relpath() : std::wstring_view(); }
+  // Where the object lives; none for classes, parameters and spawned instances.
+  bool located() const noexcept { return found && !found->path.empty(); }
+  std::wstring path() const { return found ? found->path.str() : std::wstring(); }
+  std::wstring relpath() const { return found ? found->relpath() : std::wstring(); }
 
   // The properties a select list let through (indices of cls or of the queried ancestor);
   // null: every property. The others are absent, not just empty.
   std::shared_ptr<const std::vector<bool>> shown;
   bool defining = false;  // the empty class GetObject hands out for a null path, named by Put of __CLASS
-
- private:
-  static inline const std::wstring kNowhere;
 };
 
 // What a query lets its objects carry.

@@ -32,10 +32,13 @@ HRESULT recorded(const HostPtr& host, const wchar_t* call, std::wstring_view sub
   return hr;
 }
 
+using Text = std::shared_ptr<const std::wstring>;
+
 class Enumerator final : public ComObject<IEnumWbemClassObject> {
  public:
-  // `failure`: the error of a semisynchronous query, which every Next reports with no objects.
-  Enumerator(HostPtr host, std::wstring query, std::vector<cim::InstanceId> ids, bool forward_only,
+  // `ids`: the result's own list, or a rearranged copy of it. `failure`: the error of a
+  // semisynchronous query, which every Next reports with no objects.
+  Enumerator(HostPtr host, Text query, std::shared_ptr<const std::vector<cim::InstanceId>> ids, bool forward_only,
              Projection projection = {}, HRESULT failure = WBEM_S_NO_ERROR)
       : ComObject(IID_IEnumWbemClassObject),
         host_(std::move(host)),
@@ -56,19 +59,19 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
     if (apObjects == nullptr || puReturned == nullptr)
       return wbem(WBEM_E_INVALID_PARAMETER);
     *puReturned = 0;
-    if (auto forced = forced_by(*host_, provider::Call::next, query_))
-      return recorded(host_, L"Next", query_, {}, *forced);
+    if (auto forced = forced_by(*host_, provider::Call::next, *query_))
+      return recorded(host_, L"Next", *query_, {}, *forced);
     if (FAILED(failure_))
-      return recorded(host_, L"Next", query_, L"0", failure_);
+      return recorded(host_, L"Next", *query_, L"0", failure_);
     ULONG handed = 0;
-    while (handed < uCount && at_ < ids_.size()) {
+    while (handed < uCount && at_ < size()) {
       // An object deleted since the query ran is skipped, as a live enumeration would.
-      if (IWbemClassObject* object = make_instance_object(host_, ids_[at_++], projection_))
+      if (IWbemClassObject* object = make_instance_object(host_, (*ids_)[at_++], projection_))
         apObjects[handed++] = object;
     }
     *puReturned = handed;
     const HRESULT hr = handed == uCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
-    return recorded(host_, L"Next", query_, host_->observer().recording() ? std::to_wstring(handed) : std::wstring(),
+    return recorded(host_, L"Next", *query_, host_->observer().recording() ? std::to_wstring(handed) : std::wstring(),
                     hr);
   }
 
@@ -86,33 +89,37 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
   }
 
   HRESULT STDMETHODCALLTYPE Skip(long, ULONG nCount) override {
-    const std::size_t left = ids_.size() - at_;
+    const std::size_t left = size() - at_;
     const std::size_t step = nCount < left ? nCount : left;
     at_ += step;
     return step == nCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
   }
 
  private:
+  std::size_t size() const noexcept { return ids_ ? ids_->size() : 0; }
+
   HostPtr host_;
-  std::wstring query_;
-  std::vector<cim::InstanceId> ids_;
+  Text query_;
+  std::shared_ptr<const std::vector<cim::InstanceId>> ids_;  // null: no objects
   Projection projection_;
   HRESULT failure_;
   std::size_t at_ = 0;
   bool forward_only_;
 };
 
-// Puts a result list in the order the host asks for. Shuffles are seeded by the host's seed
-// and the query text, so the same query on the same host always comes back the same way.
-void arrange(std::vector<cim::InstanceId>& ids, const provider::ResultOrder& order, const std::wstring& query) {
-  switch (order.kind) {
-    case provider::ResultOrder::Kind::creation:
-      return;
-    case provider::ResultOrder::Kind::reversed:
-      std::reverse(ids.begin(), ids.end());
-      return;
-    case provider::ResultOrder::Kind::shuffled:
-      break;
+// A result list in the order the host asks for: the list itself for creation order, else a
+// rearranged copy. Shuffles are seeded by the host's seed and the query text, so the same query
+// on the same host always comes back the same way.
+std::shared_ptr<const std::vector<cim::InstanceId>> arranged(const std::shared_ptr<const wql::Result>& result,
+                                                             const provider::ResultOrder& order,
+                                                             const std::wstring& query) {
+  std::shared_ptr<const std::vector<cim::InstanceId>> own(result, &result->instances);
+  if (order.kind == provider::ResultOrder::Kind::creation)
+    return own;
+  auto ids = std::make_shared<std::vector<cim::InstanceId>>(result->instances);
+  if (order.kind == provider::ResultOrder::Kind::reversed) {
+    std::reverse(ids->begin(), ids->end());
+    return ids;
   }
   std::uint64_t state = order.seed ^ 0x9E3779B97F4A7C15ull;
   for (wchar_t c : query)
@@ -123,8 +130,9 @@ void arrange(std::vector<cim::InstanceId>& ids, const provider::ResultOrder& ord
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   };
-  for (std::size_t i = ids.size(); i > 1; --i)
-    std::swap(ids[i - 1], ids[next() % i]);
+  for (std::size_t i = ids->size(); i > 1; --i)
+    std::swap((*ids)[i - 1], (*ids)[next() % i]);
+  return ids;
 }
 
 std::wstring describe_parameters(const cim::PropertyList& in) {
@@ -143,7 +151,7 @@ class Services final : public ComObject<IWbemServices> {
     if (ppEnum == nullptr)
       return wbem(WBEM_E_INVALID_PARAMETER);
     *ppEnum = nullptr;
-    std::wstring query = text_of(strQuery);
+    const std::wstring_view query = strQuery != nullptr ? std::wstring_view(strQuery) : std::wstring_view();
     auto finish = [&](HRESULT hr) { return recorded(host_, L"ExecQuery", query, {}, hr); };
     if (strQueryLanguage == nullptr || query.empty())
       return finish(wbem(WBEM_E_INVALID_PARAMETER));
@@ -152,24 +160,24 @@ class Services final : public ComObject<IWbemServices> {
     if (auto forced = forced_by(*host_, provider::Call::exec_query, query))
       return finish(*forced);
     const bool forward_only = (lFlags & WBEM_FLAG_FORWARD_ONLY) != 0;
-    auto result = host_->query(query);
-    if (!result) {
-      const auto failure = static_cast<HRESULT>(result.error().code);
+    auto run = host_->run_query(query);
+    if (!run) {
+      const auto failure = static_cast<HRESULT>(run.error().code);
       // A semisynchronous call hands its error to the first Next; a synchronous one returns it.
       if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0)
         return finish(failure);
-      const HRESULT hr = finish(WBEM_S_NO_ERROR);  // recorded before the enumerator takes the text
-      *ppEnum = new Enumerator(host_, std::move(query), {}, forward_only, {}, failure);
+      const HRESULT hr = finish(WBEM_S_NO_ERROR);
+      *ppEnum = new Enumerator(host_, std::make_shared<const std::wstring>(query), nullptr, forward_only, {}, failure);
       return hr;
     }
+    const auto& result = run->result;
     Projection projection;
     projection.keys_only = result->keys_only;
     if (!result->shown.empty())
-      projection.shown = std::make_shared<const std::vector<bool>>(std::move(result->shown));
-    arrange(result->instances, host_->result_order(), query);
-    const HRESULT hr = finish(WBEM_S_NO_ERROR);  // recorded before the enumerator takes the text
-    *ppEnum =
-        new Enumerator(host_, std::move(query), std::move(result->instances), forward_only, std::move(projection));
+      projection.shown = std::shared_ptr<const std::vector<bool>>(result, &result->shown);
+    auto ids = arranged(result, host_->result_order(), *run->text);
+    const HRESULT hr = finish(WBEM_S_NO_ERROR);
+    *ppEnum = new Enumerator(host_, std::move(run->text), std::move(ids), forward_only, std::move(projection));
     return hr;
   }
 

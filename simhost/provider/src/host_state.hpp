@@ -3,7 +3,7 @@
 
 #include "simhost/cim/repository.hpp"
 #include "simhost/provider/host_description.hpp"
-#include "simhost/wql/ast.hpp"
+#include "query_cache.hpp"
 
 #include <cstdint>
 #include <chrono>
@@ -69,53 +69,6 @@ struct Activity {
   std::chrono::steady_clock::time_point began;
   bool ended = false;
   std::uint64_t ended_at = 0;  // host time in milliseconds
-};
-
-// Parsed queries by their text. Callers repeat the same few thousand texts (one per switch
-// port, one per machine) millions of times, so parsing each once is most of a query's cost.
-// Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
-// Texts that differ only near their end (one path among thousands) are told apart by their
-// hash: entries are filed by it, so a miss compares no text and a hit compares it once.
-class QueryCache {
- public:
-  static constexpr std::size_t kCapacity = 16384;
-  std::shared_ptr<const wql::Query> find(std::wstring_view text) const {
-    const auto it = parsed_.find(hash(text));
-    if (it != parsed_.end())
-      for (const auto& entry : it->second)
-        if (entry.first == text)
-          return entry.second;
-    return nullptr;
-  }
-  void add(std::wstring_view text, std::shared_ptr<const wql::Query> query) {
-    if (size_ >= kCapacity) {
-      parsed_.clear();
-      size_ = 0;
-    }
-    parsed_[hash(text)].emplace_back(std::wstring(text), std::move(query));
-    ++size_;
-  }
-
- private:
-  static std::size_t hash(std::wstring_view text) noexcept {
-    // Four UTF-16-sized units a round: query texts are long and their units small.
-    std::uint64_t h = 0x9E3779B97F4A7C15u ^ text.size();
-    std::size_t i = 0;
-    for (; i + 4 <= text.size(); i += 4) {
-      const std::uint64_t word = (std::uint64_t{static_cast<std::uint16_t>(text[i])}) |
-                                 (std::uint64_t{static_cast<std::uint16_t>(text[i + 1])} << 16) |
-                                 (std::uint64_t{static_cast<std::uint16_t>(text[i + 2])} << 32) |
-                                 (std::uint64_t{static_cast<std::uint16_t>(text[i + 3])} << 48);
-      h = (h ^ word) * 0xFF51AFD7ED558CCDu;
-      h ^= h >> 29;
-    }
-    for (; i < text.size(); ++i)
-      h = (h ^ static_cast<std::uint32_t>(text[i])) * 0xC4CEB9FE1A85EC53u;
-    return static_cast<std::size_t>(h ^ (h >> 32));
-  }
-
-  std::unordered_map<std::size_t, std::vector<std::pair<std::wstring, std::shared_ptr<const wql::Query>>>> parsed_;
-  std::size_t size_ = 0;
 };
 
 class HostState {

@@ -68,22 +68,40 @@ HostDescription SimulatedHost::to_description() const {
   return description;
 }
 
-wql::Expected<wql::Result> SimulatedHost::query(std::wstring_view text) {
-  auto parsed = state_->queries.find(text);
-  if (!parsed) {
+wql::Expected<QueryRun> SimulatedHost::run_query(std::wstring_view text) {
+  using Run = wql::Expected<QueryRun>;
+  detail::CachedQuery* entry = state_->queries.find(text);
+  if (entry == nullptr) {
     auto fresh = wql::parse(text);
     if (!fresh) {
-      return wql::Expected<wql::Result>::failure(fresh.error());
+      return Run::failure(fresh.error());
     }
-    parsed = std::make_shared<const wql::Query>(std::move(fresh.value()));
-    state_->queries.add(text, parsed);
+    entry = &state_->queries.add(text, std::make_shared<const wql::Query>(std::move(fresh.value())));
   }
-  auto result = wql::execute(state_->repo, *parsed);
+  const cim::Repository& repo = state_->repo;
+  // The result the text gave on the repository as it is now; a failure is not kept.
+  auto current = [&]() -> std::optional<wql::Error> {
+    if (entry->version == repo.version()) {
+      return std::nullopt;
+    }
+    auto result = wql::execute(repo, *entry->parsed);
+    if (!result) {
+      return result.error();
+    }
+    entry->result = std::make_shared<const wql::Result>(std::move(result.value()));
+    entry->version = repo.version();
+    return std::nullopt;
+  };
+  if (auto error = current()) {
+    return Run::failure(*error);
+  }
   // What the query saw moves on; it then reports the objects as they are after that tick.
-  if (result && state_->observe(result->instances)) {
-    result = wql::execute(state_->repo, *parsed);
+  if (state_->observe(entry->result->instances)) {
+    if (auto error = current()) {
+      return Run::failure(*error);
+    }
   }
-  return result;
+  return QueryRun{entry->text, entry->result};
 }
 
 bool SimulatedHost::observe(cim::InstanceId id) {

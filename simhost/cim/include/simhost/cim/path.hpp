@@ -25,8 +25,10 @@ struct ObjectPath {
 
   // Keys are written in the order held; make_path() sorts them.
   std::wstring relpath() const;
-  // The full form when server and namespace are set, otherwise the relative one.
-  std::wstring str() const;
+  void append_relpath(std::wstring& out) const;
+  // The full form when server and namespace are set, otherwise the relative one; `relpath_at`,
+  // when given, receives where the relative path starts in it.
+  std::wstring str(std::size_t* relpath_at = nullptr) const;
 
   // Accepts full (\\server\ns:...), namespace-relative (ns:...) and relative paths; `/` works
   // as a separator before the class, and key values may be quoted with " or ', as WMI allows.

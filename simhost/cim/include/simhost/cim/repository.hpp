@@ -2,6 +2,7 @@
 // class and by association role so that no lookup scans the whole store.
 #pragma once
 
+#include "simhost/cim/compact_text.hpp"
 #include "simhost/cim/expected.hpp"
 #include "simhost/cim/path.hpp"
 #include "simhost/cim/schema.hpp"
@@ -40,9 +41,9 @@ struct Instance {
   const ClassDef* cls = nullptr;
   std::vector<Value> values;  // parallel to cls->properties()
   // Set by the repository when it stores the instance, so that reading them renders nothing.
-  std::wstring path;
+  CompactText path;
   std::size_t relpath_at = 0;  // the relative path is the end of the path, from here
-  std::wstring_view relpath() const noexcept { return std::wstring_view(path).substr(relpath_at); }
+  std::wstring relpath() const { return path.str(relpath_at); }
 };
 
 // What a query hands out: the instance as it was when taken. The repository never edits an
@@ -87,6 +88,9 @@ class Repository {
   // Moves on whenever an instance is created, deleted or re-keyed, so that what was found by a
   // path can be kept until then. Never 0.
   std::uint64_t paths_version() const noexcept { return paths_version_; }
+  // Moves on with every change of any kind (create, set, remove), so that whatever a query found
+  // can be kept until then. Never 0.
+  std::uint64_t version() const noexcept { return version_; }
 
   // Values are converted to the property types as WMI does on Put. All keys must be set.
   Expected<InstanceId, Status> create(std::wstring_view class_name, const PropertyList& properties);
@@ -118,9 +122,9 @@ class Repository {
 
   ObjectPath path(const Instance& inst) const;
   // Stored instances carry their paths; others (a probe, a copy) render them.
-  std::wstring path_text(const Instance& inst) const { return inst.path.empty() ? path(inst).str() : inst.path; }
+  std::wstring path_text(const Instance& inst) const { return inst.path.empty() ? path(inst).str() : inst.path.str(); }
   std::wstring relpath_text(const Instance& inst) const {
-    return inst.path.empty() ? path(inst).relpath() : std::wstring(inst.relpath());
+    return inst.path.empty() ? path(inst).relpath() : inst.relpath();
   }
 
   // Regular or system property (__CLASS, __PATH, ...); nullopt if the name is neither.
@@ -137,6 +141,10 @@ class Repository {
   std::vector<InstanceId> associators_of(InstanceId source, const AssociatorFilter& filter = {}) const;
 
  private:
+  // A normalised path (class and key values, folded) as bytes: ASCII as itself, any other
+  // character as a 0xFF byte and its four bytes. Paths are nearly all ASCII, and a key is kept
+  // for every instance and every path a reference names.
+  using Key = std::string;
   // What following a link needs, kept in the link so that a walk over many of them (a switch's
   // ports) reads one array instead of chasing each association through the heap.
   struct Target;
@@ -151,7 +159,7 @@ class Repository {
   // name it. Slots and links point at these, so that following a link hashes nothing. A target
   // is dropped once nothing is there and nothing names it, so pointers to it never dangle.
   struct Target {
-    const std::wstring* key = nullptr;  // its own key in the map
+    const Key* key = nullptr;  // its own key in the map
     InstanceId id = 0;
     const ClassDef* cls = nullptr;  // of the instance there
     std::vector<Link> incoming;     // in (association, property) order, which is creation order
@@ -159,25 +167,25 @@ class Repository {
   struct Slot {
     std::shared_ptr<Instance> inst;  // shared with snapshots; copied before a change if it is
     Target* target = nullptr;        // where its normalised path leads; holds that path as its key
-    const std::wstring& key() const { return *target->key; }
+    const Key& key() const { return *target->key; }
     std::vector<std::pair<std::size_t, Target*>> links;  // reference property -> what it names
   };
 
   Slot* slot(InstanceId id) noexcept;
   const Slot* slot(InstanceId id) const noexcept;
-  std::wstring key_of(const Instance& inst) const;
+  Key key_of(const Instance& inst) const;
   Instance& writable(Slot& s);
   void set_paths(Instance& inst) const;
-  std::optional<std::wstring> key_of(const ObjectPath& path, const ClassDef& cls) const;
+  std::optional<Key> key_of(const ObjectPath& path, const ClassDef& cls) const;
   bool local(const ObjectPath& path) const;
-  std::optional<std::wstring> target_key(const Value& reference) const;
+  std::optional<Key> target_key(const Value& reference) const;
   void index_links(Slot& s);
   void unindex_links(Slot& s);
   const std::vector<Link>& links_to(const Slot& target) const { return target.target->incoming; }
-  Target& target_at(std::wstring key);
+  Target& target_at(Key key);
   // Moves the slot's instance to the target of `key` (none: it is deleted). The count, the
   // targets' occupants and the paths' version all follow from this one place.
-  void place(Slot& s, std::optional<std::wstring> key);
+  void place(Slot& s, std::optional<Key> key);
   // Forgets the target if nothing is there and nothing names it.
   void drop_if_unused(Target& t);
   static bool link_order(const Link& a, const Link& b) {
@@ -192,10 +200,11 @@ class Repository {
   const Schema* schema_;
   std::wstring server_;
   std::wstring ns_;
-  std::vector<std::unique_ptr<Slot>> slots_;          // index = id - 1; null once deleted
-  std::unordered_map<std::wstring, Target> targets_;  // by normalised path
+  std::vector<std::unique_ptr<Slot>> slots_;  // index = id - 1; null once deleted
+  std::unordered_map<Key, Target> targets_;   // by normalised path
   std::size_t live_ = 0;
   std::uint64_t paths_version_ = 1;
+  std::uint64_t version_ = 1;
   mutable std::map<std::pair<std::size_t, std::size_t>, ValueIndex> value_indexes_;  // (class id, property)
   mutable std::vector<std::uint32_t> marks_;  // by instance id: the call that last listed it
   mutable std::uint32_t mark_ = 0;

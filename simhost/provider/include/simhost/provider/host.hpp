@@ -7,6 +7,7 @@
 #include "simhost/wql/evaluator.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,6 +65,13 @@ struct ResultOrder {
   bool operator==(const ResultOrder&) const = default;
 };
 
+// A query's text and result as the host keeps them. Callers repeat the same texts millions of
+// times; the enumerators ExecQuery makes share both rather than copy them.
+struct QueryRun {
+  std::shared_ptr<const std::wstring> text;
+  std::shared_ptr<const wql::Result> result;
+};
+
 class Host {
  public:
   virtual ~Host() = default;
@@ -74,7 +82,14 @@ class Host {
 
   // A WQL query as ExecQuery runs it. A job or VM in its result counts as observed: what it is
   // doing moves one tick on, and the result shows the state after that tick.
-  virtual wql::Expected<wql::Result> query(std::wstring_view text) = 0;
+  virtual wql::Expected<QueryRun> run_query(std::wstring_view text) = 0;
+  // The same, with a result of the caller's own.
+  wql::Expected<wql::Result> query(std::wstring_view text) {
+    auto run = run_query(text);
+    if (!run)
+      return wql::Expected<wql::Result>::failure(run.error());
+    return *run->result;
+  }
 
   // GetObject of an instance's path observes it as a query would. False when the object is gone
   // afterwards (an ended job whose TimeBeforeRemoval has passed).

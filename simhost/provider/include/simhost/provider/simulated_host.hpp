@@ -37,7 +37,7 @@ class SimulatedHost final : public Host {
 
   const cim::Repository& repository() const override;
   const std::wstring& computer_name() const override;
-  wql::Expected<wql::Result> query(std::wstring_view text) override;
+  wql::Expected<QueryRun> run_query(std::wstring_view text) override;
   bool observe(cim::InstanceId id) override;
   MethodResult invoke(std::wstring_view target, std::wstring_view method, const cim::PropertyList& in) override;
   ResultOrder result_order() const override;

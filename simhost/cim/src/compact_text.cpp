@@ -1,0 +1,78 @@
+#include "simhost/cim/compact_text.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+namespace simhost::cim {
+
+namespace {
+
+bool fits_bytes(std::wstring_view text) noexcept {
+  // One reduction over the whole text, which the compiler vectorises.
+  std::uint32_t bits = 0;
+  for (const wchar_t c : text)
+    bits |= static_cast<std::uint32_t>(c);
+  return bits < 0x100;
+}
+
+}  // namespace
+
+CompactText::CompactText(std::wstring_view text) {
+  if (!fits_bytes(text)) {
+    text_ = std::wstring(text);
+    return;
+  }
+  std::string bytes(text.size(), '\0');
+  for (std::size_t i = 0; i < text.size(); ++i)
+    bytes[i] = static_cast<char>(text[i]);
+  text_ = std::move(bytes);
+}
+
+std::size_t CompactText::size() const noexcept {
+  return std::visit([](const auto& t) { return t.size(); }, text_);
+}
+
+void CompactText::copy_to(wchar_t* out, std::size_t from) const noexcept {
+  if (const auto* wide = std::get_if<std::wstring>(&text_)) {
+    std::memcpy(out, wide->data() + from, (wide->size() - from) * sizeof(wchar_t));
+    return;
+  }
+  const std::string& bytes = std::get<std::string>(text_);
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  for (std::size_t i = from; i < n; ++i)
+    out[i - from] = static_cast<wchar_t>(in[i]);
+}
+
+std::wstring CompactText::str(std::size_t from) const {
+  std::wstring out(size() - from, L'\0');
+  copy_to(out.data(), from);
+  return out;
+}
+
+bool operator==(const CompactText& a, std::wstring_view b) noexcept {
+  if (const auto* wide = std::get_if<std::wstring>(&a.text_))
+    return *wide == b;
+  const std::string& bytes = std::get<std::string>(a.text_);
+  if (bytes.size() != b.size())
+    return false;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  auto unit_bits = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(in[at]) ^ static_cast<std::uint32_t>(b[at]);
+  };
+  // Sixteen characters a round without a branch, so that the compiler vectorises the round.
+  std::size_t i = 0;
+  for (; i + 16 <= b.size(); i += 16) {
+    std::uint32_t bits = 0;
+    for (std::size_t j = 0; j < 16; ++j)
+      bits |= unit_bits(i + j);
+    if (bits != 0)
+      return false;
+  }
+  std::uint32_t bits = 0;
+  for (; i < b.size(); ++i)
+    bits |= unit_bits(i);
+  return bits == 0;
+}
+
+}  // namespace simhost::cim
