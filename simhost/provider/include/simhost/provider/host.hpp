@@ -19,7 +19,8 @@ class CallObserver;
 
 // The calls a fault rule can target, as the facade sees them.
 enum class Call : std::uint8_t {
-  co_initialize,       // CoInitializeEx (honoured where the platform lets the facade see it)
+  co_initialize,       // CoInitializeEx: accepted in host files, but no facade call reaches it (the
+                       // platform's); a call from a single-threaded apartment makes it fail
   connect_server,      // subject: the namespace
   exec_query,          // subject: the query text
   next,                // subject: the text of the query whose enumerator is read
