@@ -32,18 +32,20 @@ HRESULT recorded(const HostPtr& host, const wchar_t* call, std::wstring_view sub
   return hr;
 }
 
-using Text = std::shared_ptr<const std::wstring>;
+using Ids = std::vector<cim::InstanceId>;
 
 class Enumerator final : public ComObject<IEnumWbemClassObject> {
  public:
-  // `ids`: the result's own list, or a rearranged copy of it. `failure`: the error of a
-  // semisynchronous query, which every Next reports with no objects.
-  Enumerator(HostPtr host, Text query, std::shared_ptr<const std::vector<cim::InstanceId>> ids, bool forward_only,
+  // `run`: the query's text and result. `rearranged`: the result's objects in another order, or
+  // null for the result's own. `failure`: the error of a semisynchronous query, which every Next
+  // reports with no objects.
+  Enumerator(HostPtr host, provider::QueryRun run, std::shared_ptr<const Ids> rearranged, bool forward_only,
              Projection projection = {}, HRESULT failure = WBEM_S_NO_ERROR)
       : ComObject(IID_IEnumWbemClassObject),
         host_(std::move(host)),
-        query_(std::move(query)),
-        ids_(std::move(ids)),
+        run_(std::move(run)),
+        rearranged_(std::move(rearranged)),
+        ids_(rearranged_ ? rearranged_.get() : &run_->result.instances),
         projection_(std::move(projection)),
         failure_(failure),
         forward_only_(forward_only) {}
@@ -59,19 +61,22 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
     if (apObjects == nullptr || puReturned == nullptr)
       return wbem(WBEM_E_INVALID_PARAMETER);
     *puReturned = 0;
-    if (auto forced = forced_by(*host_, provider::Call::next, *query_))
-      return recorded(host_, L"Next", *query_, {}, *forced);
+    // The text is rendered only for fault rules and the transcript, which few hosts have.
+    const bool watched = host_->observer().watching();
+    const std::wstring query = watched ? run_->text.str() : std::wstring();
+    if (auto forced = watched ? forced_by(*host_, provider::Call::next, query) : std::nullopt)
+      return recorded(host_, L"Next", query, {}, *forced);
     if (FAILED(failure_))
-      return recorded(host_, L"Next", *query_, L"0", failure_);
+      return recorded(host_, L"Next", query, L"0", failure_);
     ULONG handed = 0;
-    while (handed < uCount && at_ < size()) {
+    while (handed < uCount && at_ < ids_->size()) {
       // An object deleted since the query ran is skipped, as a live enumeration would.
       if (IWbemClassObject* object = make_instance_object(host_, (*ids_)[at_++], projection_))
         apObjects[handed++] = object;
     }
     *puReturned = handed;
     const HRESULT hr = handed == uCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
-    return recorded(host_, L"Next", *query_, host_->observer().recording() ? std::to_wstring(handed) : std::wstring(),
+    return recorded(host_, L"Next", query, host_->observer().recording() ? std::to_wstring(handed) : std::wstring(),
                     hr);
   }
 
@@ -82,41 +87,37 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
       return wbem(WBEM_E_INVALID_PARAMETER);
     if (forward_only_)
       return wbem(WBEM_E_INVALID_OPERATION);
-    auto* copy = new Enumerator(host_, query_, ids_, forward_only_, projection_, failure_);
+    auto* copy = new Enumerator(host_, run_, rearranged_, forward_only_, projection_, failure_);
     copy->at_ = at_;
     *ppEnum = copy;
     return WBEM_S_NO_ERROR;
   }
 
   HRESULT STDMETHODCALLTYPE Skip(long, ULONG nCount) override {
-    const std::size_t left = size() - at_;
+    const std::size_t left = ids_->size() - at_;
     const std::size_t step = nCount < left ? nCount : left;
     at_ += step;
     return step == nCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
   }
 
  private:
-  std::size_t size() const noexcept { return ids_ ? ids_->size() : 0; }
-
   HostPtr host_;
-  Text query_;
-  std::shared_ptr<const std::vector<cim::InstanceId>> ids_;  // null: no objects
+  provider::QueryRun run_;
+  std::shared_ptr<const Ids> rearranged_;
+  const Ids* ids_;  // rearranged_'s or run_'s
   Projection projection_;
   HRESULT failure_;
   std::size_t at_ = 0;
   bool forward_only_;
 };
 
-// A result list in the order the host asks for: the list itself for creation order, else a
+// The result's objects in the order the host asks for: null for creation order, else a
 // rearranged copy. Shuffles are seeded by the host's seed and the query text, so the same query
 // on the same host always comes back the same way.
-std::shared_ptr<const std::vector<cim::InstanceId>> arranged(const std::shared_ptr<const wql::Result>& result,
-                                                             const provider::ResultOrder& order,
-                                                             const std::wstring& query) {
-  std::shared_ptr<const std::vector<cim::InstanceId>> own(result, &result->instances);
+std::shared_ptr<const Ids> arranged(const Ids& result, const provider::ResultOrder& order, std::wstring_view query) {
   if (order.kind == provider::ResultOrder::Kind::creation)
-    return own;
-  auto ids = std::make_shared<std::vector<cim::InstanceId>>(result->instances);
+    return nullptr;
+  auto ids = std::make_shared<Ids>(result);
   if (order.kind == provider::ResultOrder::Kind::reversed) {
     std::reverse(ids->begin(), ids->end());
     return ids;
@@ -167,17 +168,19 @@ class Services final : public ComObject<IWbemServices> {
       if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0)
         return finish(failure);
       const HRESULT hr = finish(WBEM_S_NO_ERROR);
-      *ppEnum = new Enumerator(host_, std::make_shared<const std::wstring>(query), nullptr, forward_only, {}, failure);
+      auto none = std::make_shared<provider::KeptRun>();
+      none->text = cim::CompactText(query);
+      *ppEnum = new Enumerator(host_, std::move(none), nullptr, forward_only, {}, failure);
       return hr;
     }
-    const auto& result = run->result;
+    provider::QueryRun kept = std::move(*run);
     Projection projection;
-    projection.keys_only = result->keys_only;
-    if (!result->shown.empty())
-      projection.shown = std::shared_ptr<const std::vector<bool>>(result, &result->shown);
-    auto ids = arranged(result, host_->result_order(), *run->text);
+    projection.keys_only = kept->result.keys_only;
+    if (!kept->result.shown.empty())
+      projection.shown = std::shared_ptr<const std::vector<bool>>(kept, &kept->result.shown);
+    auto order = arranged(kept->result.instances, host_->result_order(), query);
     const HRESULT hr = finish(WBEM_S_NO_ERROR);
-    *ppEnum = new Enumerator(host_, std::move(run->text), std::move(ids), forward_only, std::move(projection));
+    *ppEnum = new Enumerator(host_, std::move(kept), std::move(order), forward_only, std::move(projection));
     return hr;
   }
 

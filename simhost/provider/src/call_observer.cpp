@@ -31,7 +31,7 @@ bool CallObserver::Rule::fires() {
   return true;
 }
 
-std::optional<Fault> CallObserver::fault(Call call, std::wstring_view subject) {
+std::optional<Fault> CallObserver::fault_by_rule(Call call, std::wstring_view subject) {
   for (auto& f : rules_) {
     if (f.rule.call == call && f.rule.hresult && matches(f.rule, subject) && f.fires()) {
       return Fault{*f.rule.hresult, f.rule.last_error};

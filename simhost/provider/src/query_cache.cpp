@@ -1,5 +1,6 @@
 #include "query_cache.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace simhost::provider::detail {
@@ -9,22 +10,42 @@ __extension__ using Wide = unsigned __int128;  // GCC's and Clang's, on every 64
 }  // namespace
 
 CachedQuery* QueryCache::find(std::wstring_view text) {
-  const auto it = entries_.find(hash(text));
-  if (it != entries_.end())
-    for (auto& entry : it->second)
-      if (entry.key == text)
-        return &entry;
-  return nullptr;
+  if (slots_.empty())
+    return nullptr;
+  const std::size_t h = hash(text);
+  for (std::size_t at = home(h);; at = home(at + 1)) {
+    CachedQuery& slot = slots_[at];
+    if (!slot.run)
+      return nullptr;
+    if (slot.hash == h && slot.run->text == text)
+      return &slot;
+  }
 }
 
 CachedQuery& QueryCache::add(std::wstring_view text, std::shared_ptr<const wql::Query> parsed) {
   if (size_ >= kCapacity) {
-    entries_.clear();
+    slots_.clear();
     size_ = 0;
   }
+  // At most half full, so that probes stay short; a small host keeps a small table.
+  if (2 * (size_ + 1) > slots_.size()) {
+    std::vector<CachedQuery> old(std::max<std::size_t>(64, 2 * slots_.size()));
+    old.swap(slots_);
+    for (auto& entry : old)
+      if (entry.run)
+        place(std::move(entry));
+  }
   ++size_;
-  return entries_[hash(text)].emplace_back(
-      CachedQuery{cim::CompactText(text), std::make_shared<const std::wstring>(text), std::move(parsed), 0, nullptr});
+  auto run = std::make_shared<KeptRun>();
+  run->text = cim::CompactText(text);
+  return place(CachedQuery{hash(text), 0, std::move(parsed), std::move(run)});
+}
+
+CachedQuery& QueryCache::place(CachedQuery entry) {
+  std::size_t at = home(entry.hash);
+  while (slots_[at].run)
+    at = home(at + 1);
+  return slots_[at] = std::move(entry);
 }
 
 std::size_t QueryCache::hash(std::wstring_view text) noexcept {

@@ -1,34 +1,30 @@
 // Queries by their text, parsed once and with the result they last gave.
 #pragma once
 
-#include "simhost/cim/compact_text.hpp"
 #include "simhost/provider/host.hpp"
 #include "simhost/wql/ast.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace simhost::provider::detail {
 
-// One query text: its parse, and its result while the repository is at the version it was taken
-// at. Callers repeat the same few thousand texts (one per switch port, one per machine) millions
-// of times on an unchanged host, so a repeat costs one lookup of the text.
+// One query text: its parse, and its run (the text with the result it gave) while the
+// repository is at the version that result was taken at. Callers repeat the same few thousand
+// texts (one per switch port, one per machine) millions of times on an unchanged host, so a
+// repeat costs one probe of the table and one compare of the text.
 struct CachedQuery {
-  cim::CompactText key;  // the text, compared with each text asked for
-  std::shared_ptr<const std::wstring> text;
+  std::size_t hash = 0;
+  std::uint64_t version = 0;  // the repository's, when run->result was taken; 0: none yet
   std::shared_ptr<const wql::Query> parsed;
-  std::uint64_t version = 0;  // the repository's, when result was taken; 0: none yet
-  std::shared_ptr<const wql::Result> result;
+  std::shared_ptr<KeptRun> run;  // null: the slot is free
 };
 
+// Open addressing, kept in place: a lookup touches the slot and the run it names, nothing else.
 // Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
-// Texts that differ only near their end (one path among thousands) are told apart by their
-// hash: entries are filed by it, so a miss compares no text and a hit compares it once.
 class QueryCache {
  public:
   static constexpr std::size_t kCapacity = 16384;
@@ -41,7 +37,10 @@ class QueryCache {
   static std::size_t hash(std::wstring_view text) noexcept;
 
  private:
-  std::unordered_map<std::size_t, std::vector<CachedQuery>> entries_;
+  std::size_t home(std::size_t h) const noexcept { return h & (slots_.size() - 1); }
+  CachedQuery& place(CachedQuery entry);
+
+  std::vector<CachedQuery> slots_;  // a power of two of them, or none
   std::size_t size_ = 0;
 };
 

@@ -79,7 +79,8 @@ wql::Expected<QueryRun> SimulatedHost::run_query(std::wstring_view text) {
     entry = &state_->queries.add(text, std::make_shared<const wql::Query>(std::move(fresh.value())));
   }
   const cim::Repository& repo = state_->repo;
-  // The result the text gave on the repository as it is now; a failure is not kept.
+  // The result the text gives on the repository as it is now; a failure is not kept. A run that
+  // an enumerator still holds is left to it, unchanged.
   auto current = [&]() -> std::optional<wql::Error> {
     if (entry->version == repo.version()) {
       return std::nullopt;
@@ -88,7 +89,12 @@ wql::Expected<QueryRun> SimulatedHost::run_query(std::wstring_view text) {
     if (!result) {
       return result.error();
     }
-    entry->result = std::make_shared<const wql::Result>(std::move(result.value()));
+    if (entry->run.use_count() > 1) {
+      auto fresh = std::make_shared<KeptRun>();
+      fresh->text = entry->run->text;
+      entry->run = std::move(fresh);
+    }
+    entry->run->result = std::move(result.value());
     entry->version = repo.version();
     return std::nullopt;
   };
@@ -96,12 +102,12 @@ wql::Expected<QueryRun> SimulatedHost::run_query(std::wstring_view text) {
     return Run::failure(*error);
   }
   // What the query saw moves on; it then reports the objects as they are after that tick.
-  if (state_->observe(entry->result->instances)) {
+  if (state_->observe(entry->run->result.instances)) {
     if (auto error = current()) {
       return Run::failure(*error);
     }
   }
-  return QueryRun{entry->text, entry->result};
+  return QueryRun(entry->run);
 }
 
 bool SimulatedHost::observe(cim::InstanceId id) {

@@ -18,7 +18,9 @@ class CallObserver {
 
   // What a fault rule forces on this call, if one matches (a rule that fires once is used up).
   // Never matches when no rule is set.
-  std::optional<Fault> fault(Call call, std::wstring_view subject);
+  std::optional<Fault> fault(Call call, std::wstring_view subject) {
+    return rules_.empty() ? std::nullopt : fault_by_rule(call, subject);
+  }
   // The ReturnValue or job rule for ExecMethod of `method` that fires now, if any.
   std::optional<FaultRule> method_fault(std::wstring_view method);
 
@@ -31,10 +33,15 @@ class CallObserver {
   // that nobody reads.
   bool recording() const { return recording_; }
   void set_recording(bool on) { recording_ = on; }
+  // Whether calls are looked at at all, by a fault rule or the transcript: callers skip building
+  // the subjects of calls when they are not.
+  bool watching() const { return recording_ || !rules_.empty(); }
   void record(CallRecord entry);
   const std::vector<CallRecord>& transcript() const { return transcript_; }
 
  private:
+  std::optional<Fault> fault_by_rule(Call call, std::wstring_view subject);
+
   struct Rule {
     FaultRule rule;
     std::uint32_t matched = 0;  // matches seen, the skipped ones included

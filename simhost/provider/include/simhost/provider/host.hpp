@@ -66,12 +66,13 @@ struct ResultOrder {
   bool operator==(const ResultOrder&) const = default;
 };
 
-// A query's text and result as the host keeps them. Callers repeat the same texts millions of
-// times; the enumerators ExecQuery makes share both rather than copy them.
-struct QueryRun {
-  std::shared_ptr<const std::wstring> text;
-  std::shared_ptr<const wql::Result> result;
+// A query's text and the result it gave, as the host keeps them. Callers repeat the same texts
+// millions of times; the enumerators ExecQuery makes share one run rather than copy it.
+struct KeptRun {
+  cim::CompactText text;
+  wql::Result result;
 };
+using QueryRun = std::shared_ptr<const KeptRun>;
 
 class Host {
  public:
@@ -89,7 +90,7 @@ class Host {
     auto run = run_query(text);
     if (!run)
       return wql::Expected<wql::Result>::failure(run.error());
-    return *run->result;
+    return (*run)->result;
   }
 
   // GetObject of an instance's path observes it as a query would. False when the object is gone
