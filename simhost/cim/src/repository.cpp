@@ -55,15 +55,15 @@ Repository::Repository(const Schema& schema, std::wstring server, std::wstring n
     : schema_(&schema), server_(std::move(server)), ns_(std::move(ns)) {}
 
 Repository::Slot* Repository::slot(InstanceId id) noexcept {
-  if (id == 0 || id > slots_.size())
+  if (id == 0 || id > slots_.size() || !slots_[id - 1].inst)
     return nullptr;
-  return slots_[id - 1].get();
+  return &slots_[id - 1];
 }
 
 const Repository::Slot* Repository::slot(InstanceId id) const noexcept {
-  if (id == 0 || id > slots_.size())
+  if (id == 0 || id > slots_.size() || !slots_[id - 1].inst)
     return nullptr;
-  return slots_[id - 1].get();
+  return &slots_[id - 1];
 }
 
 const Instance* Repository::get(InstanceId id) const noexcept {
@@ -269,11 +269,9 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
 
   ++version_;
   inst.id = slots_.size() + 1;
-  auto s = std::make_unique<Slot>();
   set_paths(inst);
-  s->inst = std::make_shared<Instance>(std::move(inst));
-  Slot& ref = *s;
-  slots_.push_back(std::move(s));
+  Slot& ref = slots_.emplace_back();
+  ref.inst = std::make_shared<Instance>(std::move(inst));
   place(ref, std::move(key));
   if (by_class_.size() <= cls->id())
     by_class_.resize(schema_->classes().size());
@@ -348,7 +346,7 @@ std::vector<InstanceId> Repository::remove(InstanceId id, Cascade cascade) {
   auto pos = std::lower_bound(list.begin(), list.end(), id);
   if (pos != list.end() && *pos == id)
     list.erase(pos);
-  slots_[id - 1].reset();
+  slots_[id - 1] = Slot{};
 
   for (const Link& l : dependents) {
     if (l.assoc == id || !slot(l.assoc))

@@ -472,11 +472,11 @@ HRESULT ClassObject::GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName)
 
 IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& host, cim::InstanceId id,
                                        const Projection& projection) {
-  const cim::Repository& repo = host->repository();
-  const cim::Instance* inst = repo.get(id);
-  if (inst == nullptr)
+  cim::Snapshot found = host->repository().snapshot(id);
+  if (!found)
     return nullptr;
-  ObjectState state{host, nullptr, inst->cls, false, {}, repo.snapshot(id), projection.shown, false};
+  const cim::Instance* inst = found.get();
+  ObjectState state{host, nullptr, inst->cls, false, {}, std::move(found), projection.shown, false};
   if (projection.shown || projection.keys_only) {
     // Hidden values are null in the object's own copy; the repository's stay as they are.
     auto& values = state.writable_values();

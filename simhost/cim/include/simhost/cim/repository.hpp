@@ -200,8 +200,10 @@ class Repository {
   const Schema* schema_;
   std::wstring server_;
   std::wstring ns_;
-  std::vector<std::unique_ptr<Slot>> slots_;  // index = id - 1; null once deleted
-  std::unordered_map<Key, Target> targets_;   // by normalised path
+  // Index = id - 1; without an instance once deleted. Held in place: reading an object costs one
+  // step from here to its instance.
+  std::vector<Slot> slots_;
+  std::unordered_map<Key, Target> targets_;  // by normalised path
   std::size_t live_ = 0;
   std::uint64_t paths_version_ = 1;
   std::uint64_t version_ = 1;
