@@ -20,19 +20,26 @@ namespace {
 BSTR AnsiToBstr(const char* text) {
   if (text == nullptr)
     return nullptr;
-  const int sourceLength = lstrlenA(text) + 1;  // with the terminating zero
-  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, sourceLength, nullptr, 0);
-  if (wideLength == 0)
-    RaiseLastError();
-  // Converted straight into the BSTR: SysAllocStringLen keeps room for the terminating zero,
-  // which the conversion writes.
-  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(wideLength - 1));
+  const int sourceLength = lstrlenA(text);
+  // No character takes less than a byte, so the byte count is room enough: the text is converted
+  // once, straight into the BSTR, which is cut to size only when some characters took more.
+  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(sourceLength));
   if (result == nullptr)
     RaiseComError(E_OUTOFMEMORY);
-  if (MultiByteToWideChar(CP_ACP, 0, text, sourceLength, result, wideLength) == 0) {
+  if (sourceLength == 0)
+    return result;
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, sourceLength, result, sourceLength);
+  if (wideLength == 0) {
     const DWORD error = GetLastError();
     SysFreeString(result);
     RaiseComError(HRESULT_FROM_WIN32(error));
+  }
+  if (wideLength < sourceLength) {
+    const BSTR exact = SysAllocStringLen(result, static_cast<UINT>(wideLength));
+    SysFreeString(result);
+    if (exact == nullptr)
+      RaiseComError(E_OUTOFMEMORY);
+    result = exact;
   }
   return result;
 }

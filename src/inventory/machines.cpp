@@ -94,6 +94,9 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
     return 1;
   }
 
+  // Endpoint paths carry the machine's name in lower case.
+  char lowerName[128] = {};
+  StrToLower(g_vmList[vmIndex].Name, lowerName);
   int matches = 0;
   for (;;) {
     hvc::ComPtr<IWbemClassObject> vswitch;
@@ -138,8 +141,6 @@ int HypervConfig::GetVSwitchListForVM(int vmIndex) {
       while (hvc::NextObject(connected.Get(), endpoint, returned) == 0 && returned != 0 && endpoint) {
         char endpointPath[512];
         hvc::GetText(endpoint.Get(), L"__PATH", endpointPath, sizeof endpointPath);
-        char lowerName[128] = {};
-        StrToLower(g_vmList[vmIndex].Name, lowerName);
         if (std::strstr(endpointPath, lowerName) == nullptr)
           continue;
         // Room for 24: further matches are not listed.

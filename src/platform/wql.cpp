@@ -1,5 +1,7 @@
 #include "platform/wql.h"
 
+#include <string_view>
+
 namespace hvc::wql {
 
 std::string Quoted(const char* prefix, const char* value) {
@@ -16,12 +18,25 @@ std::string DefaultAdapterSettings() {
          "\"%Default%\"";
 }
 
+namespace {
+// "<verb> OF {<path>}<clause>", built in one allocation: the inventory builds one per switch port
+// and machine.
+std::string OfObject(std::string_view verb, const char* path, const char* clause) {
+  const std::string_view object = path != nullptr ? path : "";
+  const std::string_view tail = clause != nullptr ? clause : "";
+  std::string text;
+  text.reserve(verb.size() + object.size() + tail.size() + 1);
+  text.append(verb).append(object).append("}").append(tail);
+  return text;
+}
+}  // namespace
+
 std::string AssociatorsOf(const char* path, const char* clause) {
-  return std::string("ASSOCIATORS OF {") + (path != nullptr ? path : "") + "}" + clause;
+  return OfObject("ASSOCIATORS OF {", path, clause);
 }
 
 std::string ReferencesOf(const char* path, const char* clause) {
-  return std::string("REFERENCES OF {") + (path != nullptr ? path : "") + "}" + clause;
+  return OfObject("REFERENCES OF {", path, clause);
 }
 
 }  // namespace hvc::wql
