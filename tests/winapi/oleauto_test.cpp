@@ -93,6 +93,27 @@ TEST(Bstr, ByteLengthStringsKeepOddByteCounts) {
   SysFreeString(b);
 }
 
+// Automation may keep freed space for the next string ("String Manipulation Functions"): a string
+// given that space must read exactly as its own, whatever was there before.
+TEST(Bstr, SpaceFreedAndGivenAgainHoldsOnlyTheNewString) {
+  for (const size_t before : {40u, 33u, 1000u}) {
+    for (const size_t after : {40u, 31u, 1u, 0u}) {
+      SysFreeString(SysAllocString(std::wstring(before, L'x').c_str()));
+      const std::wstring text(after, L'y');
+      BSTR b = SysAllocString(text.c_str());
+      ASSERT_NE(b, nullptr);
+      EXPECT_EQ(Text(b), text) << before << " then " << after;
+      EXPECT_EQ(b[after], 0);
+      SysFreeString(b);
+      SysFreeString(SysAllocString(std::wstring(before, L'x').c_str()));
+      BSTR odd = SysAllocStringByteLen("abc", 3);
+      EXPECT_EQ(SysStringByteLen(odd), 3u);
+      EXPECT_EQ(reinterpret_cast<const char*>(odd)[3], 0);
+      SysFreeString(odd);
+    }
+  }
+}
+
 // ---- VARIANT ----
 
 TEST(Variant, ClearReleasesOwnedValuesOnly) {

@@ -19,10 +19,79 @@ unsigned char* BlockOf(BSTR bstr) {
   return reinterpret_cast<unsigned char*>(bstr) - kLengthPrefix;
 }
 
+// Freed BSTRs are kept for reuse, per thread, as the system's OLE Automation does ("String
+// Manipulation Functions": Automation may cache the space allocated for BSTRs): callers allocate
+// and free strings of the same few sizes millions of times. Blocks are sized in granules so that a
+// kept block serves any string of its class. OANOCACHE=1 turns the cache off, as on Windows;
+// builds with AddressSanitizer never cache, so that it sees each use after free.
+class BstrCache {
+ public:
+  static constexpr size_t kGranule = 64;
+  static constexpr size_t kClasses = 64;  // blocks up to 4 KiB are kept
+  static constexpr size_t kPerClass = 8;
+
+  static size_t ClassOf(size_t blockBytes) { return (blockBytes - 1) / kGranule; }
+  static size_t BlockBytes(size_t blockBytes) {
+    return ClassOf(blockBytes) < kClasses ? (ClassOf(blockBytes) + 1) * kGranule : blockBytes;
+  }
+
+  ~BstrCache() {
+    for (auto& c : classes_)
+      for (size_t i = 0; i < c.count; ++i)
+        std::free(c.blocks[i]);
+  }
+  void* Take(size_t blockBytes) {
+    const size_t k = ClassOf(blockBytes);
+    if (k >= kClasses || classes_[k].count == 0)
+      return nullptr;
+    Class& c = classes_[k];
+    return c.blocks[--c.count];
+  }
+  bool Keep(void* block, size_t blockBytes) {
+    const size_t k = ClassOf(blockBytes);
+    if (k >= kClasses || classes_[k].count == kPerClass)
+      return false;
+    classes_[k].blocks[classes_[k].count++] = block;
+    return true;
+  }
+
+ private:
+  struct Class {
+    void* blocks[kPerClass];
+    size_t count = 0;
+  };
+  Class classes_[kClasses];
+};
+
+bool g_noCache = [] {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  const char* setting = std::getenv("OANOCACHE");
+  return setting != nullptr && std::strcmp(setting, "1") == 0;
+#endif
+}();
+thread_local bool t_cacheGone = false;  // this thread's cache is destroyed: blocks go straight back
+
+// This thread's cache, or null when there is none to use.
+BstrCache* Cache() {
+  struct Owner {
+    BstrCache cache;
+    ~Owner() { t_cacheGone = true; }
+  };
+  if (g_noCache || t_cacheGone)
+    return nullptr;
+  thread_local Owner owner;
+  return &owner.cache;
+}
+
 BSTR AllocBytes(const void* source, size_t bytes) {
   if (bytes > kMaxBytes)
     return nullptr;
-  auto* block = static_cast<unsigned char*>(std::malloc(kLengthPrefix + bytes + sizeof(OLECHAR)));
+  const size_t blockBytes = BstrCache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR));
+  BstrCache* cache = Cache();
+  void* kept = cache != nullptr ? cache->Take(blockBytes) : nullptr;
+  auto* block = static_cast<unsigned char*>(kept != nullptr ? kept : std::malloc(blockBytes));
   if (block == nullptr)
     return nullptr;
   const auto length = static_cast<uint32_t>(bytes);
@@ -122,7 +191,11 @@ UINT WINAPI SysStringLen(BSTR pbstr) {
 void WINAPI SysFreeString(BSTR bstrString) {
   if (bstrString == nullptr)
     return;
-  std::free(BlockOf(bstrString));
+  unsigned char* block = BlockOf(bstrString);
+  const size_t blockBytes = BstrCache::BlockBytes(kLengthPrefix + SysStringByteLen(bstrString) + sizeof(OLECHAR));
+  BstrCache* cache = Cache();
+  if (cache == nullptr || !cache->Keep(block, blockBytes))
+    std::free(block);
   winapi::detail::CountBstrs(-1);
 }
 
