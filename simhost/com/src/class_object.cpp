@@ -166,9 +166,12 @@ std::vector<std::wstring> ClassObject::names(long flags) const {
 HRESULT ClassObject::Get(LPCWSTR wszName, long lFlags, VARIANT* pVal, CIMTYPE* pType, long* plFlavor) {
   if (wszName == nullptr || lFlags != 0)
     return wbem(WBEM_E_INVALID_PARAMETER);
-  std::optional<HRESULT> forced = state_.host ? forced_by(*state_.host, provider::Call::get, wszName) : std::nullopt;
+  // Most hosts neither fail calls nor record them; reading a property is then all there is to do.
+  if (!state_.host || !state_.host->observer().watching())
+    return read(wszName, pVal, pType, plFlavor);
+  std::optional<HRESULT> forced = forced_by(*state_.host, provider::Call::get, wszName);
   const HRESULT hr = forced ? *forced : read(wszName, pVal, pType, plFlavor);
-  if (state_.host && state_.host->observer().recording())
+  if (state_.host->observer().recording())
     record(L"Get", wszName, {}, hr);
   return hr;
 }
