@@ -82,6 +82,58 @@ TEST_F(ProviderTest, DefaultSettingsInTheHostsOrder) {
   }
 }
 
+// The host keeps each query's result and learns the order texts come in; neither may change an
+// answer. A walk over every port is asked in order, in reverse, and out of step, growing the kept
+// set past its first size on the way, and after a change, and each answer is a fresh host's.
+TEST_F(ProviderTest, RepeatedQueriesAnswerAsAFreshHostDoes) {
+  // Texts of one length side by side, so that a text mistaken for its neighbour would show.
+  std::vector<std::wstring> texts;
+  const auto ports = q(L"SELECT * FROM Msvm_SwitchPort");
+  for (const auto id : ports)
+    texts.push_back(L"ASSOCIATORS OF {" + path(id) + L"} WHERE AssocClass=Msvm_ActiveConnection");
+  for (int spaces = 1; spaces <= 10; ++spaces)
+    for (const auto id : ports)
+      texts.push_back(L"SELECT * FROM Msvm_SwitchPort WHERE" + std::wstring(spaces, L' ') + L"Name='" +
+                      str(id, L"Name") + L"'");
+  ASSERT_GT(texts.size(), 64u);
+  // What a fresh host answers, each text asked once.
+  auto answers = [&](SimulatedHost& fresh) {
+    std::vector<std::vector<cim::InstanceId>> all;
+    for (const auto& text : texts) {
+      const auto r = fresh.query(text);
+      EXPECT_TRUE(r) << cim::narrow(text);
+      all.push_back(r ? r->instances : std::vector<cim::InstanceId>{});
+    }
+    return all;
+  };
+  auto walk = [&](const std::vector<std::size_t>& order, const std::vector<std::vector<cim::InstanceId>>& expected) {
+    for (const std::size_t i : order) {
+      const auto kept = host->query(texts[i]);
+      ASSERT_TRUE(kept) << cim::narrow(texts[i]);
+      EXPECT_EQ(kept->instances, expected[i]) << cim::narrow(texts[i]);
+    }
+  };
+  std::vector<std::size_t> forward(texts.size());
+  for (std::size_t i = 0; i < forward.size(); ++i)
+    forward[i] = i;
+  const std::vector<std::size_t> backward(forward.rbegin(), forward.rend());
+  std::vector<std::size_t> skipping;
+  for (std::size_t i = 0; i < forward.size(); i += 3)
+    skipping.push_back(i);
+  const auto before = answers(*SimulatedHost::make_default());
+  for (const auto& order : {forward, forward, backward, skipping, forward})
+    walk(order, before);
+
+  const auto vsms = service(L"Msvm_VirtualSwitchManagementService");
+  const auto port = port_named(L"C81E2B7D-54A9-4F3C-B6E0-9A7D1F3E5C22");
+  auto changed = SimulatedHost::make_default();
+  for (auto* h : {host.get(), changed.get()})
+    EXPECT_EQ(rv(h->invoke(vsms, L"DisconnectSwitchPort", {{L"SwitchPort", Value::reference(port)}})), 0u);
+  const auto after = answers(*changed);
+  for (const auto& order : {forward, skipping})
+    walk(order, after);
+}
+
 TEST_F(ProviderTest, DeletedPortLeavesStaleConnectionText) {
   const auto vsms = service(L"Msvm_VirtualSwitchManagementService");
   const auto port = port_named(L"C81E2B7D-54A9-4F3C-B6E0-9A7D1F3E5C22");  // BUILD-AGENT's

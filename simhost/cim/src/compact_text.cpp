@@ -44,6 +44,20 @@ void CompactText::copy_to(wchar_t* out, std::size_t from) const noexcept {
     out[i - from] = static_cast<wchar_t>(in[i]);
 }
 
+void CompactText::prefetch() const noexcept {
+  const char* at = nullptr;
+  std::size_t bytes = 0;
+  if (const auto* wide = std::get_if<std::wstring>(&text_)) {
+    at = reinterpret_cast<const char*>(wide->data());
+    bytes = wide->size() * sizeof(wchar_t);
+  } else {
+    at = std::get<std::string>(text_).data();
+    bytes = std::get<std::string>(text_).size();
+  }
+  for (std::size_t i = 0; i < bytes; i += 64)
+    __builtin_prefetch(at + i);
+}
+
 std::wstring CompactText::str(std::size_t from) const {
   std::wstring out(size() - from, L'\0');
   copy_to(out.data(), from);

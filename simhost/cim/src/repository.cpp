@@ -76,6 +76,18 @@ Snapshot Repository::snapshot(InstanceId id) const noexcept {
   return s ? Snapshot(s->inst) : nullptr;
 }
 
+void Repository::prefetch(InstanceId id, Level level) const noexcept {
+  if (id == 0 || id > slots_.size())
+    return;
+  const Slot& s = slots_[id - 1];
+  if (level == Level::slot)
+    __builtin_prefetch(&s);
+  else if (s.inst && level == Level::instance)
+    __builtin_prefetch(s.inst.get());
+  else if (s.inst)
+    s.inst->path.prefetch();
+}
+
 Instance& Repository::writable(Slot& s) {
   if (s.inst.use_count() > 1)
     s.inst = std::make_shared<Instance>(*s.inst);

@@ -74,6 +74,13 @@ class Enumerator final : public ComObject<IEnumWbemClassObject> {
       if (IWbemClassObject* object = make_instance_object(host_, (*ids_)[at_++], projection_))
         apObjects[handed++] = object;
     }
+    // Callers walk results one object at a time and read each path: what the next two will need
+    // is loaded while the caller works on this one.
+    using Level = cim::Repository::Level;
+    if (at_ < ids_->size())
+      host_->repository().prefetch((*ids_)[at_], Level::path);
+    if (at_ + 1 < ids_->size())
+      host_->repository().prefetch((*ids_)[at_ + 1], Level::instance);
     *puReturned = handed;
     const HRESULT hr = handed == uCount ? wbem(WBEM_S_NO_ERROR) : wbem(WBEM_S_FALSE);
     return recorded(host_, L"Next", query, host_->observer().recording() ? std::to_wstring(handed) : std::wstring(),

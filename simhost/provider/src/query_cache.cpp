@@ -12,14 +12,26 @@ __extension__ using Wide = unsigned __int128;  // GCC's and Clang's, on every 64
 CachedQuery* QueryCache::find(std::wstring_view text) {
   if (slots_.empty())
     return nullptr;
+  if (last_ != CachedQuery::kNone) {
+    const std::uint32_t guess = slots_[last_].next;
+    if (guess != CachedQuery::kNone && slots_[guess].run->text == text)
+      return &found(guess);
+  }
   const std::size_t h = hash(text);
   for (std::size_t at = home(h);; at = home(at + 1)) {
     CachedQuery& slot = slots_[at];
     if (!slot.run)
       return nullptr;
     if (slot.hash == h && slot.run->text == text)
-      return &slot;
+      return &found(at);
   }
+}
+
+CachedQuery& QueryCache::found(std::size_t at) {
+  if (last_ != CachedQuery::kNone)
+    slots_[last_].next = static_cast<std::uint32_t>(at);
+  last_ = static_cast<std::uint32_t>(at);
+  return slots_[at];
 }
 
 CachedQuery& QueryCache::add(std::wstring_view text, std::shared_ptr<const wql::Query> parsed) {
@@ -27,25 +39,63 @@ CachedQuery& QueryCache::add(std::wstring_view text, std::shared_ptr<const wql::
     slots_.clear();
     size_ = 0;
   }
-  // At most half full, so that probes stay short; a small host keeps a small table.
+  // At most half full, so that probes stay short; a small host keeps a small table. Slots move,
+  // so the order learnt so far is forgotten.
   if (2 * (size_ + 1) > slots_.size()) {
     std::vector<CachedQuery> old(std::max<std::size_t>(64, 2 * slots_.size()));
     old.swap(slots_);
     for (auto& entry : old)
       if (entry.run)
         place(std::move(entry));
+    last_ = CachedQuery::kNone;
   }
   ++size_;
   auto run = std::make_shared<KeptRun>();
   run->text = cim::CompactText(text);
-  return place(CachedQuery{hash(text), 0, std::move(parsed), std::move(run)});
+  CachedQuery& entry = place(CachedQuery{hash(text), 0, std::move(parsed), std::move(run)});
+  return found(static_cast<std::size_t>(&entry - slots_.data()));
 }
 
 CachedQuery& QueryCache::place(CachedQuery entry) {
+  entry.next = CachedQuery::kNone;
   std::size_t at = home(entry.hash);
   while (slots_[at].run)
     at = home(at + 1);
   return slots_[at] = std::move(entry);
+}
+
+void QueryCache::look_ahead(const cim::Repository& repo) const noexcept {
+  // The entries expected next, one to six texts on. Each is read through the one before; every
+  // level read here was asked for by an earlier call, one text earlier.
+  const CachedQuery* ahead[7] = {};
+  std::uint32_t at = last_;
+  std::size_t depth = 0;
+  while (depth < 6 && at != CachedQuery::kNone) {
+    at = slots_[at].next;
+    if (at == CachedQuery::kNone)
+      break;
+    ahead[++depth] = &slots_[at];
+  }
+  auto first = [](const CachedQuery* e) -> cim::InstanceId {
+    return e->run && !e->run->result.instances.empty() ? e->run->result.instances.front() : 0;
+  };
+  using Level = cim::Repository::Level;
+  if (depth >= 1)
+    repo.prefetch(first(ahead[1]), Level::path);
+  if (depth >= 2)
+    repo.prefetch(first(ahead[2]), Level::instance);
+  if (depth >= 3)
+    repo.prefetch(first(ahead[3]), Level::slot);
+  if (depth >= 4 && ahead[4]->run) {
+    ahead[4]->run->text.prefetch();
+    __builtin_prefetch(ahead[4]->run->result.instances.data());
+  }
+  if (depth >= 5 && ahead[5]->run) {
+    __builtin_prefetch(ahead[5]->run.get());
+    __builtin_prefetch(reinterpret_cast<const char*>(ahead[5]->run.get()) + 64);
+  }
+  if (depth >= 6)
+    __builtin_prefetch(ahead[6]);
 }
 
 std::size_t QueryCache::hash(std::wstring_view text) noexcept {

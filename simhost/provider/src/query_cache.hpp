@@ -17,14 +17,21 @@ namespace simhost::provider::detail {
 // texts (one per switch port, one per machine) millions of times on an unchanged host, so a
 // repeat costs one probe of the table and one compare of the text.
 struct CachedQuery {
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+
   std::size_t hash = 0;
   std::uint64_t version = 0;  // the repository's, when run->result was taken; 0: none yet
   std::shared_ptr<const wql::Query> parsed;
   std::shared_ptr<KeptRun> run;  // null: the slot is free
+  std::uint32_t next = kNone;    // the slot of the text asked for after this one, last time
 };
 
 // Open addressing, kept in place: a lookup touches the slot and the run it names, nothing else.
 // Bounded: when full it starts over rather than grow with hostile or endless distinct texts.
+//
+// Callers walk the same texts in the same order again and again (one per switch port, for each
+// machine). Each entry remembers which came next, so a text asked for in its usual place is found
+// by one compare, without hashing, and what the next few will read is loaded ahead of them.
 class QueryCache {
  public:
   static constexpr std::size_t kCapacity = 16384;
@@ -32,6 +39,9 @@ class QueryCache {
   // The entry of this text, or null. Valid until the next add.
   CachedQuery* find(std::wstring_view text);
   CachedQuery& add(std::wstring_view text, std::shared_ptr<const wql::Query> parsed);
+  // Starts loading what the texts expected next will read, each a level further than the one
+  // after it: a level the last call asked for is in the caches by now.
+  void look_ahead(const cim::Repository& repo) const noexcept;
 
   // Of every byte of the text.
   static std::size_t hash(std::wstring_view text) noexcept;
@@ -39,9 +49,11 @@ class QueryCache {
  private:
   std::size_t home(std::size_t h) const noexcept { return h & (slots_.size() - 1); }
   CachedQuery& place(CachedQuery entry);
+  CachedQuery& found(std::size_t at);  // links `at` after the last one found
 
   std::vector<CachedQuery> slots_;  // a power of two of them, or none
   std::size_t size_ = 0;
+  std::uint32_t last_ = CachedQuery::kNone;  // the slot found last
 };
 
 }  // namespace simhost::provider::detail

@@ -107,6 +107,7 @@ wql::Expected<QueryRun> SimulatedHost::run_query(std::wstring_view text) {
       return Run::failure(*error);
     }
   }
+  state_->queries.look_ahead(repo);
   return QueryRun(entry->run);
 }
 

@@ -20,6 +20,8 @@ class CompactText {
   // The characters from `from` on, widened into `out`, which has room for size() - from.
   void copy_to(wchar_t* out, std::size_t from = 0) const noexcept;
   std::wstring str(std::size_t from = 0) const;
+  // Starts loading the characters into the processor's caches.
+  void prefetch() const noexcept;
 
   friend bool operator==(const CompactText& a, std::wstring_view b) noexcept;
 

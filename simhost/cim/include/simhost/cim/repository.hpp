@@ -104,6 +104,11 @@ class Repository {
   const Instance* get(InstanceId id) const noexcept;
   // The instance as it is now, kept unchanged for as long as the caller holds it; null if none.
   Snapshot snapshot(InstanceId id) const noexcept;
+  // Asks the processor to start loading one level of what reading an instance's path touches:
+  // its slot, its instance, or its path. Each level is found through the one before, so a caller
+  // that knows what it will read asks for the levels in that order, one call apart.
+  enum class Level : std::uint8_t { slot, instance, path };
+  void prefetch(InstanceId id, Level level) const noexcept;
   // Resolves a full or relative path. The server may be empty, "." or this host's name; the
   // namespace, when given, must be this one. A path may name a superclass of the instance's
   // class, as long as the keys identify it.
