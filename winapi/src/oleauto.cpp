@@ -96,12 +96,10 @@ BSTR AllocBytes(const void* source, size_t bytes) {
     return nullptr;
   const auto length = static_cast<uint32_t>(bytes);
   std::memcpy(block, &length, sizeof length);
-  // "No source" means uninitialised contents; zero them rather than hand out heap garbage.
-  if (source != nullptr) {
+  // With no source the contents are left uninitialised, as the system leaves them: every caller
+  // writes them at once, and memory checkers then report a read before that write.
+  if (source != nullptr)
     std::memcpy(block + kLengthPrefix, source, bytes);
-  } else {
-    std::memset(block + kLengthPrefix, 0, bytes);
-  }
   std::memset(block + kLengthPrefix + bytes, 0, sizeof(OLECHAR));
   winapi::detail::CountBstrs(+1);
   return reinterpret_cast<BSTR>(block + kLengthPrefix);
