@@ -22,8 +22,9 @@ std::wstring fold(std::wstring_view s) {
 bool iequals(std::wstring_view a, std::wstring_view b) noexcept {
   if (a.size() != b.size())
     return false;
+  // Names are nearly always spelled alike: folding is only needed where the characters differ.
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (fold(a[i]) != fold(b[i]))
+    if (a[i] != b[i] && fold(a[i]) != fold(b[i]))
       return false;
   return true;
 }
