@@ -24,46 +24,35 @@ unsigned char* BlockOf(BSTR bstr) {
 // and free strings of the same few sizes millions of times. Blocks are sized in granules so that a
 // kept block serves any string of its class. OANOCACHE=1 turns the cache off, as on Windows;
 // builds with AddressSanitizer never cache, so that it sees each use after free.
-class BstrCache {
- public:
-  static constexpr size_t kGranule = 64;
-  static constexpr size_t kClasses = 64;  // blocks up to 4 KiB are kept
-  static constexpr size_t kPerClass = 8;
+namespace cache {
 
-  static size_t ClassOf(size_t blockBytes) { return (blockBytes - 1) / kGranule; }
-  static size_t BlockBytes(size_t blockBytes) {
-    return ClassOf(blockBytes) < kClasses ? (ClassOf(blockBytes) + 1) * kGranule : blockBytes;
-  }
+constexpr size_t kGranule = 64;
+constexpr size_t kClasses = 64;  // blocks up to 4 KiB are kept
+constexpr size_t kPerClass = 8;
 
-  ~BstrCache() {
-    for (auto& c : classes_)
-      for (size_t i = 0; i < c.count; ++i)
-        std::free(c.blocks[i]);
-  }
-  void* Take(size_t blockBytes) {
-    const size_t k = ClassOf(blockBytes);
-    if (k >= kClasses || classes_[k].count == 0)
-      return nullptr;
-    Class& c = classes_[k];
-    return c.blocks[--c.count];
-  }
-  bool Keep(void* block, size_t blockBytes) {
-    const size_t k = ClassOf(blockBytes);
-    if (k >= kClasses || classes_[k].count == kPerClass)
-      return false;
-    classes_[k].blocks[classes_[k].count++] = block;
-    return true;
-  }
+size_t ClassOf(size_t blockBytes) {
+  return (blockBytes - 1) / kGranule;
+}
+size_t BlockBytes(size_t blockBytes) {
+  return ClassOf(blockBytes) < kClasses ? (ClassOf(blockBytes) + 1) * kGranule : blockBytes;
+}
 
- private:
-  struct Class {
-    void* blocks[kPerClass];
-    size_t count = 0;
-  };
-  Class classes_[kClasses];
+struct Class {
+  void* blocks[kPerClass];
+  size_t count;
 };
+enum State : unsigned char { unused, open, closed };
 
-bool g_noCache = [] {
+// Plain data, so that reaching it costs one load: this layer is loaded with the program.
+#if defined(__ELF__)
+#define CACHE_TLS __attribute__((tls_model("initial-exec")))
+#else
+#define CACHE_TLS
+#endif
+thread_local Class t_classes[kClasses] CACHE_TLS;
+thread_local State t_state CACHE_TLS = unused;
+
+const bool g_off = [] {
 #if defined(__SANITIZE_ADDRESS__)
   return true;
 #else
@@ -71,26 +60,43 @@ bool g_noCache = [] {
   return setting != nullptr && std::strcmp(setting, "1") == 0;
 #endif
 }();
-thread_local bool t_cacheGone = false;  // this thread's cache is destroyed: blocks go straight back
 
-// This thread's cache, or null when there is none to use.
-BstrCache* Cache() {
-  struct Owner {
-    BstrCache cache;
-    ~Owner() { t_cacheGone = true; }
-  };
-  if (g_noCache || t_cacheGone)
+void* Take(size_t blockBytes) {
+  const size_t k = ClassOf(blockBytes);
+  if (t_state != open || k >= kClasses || t_classes[k].count == 0)
     return nullptr;
-  thread_local Owner owner;
-  return &owner.cache;
+  return t_classes[k].blocks[--t_classes[k].count];
 }
+
+bool Keep(void* block, size_t blockBytes) {
+  const size_t k = ClassOf(blockBytes);
+  if (g_off || k >= kClasses || t_state == closed || t_classes[k].count == kPerClass)
+    return false;
+  if (t_state == unused) {
+    // The thread's first kept block: what is kept is freed when the thread ends.
+    struct Closer {
+      ~Closer() {
+        t_state = closed;
+        for (auto& c : t_classes)
+          while (c.count > 0)
+            std::free(c.blocks[--c.count]);
+      }
+    };
+    thread_local Closer closer;
+    (void)closer;
+    t_state = open;
+  }
+  t_classes[k].blocks[t_classes[k].count++] = block;
+  return true;
+}
+
+}  // namespace cache
 
 BSTR AllocBytes(const void* source, size_t bytes) {
   if (bytes > kMaxBytes)
     return nullptr;
-  const size_t blockBytes = BstrCache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR));
-  BstrCache* cache = Cache();
-  void* kept = cache != nullptr ? cache->Take(blockBytes) : nullptr;
+  const size_t blockBytes = cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR));
+  void* kept = cache::Take(blockBytes);
   auto* block = static_cast<unsigned char*>(kept != nullptr ? kept : std::malloc(blockBytes));
   if (block == nullptr)
     return nullptr;
@@ -190,9 +196,9 @@ void WINAPI SysFreeString(BSTR bstrString) {
   if (bstrString == nullptr)
     return;
   unsigned char* block = BlockOf(bstrString);
-  const size_t blockBytes = BstrCache::BlockBytes(kLengthPrefix + SysStringByteLen(bstrString) + sizeof(OLECHAR));
-  BstrCache* cache = Cache();
-  if (cache == nullptr || !cache->Keep(block, blockBytes))
+  uint32_t bytes = 0;
+  std::memcpy(&bytes, block, sizeof bytes);
+  if (!cache::Keep(block, cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR))))
     std::free(block);
   winapi::detail::CountBstrs(-1);
 }
