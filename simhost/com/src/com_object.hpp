@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "simhost/provider/call_observer.hpp"
 #include "simhost/provider/host.hpp"
 
 namespace simhost::com {
@@ -18,8 +19,14 @@ constexpr HRESULT wbem(WBEMSTATUS status) noexcept {
   return static_cast<HRESULT>(status);
 }
 
-// The HRESULT a fault rule forces on a call, leaving the rule's last error on the thread.
-std::optional<HRESULT> forced_by(provider::Host& host, provider::Call call, std::wstring_view subject);
+std::optional<HRESULT> forced_by_rule(provider::CallObserver& observer, provider::Call call, std::wstring_view subject);
+
+// The HRESULT a fault rule forces on a call, leaving the rule's last error on the thread. Most
+// hosts have no rules: the check is then all there is.
+inline std::optional<HRESULT> forced_by(provider::Host& host, provider::Call call, std::wstring_view subject) {
+  provider::CallObserver& observer = host.observer();
+  return observer.watching() ? forced_by_rule(observer, call, subject) : std::nullopt;
+}
 
 // Tells the live-object accounting that an object was made or destroyed.
 void count_object(long delta) noexcept;

@@ -4,8 +4,9 @@
 
 namespace simhost::com {
 
-std::optional<HRESULT> forced_by(provider::Host& host, provider::Call call, std::wstring_view subject) {
-  const std::optional<provider::Fault> fault = host.observer().fault(call, subject);
+std::optional<HRESULT> forced_by_rule(provider::CallObserver& observer, provider::Call call,
+                                      std::wstring_view subject) {
+  const std::optional<provider::Fault> fault = observer.fault(call, subject);
   if (!fault)
     return std::nullopt;
   // A failing call on a real host leaves its own error behind; tests choose which.
