@@ -15,7 +15,7 @@ namespace simhost::provider::detail {
 // One query text: its parse, and its run (the text with the result it gave) while the
 // repository is at the version that result was taken at. Callers repeat the same few thousand
 // texts (one per switch port, one per machine) millions of times on an unchanged host, so a
-// repeat costs one probe of the table and one compare of the text.
+// repeat costs one compare of the text (see QueryCache), or a hash and a probe of the table.
 struct CachedQuery {
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
