@@ -33,8 +33,9 @@ constexpr size_t kPerClass = 8;
 size_t ClassOf(size_t blockBytes) {
   return (blockBytes - 1) / kGranule;
 }
-size_t BlockBytes(size_t blockBytes) {
-  return ClassOf(blockBytes) < kClasses ? (ClassOf(blockBytes) + 1) * kGranule : blockBytes;
+// The size of the block allocated for `needed` bytes: its class's, when it has one.
+size_t BlockBytes(size_t needed) {
+  return ClassOf(needed) < kClasses ? (ClassOf(needed) + 1) * kGranule : needed;
 }
 
 struct Class {
