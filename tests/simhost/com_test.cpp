@@ -170,30 +170,6 @@ TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
     o->Release();
 }
 
-TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
-  simhost::provider::FaultRule rule;
-  rule.call = Call::next;
-  rule.match = L"Msvm_VirtualSwitch";
-  rule.hresult = static_cast<HRESULT>(WBEM_E_FAILED);
-  host_->add_fault(rule);
-  Ref<IEnumWbemClassObject> found;
-  ASSERT_EQ(Exec(L"SELECT * FROM Msvm_VirtualSwitch", 48, found), S_OK);
-  IWbemClassObject* object = nullptr;
-  ULONG returned = 7;
-  EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), WBEM_E_FAILED);
-  EXPECT_EQ(returned, 0u);
-  EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), S_OK);  // the rule fired once
-  object->Release();
-
-  const auto& transcript = host_->transcript();
-  ASSERT_GE(transcript.size(), 4u);
-  const auto& last = transcript[transcript.size() - 1];
-  EXPECT_EQ(last.call, L"Next");
-  EXPECT_EQ(last.subject, L"SELECT * FROM Msvm_VirtualSwitch");
-  EXPECT_EQ(transcript[transcript.size() - 2].result, static_cast<HRESULT>(WBEM_E_FAILED));
-  EXPECT_EQ(transcript[transcript.size() - 3].call, L"ExecQuery");
-}
-
 // WMI promises no order: creation order by default, and the host file can reverse or shuffle it.
 TEST_F(Facade, ResultsComeInTheHostsOrder) {
   auto paths = [&] {
