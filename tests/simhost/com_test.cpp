@@ -5,8 +5,6 @@
 #include <wbemidl.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +13,6 @@
 namespace {
 
 using namespace simhost::test;
-using simhost::provider::Call;
-using simhost::provider::SimulatedHost;
 
 TEST_F(Facade, ConnectServerKnowsOnlyTheVirtualizationNamespace) {
   const struct {
@@ -196,17 +192,5 @@ TEST_F(Facade, ResultsComeInTheHostsOrder) {
   EXPECT_NE(shuffled, creation);
   EXPECT_TRUE(std::is_permutation(shuffled.begin(), shuffled.end(), creation.begin(), creation.end()));
 }
-
-#if !defined(_WIN32)  // Windows and Wine have WMI's own locator registered behind ours
-TEST(Installation, UnregisteredClassesAreNotFoundOnceItIsGone) {
-  { simhost::com::Installation install(SimulatedHost::make_default()); }
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  IWbemLocator* locator = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                             reinterpret_cast<void**>(&locator)),
-            REGDB_E_CLASSNOTREG);
-  CoUninitialize();
-}
-#endif
 
 }  // namespace
