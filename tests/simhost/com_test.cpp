@@ -5,8 +5,6 @@
 #include <wbemidl.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +13,6 @@
 namespace {
 
 using namespace simhost::test;
-using simhost::provider::Call;
-using simhost::provider::SimulatedHost;
 
 TEST_F(Facade, ConnectServerKnowsOnlyTheVirtualizationNamespace) {
   const struct {
@@ -170,30 +166,6 @@ TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
     o->Release();
 }
 
-TEST_F(Facade, FaultRulesAndTheTranscriptSeeEveryCall) {
-  simhost::provider::FaultRule rule;
-  rule.call = Call::next;
-  rule.match = L"Msvm_VirtualSwitch";
-  rule.hresult = static_cast<HRESULT>(WBEM_E_FAILED);
-  host_->add_fault(rule);
-  Ref<IEnumWbemClassObject> found;
-  ASSERT_EQ(Exec(L"SELECT * FROM Msvm_VirtualSwitch", 48, found), S_OK);
-  IWbemClassObject* object = nullptr;
-  ULONG returned = 7;
-  EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), WBEM_E_FAILED);
-  EXPECT_EQ(returned, 0u);
-  EXPECT_EQ(found->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned), S_OK);  // the rule fired once
-  object->Release();
-
-  const auto& transcript = host_->transcript();
-  ASSERT_GE(transcript.size(), 4u);
-  const auto& last = transcript[transcript.size() - 1];
-  EXPECT_EQ(last.call, L"Next");
-  EXPECT_EQ(last.subject, L"SELECT * FROM Msvm_VirtualSwitch");
-  EXPECT_EQ(transcript[transcript.size() - 2].result, static_cast<HRESULT>(WBEM_E_FAILED));
-  EXPECT_EQ(transcript[transcript.size() - 3].call, L"ExecQuery");
-}
-
 // WMI promises no order: creation order by default, and the host file can reverse or shuffle it.
 TEST_F(Facade, ResultsComeInTheHostsOrder) {
   auto paths = [&] {
@@ -220,17 +192,5 @@ TEST_F(Facade, ResultsComeInTheHostsOrder) {
   EXPECT_NE(shuffled, creation);
   EXPECT_TRUE(std::is_permutation(shuffled.begin(), shuffled.end(), creation.begin(), creation.end()));
 }
-
-#if !defined(_WIN32)  // Windows and Wine have WMI's own locator registered behind ours
-TEST(Installation, UnregisteredClassesAreNotFoundOnceItIsGone) {
-  { simhost::com::Installation install(SimulatedHost::make_default()); }
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  IWbemLocator* locator = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                             reinterpret_cast<void**>(&locator)),
-            REGDB_E_CLASSNOTREG);
-  CoUninitialize();
-}
-#endif
 
 }  // namespace

@@ -130,15 +130,6 @@ TEST(ParseTest, ConditionsBeyondTheOperatorLimitAreAQuotaViolation) {
   }
 }
 
-TEST(ParseTest, SelectListAndKeywordsAnyCase) {
-  auto q = parse(L"sElEcT Name , ElementName fRoM Msvm_ComputerSystem");
-  ASSERT_TRUE(q);
-  const auto& s = std::get<SelectQuery>(q.value());
-  EXPECT_EQ(s.properties, (std::vector<std::wstring>{L"Name", L"ElementName"}));
-  EXPECT_EQ(s.class_name, L"Msvm_ComputerSystem");
-  EXPECT_EQ(s.where, nullptr);
-}
-
 TEST(ParseTest, AssociatorsKeywordsInAnyOrder) {
   const std::wstring path =
       L"\\\\H\\root\\virtualization:Msvm_ExternalEthernetPort.CreationClassName=\"X\","

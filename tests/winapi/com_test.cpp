@@ -51,11 +51,11 @@ TEST(ComApartments, NestingModelChangesAndBalance) {
     CoUninitialize();  // on a thread that never initialised: harmless
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE), S_FALSE);
-    EXPECT_EQ(CoInitialize(nullptr), RPC_E_CHANGED_MODE);  // not counted
     CoUninitialize();
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);  // one still open
     CoUninitialize();
-    EXPECT_EQ(CoInitialize(nullptr), S_OK);  // fully balanced: the thread may pick a new model
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED),
+              S_OK);  // fully balanced: the thread may pick a new model
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
   });
@@ -70,14 +70,14 @@ TEST(ComSecurity, OncePerProcessUntilComIsTornDown) {
     EXPECT_EQ(InitSecurity(), S_OK);
     HVC_EXPECT_UNLESS_WINE(InitSecurity() == RPC_E_TOO_LATE, kWineSecurity);
     OnThread([] {  // another apartment of the same process sees the same settings
-      ASSERT_EQ(CoInitialize(nullptr), S_OK);
+      ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
       HVC_EXPECT_UNLESS_WINE(InitSecurity() == RPC_E_TOO_LATE, kWineSecurity);
       CoUninitialize();
     });
     CoUninitialize();
   });
   OnThread([] {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     EXPECT_EQ(InitSecurity(), S_OK);  // the last uninitialisation forgot the settings
     CoUninitialize();
   });

@@ -1,7 +1,5 @@
-// The COM runtime: per-thread apartments, process-wide security and class table, GUIDs and the
-// task allocator.
+// The COM runtime: per-thread apartments, process-wide security and class table, and GUIDs.
 #include <algorithm>
-#include <cstdlib>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -128,10 +126,6 @@ HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
   return S_OK;
 }
 
-HRESULT CoInitialize(LPVOID pvReserved) {
-  return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
-}
-
 void CoUninitialize(void) {
   long& inits = winapi::detail::ThreadComInits();
   if (inits <= 0)
@@ -207,20 +201,6 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
   return S_OK;
 }
 
-HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID riid, LPVOID* ppv) {
-  if (ppv == nullptr)
-    return E_POINTER;
-  *ppv = nullptr;
-  if (!ComUp())
-    return CO_E_NOTINITIALIZED;
-  IUnknown* object = FindClassObject(rclsid, dwClsContext);
-  if (object == nullptr)
-    return REGDB_E_CLASSNOTREG;
-  const HRESULT hr = object->QueryInterface(riid, ppv);
-  object->Release();
-  return hr;
-}
-
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
   if (ppv == nullptr)
     return E_POINTER;
@@ -230,8 +210,12 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
   // An aggregated object can only hand its inner IUnknown to the outer one.
   if (pUnkOuter != nullptr && riid != IID_IUnknown)
     return CLASS_E_NOAGGREGATION;
+  IUnknown* object = FindClassObject(rclsid, dwClsContext);
+  if (object == nullptr)
+    return REGDB_E_CLASSNOTREG;
   IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  HRESULT hr = object->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  object->Release();
   if (FAILED(hr))
     return hr;
   hr = factory->CreateInstance(pUnkOuter, riid, ppv);
@@ -287,15 +271,6 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
   lpsz[at++] = L'}';
   lpsz[at++] = L'\0';
   return at;
-}
-
-LPVOID CoTaskMemAlloc(SIZE_T cb) {
-  // A zero-byte request still yields a distinct, freeable block.
-  return std::malloc(cb == 0 ? 1 : cb);
-}
-
-void CoTaskMemFree(LPVOID pv) {
-  std::free(pv);
 }
 
 }  // extern "C"

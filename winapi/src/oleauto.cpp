@@ -112,6 +112,13 @@ BSTR AllocBytes(const void* source, size_t bytes) {
   return reinterpret_cast<BSTR>(block + kLengthPrefix);
 }
 
+uint32_t ByteLength(BSTR bstr) {
+  uint32_t length = 0;
+  if (bstr != nullptr)
+    std::memcpy(&length, BlockOf(bstr), sizeof length);
+  return length;
+}
+
 bool IsInterface(VARTYPE vt) {
   return vt == VT_UNKNOWN || vt == VT_DISPATCH;
 }
@@ -177,20 +184,12 @@ BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
   return AllocBytes(strIn, static_cast<size_t>(ui) * sizeof(OLECHAR));
 }
 
-BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
-  return AllocBytes(psz, len);
-}
-
-UINT WINAPI SysStringByteLen(BSTR bstr) {
-  if (bstr == nullptr)
-    return 0;
-  uint32_t length = 0;
-  std::memcpy(&length, BlockOf(bstr), sizeof length);
-  return length;
-}
-
 UINT WINAPI SysStringLen(BSTR pbstr) {
-  return SysStringByteLen(pbstr) / sizeof(OLECHAR);
+  return ByteLength(pbstr) / sizeof(OLECHAR);
+}
+
+BSTR winapi::detail::CopyBstr(BSTR source) {
+  return AllocBytes(source, ByteLength(source));
 }
 
 void WINAPI SysFreeString(BSTR bstrString) {
@@ -251,14 +250,13 @@ HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
   if ((vt & VT_BYREF) == 0) {
     if ((vt & VT_ARRAY) != 0) {
       if (pvargSrc->parray != nullptr) {
-        const HRESULT hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
+        const HRESULT hr = winapi::detail::CopyArray(pvargSrc->parray, &copy.parray);
         if (FAILED(hr))
           return hr;
       }
     } else if (vt == VT_BSTR) {
       if (pvargSrc->bstrVal != nullptr) {
-        copy.bstrVal =
-            SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal), SysStringByteLen(pvargSrc->bstrVal));
+        copy.bstrVal = winapi::detail::CopyBstr(pvargSrc->bstrVal);
         if (copy.bstrVal == nullptr)
           return E_OUTOFMEMORY;
       }

@@ -1,8 +1,9 @@
-// VariantChangeType(Ex) among the scalar types WMI properties carry: integers of every width,
-// reals, VT_BOOL, VT_BSTR, VT_EMPTY and VT_NULL.
+// VariantChangeType among the scalar types WMI properties carry: from integers of every width,
+// reals, VT_BOOL, VT_BSTR, VT_EMPTY and VT_NULL to the types the simulated host's Put asks for
+// (VT_UI1, VT_I2, VT_I4, reals, VT_BOOL and VT_BSTR; VT_EMPTY too).
 //
 // Text is read and written in the invariant form ('.' as decimal separator, no grouping) whatever
-// the locale argument says: WMI hands over values in that form.
+// the locale says: WMI hands over values in that form.
 #include <oleauto.h>
 
 #include <cfloat>
@@ -199,31 +200,14 @@ struct IntegerRange {
 
 bool IntegerTarget(VARTYPE vt, IntegerRange& r) {
   switch (vt) {
-    case VT_I1:
-      r = {true, INT8_MIN, INT8_MAX};
-      return true;
     case VT_I2:
       r = {true, INT16_MIN, INT16_MAX};
       return true;
     case VT_I4:
-    case VT_INT:
       r = {true, INT32_MIN, INT32_MAX};
-      return true;
-    case VT_I8:
-      r = {true, INT64_MIN, INT64_MAX};
       return true;
     case VT_UI1:
       r = {false, 0, UINT8_MAX};
-      return true;
-    case VT_UI2:
-      r = {false, 0, UINT16_MAX};
-      return true;
-    case VT_UI4:
-    case VT_UINT:
-      r = {false, 0, UINT32_MAX};
-      return true;
-    case VT_UI8:
-      r = {false, 0, UINT64_MAX};
       return true;
     default:
       return false;
@@ -271,38 +255,12 @@ HRESULT FitInteger(const Integer& v, const IntegerRange& range, VARTYPE vt, VARI
   }
   const uint64_t bits = v.negative ? ~v.magnitude + 1 : v.magnitude;  // two's complement
   dest.vt = vt;
-  switch (vt) {
-    case VT_I1:
-      dest.cVal = static_cast<CHAR>(static_cast<int8_t>(bits));
-      break;
-    case VT_UI1:
-      dest.bVal = static_cast<BYTE>(bits);
-      break;
-    case VT_I2:
-      dest.iVal = static_cast<SHORT>(bits);
-      break;
-    case VT_UI2:
-      dest.uiVal = static_cast<USHORT>(bits);
-      break;
-    case VT_I4:
-      dest.lVal = static_cast<LONG>(bits);
-      break;
-    case VT_INT:
-      dest.intVal = static_cast<INT>(bits);
-      break;
-    case VT_UI4:
-      dest.ulVal = static_cast<ULONG>(bits);
-      break;
-    case VT_UINT:
-      dest.uintVal = static_cast<UINT>(bits);
-      break;
-    case VT_I8:
-      dest.llVal = static_cast<LONGLONG>(bits);
-      break;
-    default:
-      dest.ullVal = bits;
-      break;
-  }
+  if (vt == VT_UI1)
+    dest.bVal = static_cast<BYTE>(bits);
+  else if (vt == VT_I2)
+    dest.iVal = static_cast<SHORT>(bits);
+  else
+    dest.lVal = static_cast<LONG>(bits);
   return S_OK;
 }
 
@@ -463,7 +421,7 @@ std::string RealText(double d, bool single) {
   return s;
 }
 
-HRESULT ToText(const Value& v, USHORT flags, VARIANT& dest) {
+HRESULT ToText(const Value& v, VARIANT& dest) {
   using K = Value::Kind;
   BSTR out = nullptr;
   if (v.kind == K::Text) {
@@ -483,11 +441,7 @@ HRESULT ToText(const Value& v, USHORT flags, VARIANT& dest) {
         s = RealText(v.real, v.realIsSingle);
         break;
       case K::Boolean:
-        if ((flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL)) != 0) {
-          s = v.boolean ? "True" : "False";
-        } else {
-          s = v.boolean ? "-1" : "0";
-        }
+        s = v.boolean ? "-1" : "0";
         break;
       case K::Text:
         break;
@@ -504,7 +458,7 @@ HRESULT ToText(const Value& v, USHORT flags, VARIANT& dest) {
   return S_OK;
 }
 
-HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT& dest) {
+HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT& dest) {
   if ((src.vt & ~VT_BYREF) == VT_NULL || vt == VT_NULL)
     return DISP_E_TYPEMISMATCH;
   Value v;
@@ -524,7 +478,7 @@ HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT& dest) {
     case VT_BOOL:
       return ToBool(v, dest);
     case VT_BSTR:
-      return ToText(v, flags, dest);
+      return ToText(v, dest);
     default:
       return DISP_E_TYPEMISMATCH;
   }
@@ -532,8 +486,8 @@ HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT& dest) {
 
 }  // namespace
 
-HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID /*lcid*/, USHORT wFlags,
-                                   VARTYPE vt) {
+// No caller passes flags: VARIANT_ALPHABOOL and the others are not implemented.
+HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT /*wFlags*/, VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr)
     return E_INVALIDARG;
   if (!winapi::detail::IsValidVariantType(pvarSrc->vt) || !winapi::detail::IsValidVariantType(vt))
@@ -543,7 +497,7 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvar
 
   VARIANT result;
   VariantInit(&result);
-  HRESULT hr = Convert(*pvarSrc, wFlags, vt, result);
+  HRESULT hr = Convert(*pvarSrc, vt, result);
   if (FAILED(hr))
     return hr;
   // The source is read completely by now, so converting in place may release it.
@@ -554,8 +508,4 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvar
   }
   *pvargDest = result;
   return S_OK;
-}
-
-HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
-  return VariantChangeTypeEx(pvargDest, pvarSrc, 0, wFlags, vt);
 }

@@ -1,10 +1,9 @@
-// SAFEARRAY: creation, element access, locking, copying and destruction.
+// SAFEARRAY vectors: creation, element access, locking, copying and destruction.
 //
 // Layout as on Windows: 16 bytes in front of the descriptor hold the element interface's IID
 // (FADF_HAVEIID) or, in their last 4 bytes, the element VARTYPE (FADF_HAVEVARTYPE). The
-// descriptor's rgsabound lists the dimensions in reverse order of creation, so that dimension
-// nDim (1-based, creation order) is rgsabound[cDims - nDim]. rgIndices[0] indexes the first
-// dimension of creation, and it varies fastest in memory.
+// descriptor's rgsabound lists the dimensions in reverse order (dimension nDim, 1-based, is
+// rgsabound[cDims - nDim]); only vectors are made here, since no caller asks for more.
 #include <oleauto.h>
 
 #include <cstddef>
@@ -125,16 +124,12 @@ void ClearElements(SAFEARRAY* psa) {
   std::memset(data, 0, count * psa->cbElements);
 }
 
-BSTR CopyBstr(BSTR source) {
-  return SysAllocStringByteLen(reinterpret_cast<LPCSTR>(source), SysStringByteLen(source));
-}
-
 // Copies one element into zeroed or caller-owned memory, taking the references an owner holds.
 HRESULT CopyElementOut(const SAFEARRAY* psa, const void* from, void* to) {
   if ((psa->fFeatures & FADF_BSTR) != 0) {
     const BSTR source = *static_cast<const BSTR*>(from);
     BSTR copy = nullptr;
-    if (source != nullptr && (copy = CopyBstr(source)) == nullptr)
+    if (source != nullptr && (copy = winapi::detail::CopyBstr(source)) == nullptr)
       return E_OUTOFMEMORY;
     *static_cast<BSTR*>(to) = copy;
   } else if ((psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) != 0) {
@@ -177,18 +172,35 @@ bool AllocData(SAFEARRAY* psa) {
   return psa->pvData != nullptr;
 }
 
+HRESULT Lock(SAFEARRAY* psa) {
+  if (psa == nullptr)
+    return E_INVALIDARG;
+  if (psa->cLocks >= kMaxLocks)
+    return E_UNEXPECTED;
+  ++psa->cLocks;
+  return S_OK;
+}
+
+HRESULT Unlock(SAFEARRAY* psa) {
+  if (psa == nullptr)
+    return E_INVALIDARG;
+  if (psa->cLocks == 0)
+    return E_UNEXPECTED;
+  --psa->cLocks;
+  return S_OK;
+}
+
 }  // namespace
 
-SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
+SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   const ULONG elementSize = ElementSize(vt);
-  if (elementSize == 0 || cDims == 0 || cDims > 0xFFFF || rgsabound == nullptr)
+  if (elementSize == 0)
     return nullptr;
-  SAFEARRAY* psa = AllocDescriptor(cDims);
+  SAFEARRAY* psa = AllocDescriptor(1);
   if (psa == nullptr)
     return nullptr;
   psa->cbElements = elementSize;
-  for (UINT i = 0; i < cDims; ++i)
-    psa->rgsabound[i] = rgsabound[cDims - 1 - i];
+  psa->rgsabound[0] = {cElements, lLbound};
 
   unsigned char* prefix = PrefixOf(psa);
   switch (vt) {
@@ -210,6 +222,7 @@ SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabo
       psa->fFeatures = FADF_HAVEVARTYPE;
       break;
   }
+  psa->fFeatures |= FADF_FIXEDSIZE;
   if ((psa->fFeatures & FADF_HAVEVARTYPE) != 0) {
     const DWORD stored = vt;
     std::memcpy(prefix + kPrefixBytes - sizeof stored, &stored, sizeof stored);
@@ -218,14 +231,6 @@ SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabo
     FreeDescriptor(psa);
     return nullptr;
   }
-  return psa;
-}
-
-SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
-  SAFEARRAYBOUND bound{cElements, lLbound};
-  SAFEARRAY* psa = SafeArrayCreate(vt, 1, &bound);
-  if (psa != nullptr)
-    psa->fFeatures |= FADF_FIXEDSIZE;
   return psa;
 }
 
@@ -244,34 +249,16 @@ HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa) {
   return S_OK;
 }
 
-HRESULT WINAPI SafeArrayLock(SAFEARRAY* psa) {
-  if (psa == nullptr)
-    return E_INVALIDARG;
-  if (psa->cLocks >= kMaxLocks)
-    return E_UNEXPECTED;
-  ++psa->cLocks;
-  return S_OK;
-}
-
-HRESULT WINAPI SafeArrayUnlock(SAFEARRAY* psa) {
-  if (psa == nullptr)
-    return E_INVALIDARG;
-  if (psa->cLocks == 0)
-    return E_UNEXPECTED;
-  --psa->cLocks;
-  return S_OK;
-}
-
 HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
   if (psa == nullptr || ppvData == nullptr)
     return E_INVALIDARG;
-  const HRESULT hr = SafeArrayLock(psa);
+  const HRESULT hr = Lock(psa);
   *ppvData = SUCCEEDED(hr) ? psa->pvData : nullptr;
   return hr;
 }
 
 HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
-  return SafeArrayUnlock(psa);
+  return Unlock(psa);
 }
 
 HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
@@ -288,14 +275,14 @@ HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
   HRESULT hr = CellOffset(psa, rgIndices, offset);
   if (FAILED(hr))
     return hr;
-  hr = SafeArrayLock(psa);
+  hr = Lock(psa);
   if (FAILED(hr))
     return hr;
 
   void* cell = Data(psa) + offset;
   if ((psa->fFeatures & FADF_BSTR) != 0) {
     BSTR copy = nullptr;
-    if (pv != nullptr && (copy = CopyBstr(static_cast<BSTR>(pv))) == nullptr) {
+    if (pv != nullptr && (copy = winapi::detail::CopyBstr(static_cast<BSTR>(pv))) == nullptr) {
       hr = E_OUTOFMEMORY;
     } else {
       SysFreeString(*static_cast<BSTR*>(cell));
@@ -314,7 +301,7 @@ HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
   } else {
     std::memcpy(cell, pv, psa->cbElements);
   }
-  SafeArrayUnlock(psa);
+  Unlock(psa);
   return hr;
 }
 
@@ -347,7 +334,7 @@ UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa) {
   return psa != nullptr ? psa->cbElements : 0;
 }
 
-HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
+HRESULT winapi::detail::CopyArray(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   if (ppsaOut == nullptr)
     return E_INVALIDARG;
   *ppsaOut = nullptr;

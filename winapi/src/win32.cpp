@@ -1,4 +1,4 @@
-// Win32 base services: code-page conversion, last error, system messages, the local heap, Sleep,
+// Win32 base services: code-page conversion, last error, system messages, LocalFree, Sleep,
 // and the C runtime's wcstombs_s.
 #include <algorithm>
 #include <cerrno>
@@ -371,9 +371,7 @@ void Sleep(DWORD dwMilliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
-// Flags accepted: CP_UTF8 takes MB_ERR_INVALID_CHARS only. The ANSI code pages also take
-// MB_PRECOMPOSED (text is passed on as composed as it comes) and MB_USEGLYPHCHARS (UTF-8 has no
-// glyph variants of control characters); MB_COMPOSITE is refused since no decomposition is done.
+// No caller passes flags, so none is taken: ill-formed sequences always become U+FFFD.
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                         int cchWideChar) {
   if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
@@ -383,9 +381,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   const Page page = Classify(CodePage);
   if (page == Page::Invalid)
     return Fail(ERROR_INVALID_PARAMETER);
-  const DWORD allowed =
-      page == Page::Utf8 ? MB_ERR_INVALID_CHARS : MB_PRECOMPOSED | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
-  if ((dwFlags & ~allowed) != 0)
+  if (dwFlags != 0)
     return Fail(ERROR_INVALID_FLAGS);
 
   const auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
@@ -404,11 +400,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   Sink<wchar_t> sink{lpWideCharStr, static_cast<size_t>(cchWideChar)};
   for (size_t i = 0; i < n;) {
     char32_t c;
-    if (!DecodeUtf8(s, n, i, c)) {
-      if ((dwFlags & MB_ERR_INVALID_CHARS) != 0)
-        return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (!DecodeUtf8(s, n, i, c))
       c = kReplacement;
-    }
     wchar_t units[2];
     sink.Put(units, EncodeWide(c, units));
   }
@@ -419,11 +412,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   return static_cast<int>(sink.count);
 }
 
-// Flags accepted: CP_UTF8 takes WC_ERR_INVALID_CHARS only and no default character. The ANSI code
-// pages take WC_NO_BEST_FIT_CHARS (every character has an exact UTF-8 form, so no best fit is ever
-// made) and a default character, a single byte that replaces what cannot be encoded (unpaired
-// surrogates); without one, U+FFFD is used. WC_COMPOSITECHECK and its modifiers are refused since
-// no composition is done.
+// No caller passes flags, so none is taken. A default character, a single byte, replaces what
+// cannot be encoded (unpaired surrogates); without one, U+FFFD is used. Windows refuses one in
+// CP_UTF8; no caller gives one there, so that is not checked.
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                         int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
@@ -433,10 +424,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
   const Page page = Classify(CodePage);
   if (page == Page::Invalid)
     return Fail(ERROR_INVALID_PARAMETER);
-  if (page == Page::Utf8 && (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr))
-    return Fail(ERROR_INVALID_PARAMETER);
-  const DWORD allowed = page == Page::Utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  if ((dwFlags & ~allowed) != 0)
+  if (dwFlags != 0)
     return Fail(ERROR_INVALID_FLAGS);
 
   const size_t n = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
@@ -446,8 +434,6 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     char32_t c;
     char bytes[4];
     if (!DecodeWide(lpWideCharStr, n, i, c)) {
-      if ((dwFlags & WC_ERR_INVALID_CHARS) != 0)
-        return Fail(ERROR_NO_UNICODE_TRANSLATION);
       if (page == Page::Ansi)
         usedDefault = true;
       if (lpDefaultChar != nullptr) {
@@ -467,35 +453,18 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
   return static_cast<int>(sink.count);
 }
 
-HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
-  // Only fixed memory exists here: the handle is the address.
-  if ((uFlags & ~static_cast<UINT>(LMEM_ZEROINIT)) != 0) {
-    t_lastError = ERROR_INVALID_PARAMETER;
-    return nullptr;
-  }
-  void* p =
-      (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(uBytes == 0 ? 1 : uBytes, 1) : std::malloc(uBytes == 0 ? 1 : uBytes);
-  if (p == nullptr)
-    t_lastError = ERROR_NOT_ENOUGH_MEMORY;
-  return p;
-}
-
 HLOCAL LocalFree(HLOCAL hMem) {
   std::free(hMem);
   return nullptr;
 }
 
-// The system's own texts, in an allocated buffer or the caller's: the modes the library uses.
-// Message definitions from strings or modules, and argument lists, are refused.
+// The system's own texts, in an allocated buffer: the one mode the library uses. Callers'
+// buffers, message definitions from strings or modules, and argument lists are refused.
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
                      va_list*) {
-  const bool allocate = (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
-  if (lpBuffer == nullptr)
+  if (lpBuffer == nullptr || dwFlags != (FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM))
     return Fail(ERROR_INVALID_PARAMETER);
-  if (allocate)
-    *reinterpret_cast<char**>(lpBuffer) = nullptr;
-  if ((dwFlags & ~static_cast<DWORD>(FORMAT_MESSAGE_ALLOCATE_BUFFER)) != FORMAT_MESSAGE_FROM_SYSTEM)
-    return Fail(ERROR_INVALID_PARAMETER);
+  *reinterpret_cast<char**>(lpBuffer) = nullptr;
   if (!HaveLanguage(dwLanguageId))
     return Fail(kErrorResourceLangNotFound);
   const char* definition = FindSystemMessage(dwMessageId);
@@ -505,20 +474,18 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguage
   std::string text;
   if (!Expand(definition, text))
     return 0;
+  // Only fixed memory exists here: the handle LocalFree takes is the address.
   const size_t needed = text.size() + 1;
-  char* out = lpBuffer;
-  if (allocate) {
-    out = static_cast<char*>(LocalAlloc(LMEM_FIXED, needed > nSize ? needed : nSize));
-    if (out == nullptr)
-      return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    *reinterpret_cast<char**>(lpBuffer) = out;
-  } else if (needed > nSize) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
+  auto* out = static_cast<char*>(std::malloc(needed > nSize ? needed : nSize));
+  if (out == nullptr)
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  *reinterpret_cast<char**>(lpBuffer) = out;
   std::memcpy(out, text.c_str(), needed);
   return static_cast<DWORD>(text.size());
 }
 
+// The one mode the library uses: the caller's buffer, cut with _TRUNCATE. Size queries and
+// explicit counts are refused.
 errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const wchar_t* wcstr, size_t count) {
   if (pReturnValue != nullptr)
     *pReturnValue = 0;
@@ -528,66 +495,36 @@ errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const 
     errno = code;
     return code;
   };
-  // The buffer and its size must agree: both absent (a size query) or both present.
-  if ((mbstr == nullptr) != (sizeInBytes == 0))
-    return fail(EINVAL);
-  if (wcstr == nullptr)
+  if (mbstr == nullptr || sizeInBytes == 0 || wcstr == nullptr || count != _TRUNCATE)
     return fail(EINVAL);
 
-  // All-ASCII text, most of what callers convert, is one byte a character in every locale.
   const size_t length = std::wcslen(wcstr);
-  {
-    const size_t limit = mbstr == nullptr ? length : count == _TRUNCATE ? std::min(length, sizeInBytes - 1) : count;
-    const size_t used = std::min(length, limit);
-    const bool fits = mbstr == nullptr || used < sizeInBytes;  // with room for the terminator
-    const bool ascii = (fits && mbstr != nullptr ? NarrowAscii(wcstr, used, mbstr) : IsAscii(wcstr, used)) &&
-                       IsAscii(wcstr + used, length - used);
-    if (ascii) {
-      if (!fits)
-        return fail(ERANGE);
-      if (mbstr != nullptr)
-        mbstr[used] = '\0';
-      if (pReturnValue != nullptr)
-        *pReturnValue = used + 1;
-      return count == _TRUNCATE && used < length ? STRUNCATE : 0;
-    }
-  }
-
-  const bool plainC = PlainCLocale();
-  std::mbstate_t state{};
-  const bool query = mbstr == nullptr;
-  const bool truncate = count == _TRUNCATE;
-  // Bytes that may be stored before the terminating zero.
-  const size_t limit = query ? SIZE_MAX : truncate ? sizeInBytes - 1 : count;
-  size_t used = 0;
-  bool cut = false;
-  for (const wchar_t* p = wcstr; *p != L'\0'; ++p) {
-    char bytes[MB_LEN_MAX];
-    const int n = WideToLocale(*p, plainC, state, bytes);
-    if (n < 0) {
-      if (pReturnValue != nullptr)
-        *pReturnValue = 0;
-      return fail(EILSEQ);
-    }
-    if (used + n > limit) {  // never split a character
-      cut = true;
-      break;
-    }
-    if (!query) {
-      if (used + n >= sizeInBytes)
-        return fail(ERANGE);  // no room for it and the terminator
+  const size_t limit = sizeInBytes - 1;  // bytes that may be stored before the terminating zero
+  size_t used = std::min(length, limit);
+  bool cut = used < length;
+  // All-ASCII text, most of what callers convert, is one byte a character in every locale.
+  if (!NarrowAscii(wcstr, used, mbstr) || !IsAscii(wcstr + used, length - used)) {
+    const bool plainC = PlainCLocale();
+    std::mbstate_t state{};
+    used = 0;
+    cut = false;
+    for (const wchar_t* p = wcstr; *p != L'\0'; ++p) {
+      char bytes[MB_LEN_MAX];
+      const int n = WideToLocale(*p, plainC, state, bytes);
+      if (n < 0)
+        return fail(EILSEQ);
+      if (used + n > limit) {  // never split a character
+        cut = true;
+        break;
+      }
       std::memcpy(mbstr + used, bytes, n);
+      used += n;
     }
-    used += n;
   }
-  if (!query) {
-    if (used >= sizeInBytes)
-      return fail(ERANGE);
-    mbstr[used] = '\0';
-  }
+  mbstr[used] = '\0';
   if (pReturnValue != nullptr)
     *pReturnValue = used + 1;
-  return truncate && cut ? STRUNCATE : 0;
+  return cut ? STRUNCATE : 0;
 }
 
 }  // extern "C"

@@ -192,13 +192,6 @@ inline bool operator==(REFGUID a, REFGUID b) {
 inline bool operator!=(REFGUID a, REFGUID b) {
   return !IsEqualGUID(a, b);
 }
-#define GUID_NULL_INIT       \
-  {                          \
-    0, 0, 0, {               \
-      0, 0, 0, 0, 0, 0, 0, 0 \
-    }                        \
-  }
-EXTERN_C WINAPI_LAYER_API const GUID GUID_NULL;
 
 // Code pages and string conversion (the ANSI code page is UTF-8 here)
 #define CP_ACP 0
@@ -245,10 +238,6 @@ EXTERN_C WINAPI_LAYER_API void WINAPI SetLastError(DWORD dwErrCode);
 EXTERN_C WINAPI_LAYER_API DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                                                       DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
                                                       va_list* Arguments);
-#define LMEM_FIXED 0x0000
-#define LMEM_ZEROINIT 0x0040
-#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
-EXTERN_C WINAPI_LAYER_API HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 EXTERN_C WINAPI_LAYER_API HLOCAL WINAPI LocalFree(HLOCAL hMem);
 EXTERN_C WINAPI_LAYER_API void WINAPI Sleep(DWORD dwMilliseconds);
 

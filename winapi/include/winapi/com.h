@@ -102,7 +102,6 @@ typedef struct tagSOLE_AUTHENTICATION_SERVICE {
 } SOLE_AUTHENTICATION_SERVICE;
 
 WINOLEAPI WINAPI_LAYER_API CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
-WINOLEAPI WINAPI_LAYER_API CoInitialize(LPVOID pvReserved);
 EXTERN_C WINAPI_LAYER_API void STDAPICALLTYPE CoUninitialize(void);
 WINOLEAPI WINAPI_LAYER_API CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
                                                 SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void* pReserved1,
@@ -113,12 +112,8 @@ WINOLEAPI WINAPI_LAYER_API CoSetProxyBlanket(IUnknown* pProxy, DWORD dwAuthnSvc,
                                              RPC_AUTH_IDENTITY_HANDLE pAuthInfo, DWORD dwCapabilities);
 WINOLEAPI WINAPI_LAYER_API CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
                                             LPVOID* ppv);
-WINOLEAPI WINAPI_LAYER_API CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
-                                            LPVOID* ppv);
 WINOLEAPI WINAPI_LAYER_API CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
                                                  LPDWORD lpdwRegister);
 WINOLEAPI WINAPI_LAYER_API CoRevokeClassObject(DWORD dwRegister);
 WINOLEAPI WINAPI_LAYER_API CoCreateGuid(GUID* pguid);
 EXTERN_C WINAPI_LAYER_API int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-EXTERN_C WINAPI_LAYER_API LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
-EXTERN_C WINAPI_LAYER_API void WINAPI CoTaskMemFree(LPVOID pv);
