@@ -274,25 +274,19 @@ TEST_F(HostTest, AnEmptyHostListsNothing) {
   }
 }
 
+// A walk step that fails leaves the switch unbound; the sweep's GetVirtualSwitches entries show it
+// for every step failing 0x80041001, this for the not-found a host gives when the link is gone.
 TEST_F(Inventory, APortWalkStepThatFindsNothingLeavesTheSwitchUnbound) {
-  const struct {
-    const wchar_t* clause;
-    HRESULT hr;
-  } steps[] = {{L"where ResultClass=Msvm_SwitchPort", static_cast<HRESULT>(0x80041001)},
-               {L"where ResultClass=CIM_LANEndpoint", static_cast<HRESULT>(0x80041001)},
-               {L"where AssocClass=Msvm_GlobalEthernetPortSAPImplementation", static_cast<HRESULT>(0x80041017)}};
-  for (const auto& step : steps) {
-    host().clear_faults();
-    Fail(Call::exec_query, step.clause, step.hr);
-    Outcome outcome;
-    const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
-    ASSERT_EQ(switches.size(), 3u);
-    EXPECT_EQ(switches[0].SwitchType, 0);  // the failed step hit the first switch
-    EXPECT_STREQ(switches[0].PortDeviceID, "");
-    EXPECT_STREQ(switches[0].ElementName, "External LAN");
-    EXPECT_EQ(switches[1].SwitchType, 2);
-    EXPECT_EQ(outcome.out, "");
-  }
+  Fail(Call::exec_query, L"where AssocClass=Msvm_GlobalEthernetPortSAPImplementation",
+       static_cast<HRESULT>(0x80041017));
+  Outcome outcome;
+  const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
+  ASSERT_EQ(switches.size(), 3u);
+  EXPECT_EQ(switches[0].SwitchType, 0);  // the failed step hit the first switch
+  EXPECT_STREQ(switches[0].PortDeviceID, "");
+  EXPECT_STREQ(switches[0].ElementName, "External LAN");
+  EXPECT_EQ(switches[1].SwitchType, 2);
+  EXPECT_EQ(outcome.out, "");
 }
 
 TEST_F(Inventory, SecuritySetByTheHostApplicationIsAccepted) {
@@ -348,20 +342,6 @@ TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
   const auto* after = reinterpret_cast<const unsigned char*>(&records[1]);
   for (std::size_t i = 0; i < sizeof(vMachines); ++i)
     ASSERT_EQ(after[i], 0x5A) << "written past the record at " << i;
-}
-
-TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {
-  vMachines record{};
-  std::string name = Narrow(kDb);
-  const Outcome outcome = Run([&] {
-    EXPECT_EQ(config_.OpenWMINamespace(), 0);
-    const int result = config_.GetVirtualNetworkAdapters(name.data(), &record);
-    EXPECT_EQ(config_.CloseWMINamespace(), 0);
-    return result;
-  });
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(record.AdapterCount, 2);
-  EXPECT_STREQ(record.Adapters[1].ElementName, "Spare");
 }
 
 // A malformed adapter query (a quote in the name) fails at its first Next, which ends the loop:

@@ -117,12 +117,11 @@ class Switches : public HostTest {
   }
 };
 
+// The lines and the queries of both creations are the sweep's CreateVSwitch baselines; here is what
+// they leave on the host.
 TEST_F(Switches, AnExternalSwitchIsBoundToItsPortAndConnected) {
   char name[] = "Lab";
-  const Outcome outcome = Run([&] { return config_.CreateVSwitch(kFreeNic, name, 1); });
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown);
-  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Run([&] { return config_.CreateVSwitch(kFreeNic, name, 1); }).result, 0);
   EXPECT_EQ(Effect(), "switches=1 internal=0 ports=1 uplink=Msvm_ExternalEthernetPort");
 
   const std::wstring guid = Text(Named(L"Msvm_VirtualSwitch", L"Lab").at(0), L"Name");
@@ -130,15 +129,6 @@ TEST_F(Switches, AnExternalSwitchIsBoundToItsPortAndConnected) {
   EXPECT_TRUE(std::regex_match(narrow(guid), kGuidName));
   EXPECT_TRUE(std::regex_match(narrow(portName), kGuidName));
   EXPECT_NE(portName, guid);
-  const std::wstring nic = L"{A7D3E9B0-1C2F-4E6A-8B5D-3C9F0E2A7B14}";
-  EXPECT_EQ(Calls(L"ExecQuery"),
-            (std::vector<std::wstring>{
-                L"Select * from Msvm_VirtualSwitchManagementService",
-                L"Select * from Msvm_VirtualSwitch where Name='" + guid + L"'",
-                L"Select * from Msvm_ExternalEthernetPort where DeviceID='" + nic + L"'",
-                Assoc(Find(L"SELECT * FROM Msvm_ExternalEthernetPort WHERE DeviceID='" + nic + L"'").at(0),
-                      L"where ResultClass=CIM_LANEndpoint"),
-                L"Select * from Msvm_SwitchPort where ElementName='Lab'"}));
   EXPECT_NE(MethodDetail(L"CreateSwitchPort").find(L"Name=" + portName + L"\n"), std::wstring::npos);
 }
 
@@ -160,14 +150,10 @@ TEST_F(Switches, CreateSwitchRunsWithoutNumLearnableAddressesSincePutRefusesAVtI
 
 TEST_F(Switches, AnInternalSwitchGetsANewInternalPortNamedAfterIt) {
   char name[] = "Lab";
-  const Outcome outcome = Run([&] { return config_.CreateVSwitch(nullptr, name, 2); });
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + kMethodShown + kMethodShown + kMethodShown);
-  EXPECT_TRUE(outcome.log.empty());
+  EXPECT_EQ(Run([&] { return config_.CreateVSwitch(nullptr, name, 2); }).result, 0);
   EXPECT_EQ(Effect(), "switches=1 internal=1 ports=1 uplink=Msvm_InternalEthernetPort");
   const std::wstring guid = Text(Named(L"Msvm_VirtualSwitch", L"Lab").at(0), L"Name");
   EXPECT_EQ(Text(Named(L"Msvm_InternalEthernetPort", L"Lab").at(0), L"Name"), L"{" + guid + L"}");
-  EXPECT_EQ(Calls(L"ExecQuery").at(2), L"Select * from Msvm_InternalEthernetPort where ElementName='Lab'");
 }
 
 TEST_F(Switches, OtherTypesMakeAnUnboundSwitchWithANewNameEachTime) {
