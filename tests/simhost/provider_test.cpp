@@ -212,9 +212,10 @@ TEST_F(ProviderTest, FaultRules) {
     EXPECT_EQ(hresult(Call::next, L"anything"), static_cast<std::int32_t>(0x80041001u));  // always
   }
 
-  // What a forced ReturnValue or job does to the host is in the library's fault sweep goldens: a
-  // refusal changes nothing, 4096 from a method without a Job leaves no job, a job that never
-  // starts stays at 2 and one that ends in 10 leaves the machine as it was.
+  // What a forced ReturnValue or job does is checked through the library: a refusal changes
+  // nothing and one made anyway keeps its change (the fault sweep's goldens, the switch tests), a
+  // 4096 from CreateSwitch leaves no job, a job that never starts stays at 2, and one that ends in
+  // 10 leaves the machine as it was (the sweep's SetVMState entries).
 
   // The transcript keeps nothing until it is turned on, so long runs stay flat in memory.
   host->observer().record({L"ExecQuery", L"SELECT 0", L"", 0});
