@@ -229,8 +229,9 @@ TEST_F(Hvcfg, TextsAreEscapedIntoValidJson) {
   EXPECT_EQ(Record("vms", "Name", kWeb)["ElementName"], "tab\t\"quoted\" back\\slash caf\xC3\xA9");
 }
 
+// With --verbose the console goes to standard error (OneMachineIsResolvedWithoutTheInventory).
 TEST_F(Hvcfg, TablesForPeopleKeepTheLibrarysConsoleOffStandardOutput) {
-  Result r = Run({"vms"});
+  const Result r = Run({"vms"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.find("HypervConfig::"), std::string::npos) << r.out;
@@ -238,11 +239,6 @@ TEST_F(Hvcfg, TablesForPeopleKeepTheLibrarysConsoleOffStandardOutput) {
        {"Saved (32769)", "Paused (32768)", "Major failure (20)", "Legacy Network   00155D010A05  (not connected)",
         "PRINT-SRV    Network Adapter  00155D010A07  Internal Network"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << " in\n" << r.out;
-
-  r = Run({"--verbose", "vms"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out.find("HypervConfig::"), std::string::npos);
-  EXPECT_NE(r.err.find("HypervConfig::GetVirtualNetworkAdapters "), std::string::npos) << r.err;
 }
 
 TEST_F(Hvcfg, HelpForEachCommandAndTheTour) {

@@ -118,6 +118,7 @@ class Adapters : public HostTest {
   }
 };
 
+// Its console lines are the sweep's AddVirtNetToVirtMachine baseline.
 TEST_F(Adapters, AddingConnectsTheAdapterThroughANewPortOfTheSwitch) {
   EXPECT_EQ(Add(kInternal, kBuildAgent, kBuildMac).result, 0);
   const std::wstring connection = Text(BuildAdapter(), L"Connection");
@@ -271,7 +272,8 @@ TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
   }
 }
 
-// Removal of an adapter: immediate or through a job, and each way it fails.
+// Removal of an adapter: immediate or through a job, and each way it fails (a refusal is the
+// sweep's RemoveVNicFromVM "returns" entries, and closes as in the hot-remove test below).
 // RemoveVNicFromVM on SQL01, which is off: a host without hot-remove takes the adapter only then.
 TEST_F(Adapters, RemovingAnAdapterFromItsMachineWhileItIsOff) {
   const struct {
@@ -340,7 +342,8 @@ TEST_F(Adapters, AddingAnAdapterToARunningMachineIsRefusedWithoutHotAdd) {
   EXPECT_EQ(Find(adaptersOfWeb).size(), 2u);
 }
 
-// A new adapter for SQL01 from the pool's default settings.
+// A new adapter for SQL01 from the pool's default settings (a refusal is the sweep's
+// CreateNetworkAdapter "returns" entries, and closes as in the hot-add test above).
 TEST_F(Adapters, CreatingAnAdapter) {
   const std::wstring sql = L"B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";
   const std::wstring adaptersOfSql =
