@@ -229,8 +229,9 @@ TEST_F(Hvcfg, TextsAreEscapedIntoValidJson) {
   EXPECT_EQ(Record("vms", "Name", kWeb)["ElementName"], "tab\t\"quoted\" back\\slash caf\xC3\xA9");
 }
 
+// With --verbose the console goes to standard error (OneMachineIsResolvedWithoutTheInventory).
 TEST_F(Hvcfg, TablesForPeopleKeepTheLibrarysConsoleOffStandardOutput) {
-  Result r = Run({"vms"});
+  const Result r = Run({"vms"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.find("HypervConfig::"), std::string::npos) << r.out;
@@ -238,11 +239,6 @@ TEST_F(Hvcfg, TablesForPeopleKeepTheLibrarysConsoleOffStandardOutput) {
        {"Saved (32769)", "Paused (32768)", "Major failure (20)", "Legacy Network   00155D010A05  (not connected)",
         "PRINT-SRV    Network Adapter  00155D010A07  Internal Network"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << " in\n" << r.out;
-
-  r = Run({"--verbose", "vms"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out.find("HypervConfig::"), std::string::npos);
-  EXPECT_NE(r.err.find("HypervConfig::GetVirtualNetworkAdapters "), std::string::npos) << r.err;
 }
 
 TEST_F(Hvcfg, HelpForEachCommandAndTheTour) {
@@ -355,19 +351,6 @@ TEST_F(Hvcfg, SwitchesAreCreatedAndDeleted) {
   EXPECT_EQ(switches.find("Uplink"), std::string::npos);
   EXPECT_NE(switches.find("Island"), std::string::npos);
   EXPECT_NE(Json("ports").find(kFreeNic), std::string::npos);  // the port is free again
-}
-
-TEST_F(Hvcfg, AdaptersAreConnectedAndDisconnected) {
-  Result r = Run({"connect", "Internal Network", "SQL01", "00-15-5d-01-0a-05"});
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "Connected SQL01's adapter 00155D010A05 to \"Internal Network\"\n");
-  const auto connection = [&] { return Record("adapters", "Address", "00155D010A05")["Connection"]; };
-  EXPECT_EQ(connection(), kInternal);
-
-  r = Run({"disconnect", kInternal, kSql, "00:15:5D:01:0A:05"});
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "Disconnected SQL01's adapter 00155D010A05 from \"Internal Network\"\n");
-  EXPECT_EQ(connection(), "");
 }
 
 TEST_F(Hvcfg, StateCommandsMoveTheMachine) {
@@ -712,18 +695,25 @@ TEST_F(Hvcfg, ConcurrentRandomSessionsLoseNothing) {
     EXPECT_EQ(failure, "");
 }
 
-// The state commands and the plugs look at one machine, not the whole inventory.
+// The state commands and the plugs look at one machine, not the whole inventory; a MAC may be
+// written with dashes or colons, in either case.
 TEST_F(Hvcfg, OneMachineIsResolvedWithoutTheInventory) {
   const Result start = Run({"--verbose", "start", "SQL01"});
   ASSERT_EQ(start.code, 0) << start.err;
   EXPECT_EQ(start.err.find("GetVirtualNetworkAdapters"), std::string::npos) << start.err;
-  const Result plug = Run({"--verbose", "connect", kInternal, "SQL01", "00155D010A05"});
+  const Result plug = Run({"--verbose", "connect", kInternal, "SQL01", "00-15-5d-01-0a-05"});
   ASSERT_EQ(plug.code, 0) << plug.err;
+  EXPECT_EQ(plug.out, "Connected SQL01's adapter 00155D010A05 to \"Internal Network\"\n");
+  EXPECT_EQ(Record("adapters", "Address", "00155D010A05")["Connection"], kInternal);
   std::size_t queries = 0;
   for (std::size_t at = plug.err.find("like 'Microsoft:"); at != std::string::npos;
        at = plug.err.find("like 'Microsoft:", at + 1), ++queries)
     EXPECT_EQ(plug.err.compare(at + 16, 36, kSql), 0) << plug.err;
   EXPECT_EQ(queries, 1u);
+  const Result unplug = Run({"disconnect", kInternal, kSql, "00:15:5D:01:0A:05"});
+  ASSERT_EQ(unplug.code, 0) << unplug.err;
+  EXPECT_EQ(unplug.out, "Disconnected SQL01's adapter 00155D010A05 from \"Internal Network\"\n");
+  EXPECT_EQ(Record("adapters", "Address", "00155D010A05")["Connection"], "");
 }
 
 }  // namespace

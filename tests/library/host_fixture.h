@@ -63,6 +63,11 @@ inline std::string SystemText(DWORD code) {
   return result;
 }
 
+// The __PATH of the first object of a query, on the open connection.
+inline void PathOf(const std::string& query, hvc::VariantHolder& path) {
+  hvc::GetProperty(hvc::FirstObject(query).Get(), L"__PATH", path);
+}
+
 class HostTest : public testing::Test {
  protected:
   // Installs `description` (the built-in default host when none is given).

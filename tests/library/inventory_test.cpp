@@ -123,41 +123,19 @@ TEST_F(Inventory, ExternalPortsWithAnMtuAreListedInOrder) {
   EXPECT_TRUE(outcome.log.empty());
 }
 
+// Names, states, switches and each adapter's address and connection (none, or one while the machine
+// is off) are the sweep's GetVirtualMachines baseline; here the fields it leaves out.
 TEST_F(Inventory, MachinesCarryTheirSwitchesAndAdapters) {
   Outcome outcome;
   const auto vms = List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
   ASSERT_EQ(vms.size(), 3u);
-
   const vMachines& web = vms[0];
-  EXPECT_EQ(web.Name, Narrow(kWeb));
-  EXPECT_STREQ(web.ElementName, "web-01");
-  EXPECT_EQ(web.EnabledState, 2);
-  EXPECT_EQ(web.HealthState, 5);
-  ASSERT_EQ(web.SwitchCount, 2);
-  EXPECT_EQ(web.SwitchName[0], Narrow(kExtSwitch));
-  EXPECT_STREQ(web.SwitchElementName[0], "External LAN");
-  EXPECT_EQ(web.SwitchName[1], Narrow(kIntSwitch));
-  EXPECT_STREQ(web.SwitchElementName[1], "Host only");
   ASSERT_EQ(web.AdapterCount, 2);
   EXPECT_EQ(std::string(web.Adapters[0].InstanceID),
             "Microsoft:" + Narrow(kWeb) + "\\11111111-2222-4333-8444-555555555501");
   EXPECT_STREQ(web.Adapters[0].ElementName, "Network Adapter");
-  EXPECT_STREQ(web.Adapters[0].Address, "00155D010101");
-  // The last key of a switch port's path is the switch's Name.
-  EXPECT_EQ(web.Adapters[0].Connection, Narrow(kExtSwitch));
-  EXPECT_EQ(web.Adapters[1].Connection, Narrow(kIntSwitch));
-
-  const vMachines& db = vms[1];
-  EXPECT_EQ(db.SwitchCount, 1);
-  ASSERT_EQ(db.AdapterCount, 2);
-  EXPECT_STREQ(db.Adapters[1].Connection, "");  // not connected: counted with an empty Connection
-
-  const vMachines& off = vms[2];
-  EXPECT_EQ(off.EnabledState, 3);
-  EXPECT_EQ(off.HealthState, 25);
-  EXPECT_EQ(off.SwitchCount, 0);  // no runtime endpoint while it is off
-  EXPECT_EQ(off.AdapterCount, 1);
-  EXPECT_EQ(off.Adapters[0].Connection, Narrow(kIntSwitch));
+  EXPECT_STREQ(web.SwitchElementName[1], "Host only");
+  EXPECT_EQ(vms[2].HealthState, 25);
 
   for (const vMachines& vm : vms) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&vm);
@@ -185,69 +163,23 @@ TEST_F(Inventory, AMachineWhoseGuestIsShuttingDownIsListedAsStoppingUntilItIsOff
   EXPECT_EQ(List<vMachines>(&HypervConfig::GetVirtualMachines, outcome).at(0).EnabledState, 3);
 }
 
-TEST_F(Inventory, AdapterListsArePrintedAfterTheWholeMachineEnumeration) {
-  Outcome outcome;
-  List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
-  const std::string web = Narrow(kWeb);
-  const std::string label = "HypervConfig::GetVirtualNetworkAdapters ";
-  const std::string expectedStart =
-      label + "SELECT * FROM Msvm_SyntheticEthernetPortSettingData where InstanceID like 'Microsoft:" + web + "%'\n" +
-      label + "Microsoft:" + web + "\\11111111-2222-4333-8444-555555555501\n" + label + "00155D010101\n" + label +
-      "Network Adapter\n" + label + "\\\\HVHOST01\\root\\virtualization:Msvm_SwitchPort.CreationClassName=";
-  EXPECT_EQ(outcome.out.substr(0, expectedStart.size()), expectedStart);
-
-  // Each machine's switch walk runs between reading it and reading the next one; the adapter
-  // queries come only after the enumeration has ended.
-  std::vector<std::wstring> queries = Calls(L"ExecQuery");
-  std::vector<std::wstring> machineQueries;
-  std::size_t lastWalk = 0;
-  std::size_t firstAdapters = queries.size();
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    if (queries[i].rfind(L"SELECT * FROM Msvm_ComputerSystem where Name='", 0) == 0) {
-      machineQueries.push_back(queries[i]);
-      lastWalk = i;
-    }
-    if (queries[i].find(L"InstanceID like 'Microsoft:") != std::wstring::npos && firstAdapters == queries.size())
-      firstAdapters = i;
-  }
-  EXPECT_EQ(machineQueries,
-            (std::vector<std::wstring>{L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kWeb) + L"'",
-                                       L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kDb) + L"'",
-                                       L"SELECT * FROM Msvm_ComputerSystem where Name='" + std::wstring(kOff) + L"'"}));
-  EXPECT_LT(lastWalk, firstAdapters);
-}
-
-TEST_F(Inventory, SwitchesShowWhatTheirFirstPortLeadsTo) {
+// An external and an internal switch's records are the sweep's GetVirtualSwitches baseline.
+TEST_F(Inventory, ASwitchWithoutPortsLeadsNowhere) {
   Outcome outcome;
   const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
   ASSERT_EQ(switches.size(), 3u);
-  EXPECT_EQ(switches[0].Name, Narrow(kExtSwitch));
-  EXPECT_STREQ(switches[0].ElementName, "External LAN");
-  EXPECT_EQ(switches[0].SwitchType, 1);
-  EXPECT_STREQ(switches[0].PortDeviceID, "{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}");
-  EXPECT_STREQ(switches[0].PortName, "Intel(R) 82574L Gigabit Network Connection");
-  EXPECT_EQ(switches[1].SwitchType, 2);
-  EXPECT_NE(switches[1].PortDeviceID[0], 0);
-  EXPECT_EQ(switches[2].SwitchType, 0);  // no ports at all
+  EXPECT_EQ(switches[2].SwitchType, 0);
   EXPECT_STREQ(switches[2].PortDeviceID, "");
   EXPECT_STREQ(switches[2].PortName, "");
-  for (const vNetwork& s : switches) {
-    EXPECT_EQ(s.HealthState, 5);
-    EXPECT_EQ(s.EnabledState, 2);
-  }
 }
 
+// One record a machine, with the fields the sweep's GetAdapters baseline shows, and zeros after.
 TEST_F(Inventory, AssociatedAdaptersHoldOneRecordPerMachine) {
   std::vector<vAssocAdapter> records(4);
   unsigned long size = 0;
   char name[] = "ignored";
-  const Outcome outcome = Run([&] { return config_.GetAdapters(records.data(), &size, name); });
-  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(Run([&] { return config_.GetAdapters(records.data(), &size, name); }).result, 0);
   ASSERT_EQ(size, 3 * 368u);
-  EXPECT_EQ(records[0].Name, Narrow(kWeb));
-  EXPECT_STREQ(records[0].ElementName, "web-01");
-  EXPECT_EQ(records[0].EnabledState, 2);
-  EXPECT_EQ(records[2].HealthState, 25);
   const auto* reserved = reinterpret_cast<const unsigned char*>(records[1].Reserved);
   for (std::size_t i = 0; i < sizeof records[1].Reserved; ++i)
     EXPECT_EQ(reserved[i], 0);
@@ -274,25 +206,19 @@ TEST_F(HostTest, AnEmptyHostListsNothing) {
   }
 }
 
+// A walk step that fails leaves the switch unbound; the sweep's GetVirtualSwitches entries show it
+// for every step failing 0x80041001, this for the not-found a host gives when the link is gone.
 TEST_F(Inventory, APortWalkStepThatFindsNothingLeavesTheSwitchUnbound) {
-  const struct {
-    const wchar_t* clause;
-    HRESULT hr;
-  } steps[] = {{L"where ResultClass=Msvm_SwitchPort", static_cast<HRESULT>(0x80041001)},
-               {L"where ResultClass=CIM_LANEndpoint", static_cast<HRESULT>(0x80041001)},
-               {L"where AssocClass=Msvm_GlobalEthernetPortSAPImplementation", static_cast<HRESULT>(0x80041017)}};
-  for (const auto& step : steps) {
-    host().clear_faults();
-    Fail(Call::exec_query, step.clause, step.hr);
-    Outcome outcome;
-    const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
-    ASSERT_EQ(switches.size(), 3u);
-    EXPECT_EQ(switches[0].SwitchType, 0);  // the failed step hit the first switch
-    EXPECT_STREQ(switches[0].PortDeviceID, "");
-    EXPECT_STREQ(switches[0].ElementName, "External LAN");
-    EXPECT_EQ(switches[1].SwitchType, 2);
-    EXPECT_EQ(outcome.out, "");
-  }
+  Fail(Call::exec_query, L"where AssocClass=Msvm_GlobalEthernetPortSAPImplementation",
+       static_cast<HRESULT>(0x80041017));
+  Outcome outcome;
+  const auto switches = List<vNetwork>(&HypervConfig::GetVirtualSwitches, outcome);
+  ASSERT_EQ(switches.size(), 3u);
+  EXPECT_EQ(switches[0].SwitchType, 0);  // the failed step hit the first switch
+  EXPECT_STREQ(switches[0].PortDeviceID, "");
+  EXPECT_STREQ(switches[0].ElementName, "External LAN");
+  EXPECT_EQ(switches[1].SwitchType, 2);
+  EXPECT_EQ(outcome.out, "");
 }
 
 TEST_F(Inventory, SecuritySetByTheHostApplicationIsAccepted) {
@@ -348,20 +274,6 @@ TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
   const auto* after = reinterpret_cast<const unsigned char*>(&records[1]);
   for (std::size_t i = 0; i < sizeof(vMachines); ++i)
     ASSERT_EQ(after[i], 0x5A) << "written past the record at " << i;
-}
-
-TEST_F(Inventory, AdaptersOfOneMachineOnAConnectionTheCallerHolds) {
-  vMachines record{};
-  std::string name = Narrow(kDb);
-  const Outcome outcome = Run([&] {
-    EXPECT_EQ(config_.OpenWMINamespace(), 0);
-    const int result = config_.GetVirtualNetworkAdapters(name.data(), &record);
-    EXPECT_EQ(config_.CloseWMINamespace(), 0);
-    return result;
-  });
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(record.AdapterCount, 2);
-  EXPECT_STREQ(record.Adapters[1].ElementName, "Spare");
 }
 
 // A malformed adapter query (a quote in the name) fails at its first Next, which ends the loop:

@@ -104,10 +104,6 @@ class Sweep : public HostTest {
  public:
   // Marks the start of the operation's own calls: those before it only set the operation up.
   void Begin() { begin_ = host().transcript().size(); }
-  // The __PATH of the first object of a query, on the open connection.
-  void PathOf(const std::string& query, hvc::VariantHolder& path) {
-    hvc::GetProperty(hvc::FirstObject(query).Get(), L"__PATH", path);
-  }
   // Runs `work` on a connection held open around it, the way a caller of the unframed members does.
   int OnOpenConnection(const std::function<int()>& work) {
     if (config_.OpenWMINamespace() != 0)
@@ -424,16 +420,16 @@ const Operation kOperations[] = {
      [](Sweep& s) {
        return s.OnOpenConnection([&] {
          hvc::VariantHolder vmPath, adapters;
-         s.PathOf(std::string("SELECT * FROM Msvm_ComputerSystem WHERE Name='") + kSql + "'", vmPath);
-         s.PathOf(std::string("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE "
-                              "'Microsoft:") +
-                      kSql + "%'",
-                  adapters);
+         PathOf(std::string("SELECT * FROM Msvm_ComputerSystem WHERE Name='") + kSql + "'", vmPath);
+         PathOf(std::string("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE "
+                            "'Microsoft:") +
+                    kSql + "%'",
+                adapters);
          hvc::ComPtr<IEnumWbemClassObject> settings;
          const std::string settingsQuery = std::string("ASSOCIATORS OF {") + Narrow(V_BSTR(&adapters.Get())) +
                                            "} WHERE ResultClass=Msvm_VirtualSystemSettingData";
          hvc::VariantHolder settingsPath;
-         s.PathOf(settingsQuery, settingsPath);
+         PathOf(settingsQuery, settingsPath);
          std::string search = Narrow(V_BSTR(&settingsPath.Get()));
          s.Begin();
          hvc::ComPtr<IWbemClassObject> added(
@@ -445,8 +441,8 @@ const Operation kOperations[] = {
      [](Sweep& s) {
        return s.OnOpenConnection([&] {
          hvc::VariantHolder adapterPath, vmPath;
-         s.PathOf("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A04'", adapterPath);
-         s.PathOf(std::string("SELECT * FROM Msvm_ComputerSystem WHERE Name='") + kSql + "'", vmPath);
+         PathOf("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A04'", adapterPath);
+         PathOf(std::string("SELECT * FROM Msvm_ComputerSystem WHERE Name='") + kSql + "'", vmPath);
          std::string name = "nic";
          s.Begin();
          return Access::Call(s.config(), Access::RemoveVNicFromVM, nullptr, adapterPath.Get(), vmPath.Get(),

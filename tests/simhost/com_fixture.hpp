@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <wbemidl.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -116,33 +115,6 @@ class Facade : public testing::Test {
     return path;
   }
 
-  // Calls a method as a WMI client does: class object, GetMethod, SpawnInstance, Put, ExecMethod.
-  // Returns ReturnValue, or the failing HRESULT.
-  long Invoke(const std::wstring& target, const wchar_t* cls, const wchar_t* method,
-              const std::function<void(IWbemClassObject*)>& put) {
-    Ref<IWbemClassObject> klass;
-    Bstr className(cls);
-    if (HRESULT hr = services_->GetObject(className, 0, nullptr, &klass, nullptr); hr != S_OK)
-      return hr;
-    Ref<IWbemClassObject> signature;
-    if (HRESULT hr = klass->GetMethod(method, 0, &signature, nullptr); hr != S_OK)
-      return hr;
-    Ref<IWbemClassObject> in;
-    if (signature.p != nullptr) {
-      if (HRESULT hr = signature->SpawnInstance(0, &in); hr != S_OK)
-        return hr;
-      put(in);
-    }
-    Ref<IWbemClassObject> outParams;
-    Bstr path(target.c_str());
-    Bstr name(method);
-    if (HRESULT hr = services_->ExecMethod(path, name, 0, nullptr, in, &outParams, nullptr); FAILED(hr))
-      return hr;
-    Var rv;
-    EXPECT_EQ(outParams->Get(L"ReturnValue", 0, &rv, nullptr, nullptr), S_OK);
-    EXPECT_EQ(rv.v.vt, VT_I4);
-    return rv.v.lVal;
-  }
   static void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text, CIMTYPE type) {
     Var v;
     v.v.vt = VT_BSTR;

@@ -282,26 +282,6 @@ TEST_F(Conformance, PutOnAnInstanceKeepsItsPropertyTypes) {
     o->Release();
 }
 
-// An in-parameter Put refused stays unset: the method runs as if it had not been given.
-TEST_F(Conformance, ARefusedInParameterIsNotPassedToTheMethod) {
-  SCOPED_TRACE(kPutPage);
-  const std::wstring service = FirstPath(L"SELECT * FROM Msvm_VirtualSwitchManagementService");
-  const long rv = Invoke(service, L"Msvm_VirtualSwitchManagementService", L"CreateSwitch", [](IWbemClassObject* in) {
-    PutText(in, L"Name", L"0F1E2D3C-4B5A-4968-8776-655443322199", CIM_STRING);
-    PutText(in, L"FriendlyName", L"Refused", CIM_STRING);
-    Var count;
-    count.v.vt = VT_I2;
-    count.v.iVal = 1234;
-    EXPECT_EQ(in->Put(L"NumLearnableAddresses", 0, &count, CIM_UINT32), E(WBEM_E_TYPE_MISMATCH));
-  });
-  EXPECT_EQ(rv, 0);
-  for (const auto& entry : host_->transcript()) {
-    if (entry.call == L"ExecMethod") {
-      EXPECT_EQ(entry.detail.find(L"NumLearnableAddresses"), std::wstring::npos);
-    }
-  }
-}
-
 TEST_F(Conformance, GetObjectOfANullOrEmptyPathGivesAnEmptyClass) {
   for (const wchar_t* path : {static_cast<const wchar_t*>(nullptr), L""}) {
     SCOPED_TRACE(path == nullptr
