@@ -35,7 +35,8 @@ DWORD FailureOf(Call call) {
   return GetLastError();
 }
 
-constexpr const char* kWineUtf8Flags = "Wine's UTF-8 conversions accept flags that UTF-8 refuses";
+constexpr const char* kWineUtf8Flags =
+    "Wine's UTF-8 conversions accept flags and default characters that UTF-8 refuses";
 constexpr const char* kWineMessages = "Wine's system message texts have their own wording, and some are missing";
 
 template <typename In, typename Out>
@@ -116,10 +117,19 @@ TEST(CodePages, WideCharToMultiByte) {
     });
 }
 
-// The ANSI code page takes a default character and substitutes it for what it cannot encode.
-TEST(CodePages, DefaultCharacter) {
+TEST(CodePages, DefaultCharacterRules) {
   char buffer[16];
   BOOL used = TRUE;
+  // UTF-8 takes neither a default character nor the flag that reports its use.
+  HVC_EXPECT_UNLESS_WINE(FailureOf([&] {
+                           return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, " ", nullptr);
+                         }) == static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+                         kWineUtf8Flags);
+  HVC_EXPECT_UNLESS_WINE(FailureOf([&] {
+                           return WideCharToMultiByte(CP_UTF8, 0, L"a", -1, buffer, 16, nullptr, &used);
+                         }) == static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+                         kWineUtf8Flags);
+  // The ANSI code page does, and substitutes it for what it cannot encode.
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"ab", -1, buffer, 16, " ", &used), 3);
   EXPECT_STREQ(buffer, "ab");
   EXPECT_FALSE(used);

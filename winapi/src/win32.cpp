@@ -412,9 +412,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   return static_cast<int>(sink.count);
 }
 
-// No caller passes flags, so none is taken. A default character, a single byte, replaces what
-// cannot be encoded (unpaired surrogates); without one, U+FFFD is used. Windows refuses one in
-// CP_UTF8; no caller gives one there, so that is not checked.
+// No caller passes flags, so none is taken. The ANSI code pages take a default character, a single
+// byte that replaces what cannot be encoded (unpaired surrogates); without one, and always in
+// CP_UTF8, which takes none, U+FFFD is used.
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                         int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
@@ -423,6 +423,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     return Fail(ERROR_INVALID_PARAMETER);
   const Page page = Classify(CodePage);
   if (page == Page::Invalid)
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (page == Page::Utf8 && (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr))
     return Fail(ERROR_INVALID_PARAMETER);
   if (dwFlags != 0)
     return Fail(ERROR_INVALID_FLAGS);
