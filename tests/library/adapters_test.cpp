@@ -24,9 +24,6 @@ constexpr char kSql[] = "B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";  // off, two ada
 std::wstring Wide(const std::string& text) {
   return std::wstring(text.begin(), text.end());
 }
-std::string Narrow(const std::wstring& text) {
-  return std::string(text.begin(), text.end());
-}
 
 class Adapters : public HostTest {
  protected:
@@ -129,10 +126,7 @@ TEST_F(Adapters, AddingConnectsTheAdapterThroughANewPortOfTheSwitch) {
   EXPECT_EQ(name.size(), 36u);
   EXPECT_TRUE(PortExists(Wide(kBuildPort)));  // the former port stays on its switch
   // The settings handed to the modify call already carry the new Connection.
-  std::wstring settings;
-  for (const CallRecord& entry : host().transcript())
-    if (entry.subject == L"ModifyVirtualSystemResources")
-      settings = entry.detail;
+  const std::wstring settings = MethodDetail(L"ModifyVirtualSystemResources");
   EXPECT_NE(settings.find(L"ResourceSettingData={<INSTANCE"), std::wstring::npos);
   EXPECT_NE(settings.find(L"\"Connection\""), std::wstring::npos);
   EXPECT_NE(settings.find(L"<VALUE.ARRAY><VALUE>" + connection + L"</VALUE>"), std::wstring::npos);

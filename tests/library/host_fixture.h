@@ -133,6 +133,14 @@ class HostTest : public testing::Test {
     return subjects;
   }
 
+  // The detail of the first ExecMethod of `method`: its target and in-parameters.
+  std::wstring MethodDetail(const wchar_t* method) const {
+    for (const CallRecord& entry : host_->transcript())
+      if (entry.call == L"ExecMethod" && entry.subject == method)
+        return entry.detail;
+    return L"";
+  }
+
   // What each transcript entry about `subject` was and returned, in order ("ExecQuery 0",
   // "Next 0x80041017").
   std::vector<std::string> Outcomes(const std::wstring& subject) const {

@@ -58,12 +58,6 @@ class Switches : public HostTest {
     return "switches=" + count(L"Msvm_VirtualSwitch") + " internal=" + count(L"Msvm_InternalEthernetPort") +
            " ports=" + count(L"Msvm_SwitchPort") + " uplink=" + uplink;
   }
-  std::wstring MethodDetail(const wchar_t* method) {
-    for (const CallRecord& entry : host().transcript())
-      if (entry.call == L"ExecMethod" && entry.subject == method)
-        return entry.detail;
-    return L"";
-  }
   // An internal switch "Lab" made while CreateSwitch returns `value`, having made the switch or not.
   Outcome CreateWhenCreateSwitchReturns(std::uint32_t value, bool made) {
     FaultRule rule;
