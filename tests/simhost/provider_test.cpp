@@ -66,22 +66,6 @@ class ProviderTest : public ::testing::Test {
   }
 };
 
-// The pool's capabilities name the default settings first, or last where the host file asks.
-TEST_F(ProviderTest, DefaultSettingsInTheHostsOrder) {
-  for (const bool first : {true, false}) {
-    auto description = default_host_description();
-    description.behaviour.default_settings_first = first;
-    host = std::make_unique<SimulatedHost>(description);
-    const auto caps =
-        q(L"ASSOCIATORS OF {" + service(L"Msvm_ResourcePool") + L"} WHERE ResultClass=Msvm_AllocationCapabilities");
-    ASSERT_EQ(caps.size(), 1u);
-    const auto settings =
-        q(L"ASSOCIATORS OF {" + path(caps[0]) + L"} WHERE AssocClass=Msvm_SettingsDefineCapabilities");
-    ASSERT_EQ(settings.size(), 4u);
-    EXPECT_TRUE(str(settings[first ? 0 : 3], L"InstanceID").ends_with(L"\\Default"));
-  }
-}
-
 // The host keeps each query's result and learns the order texts come in; neither may change an
 // answer. A walk over every port is asked in order, in reverse, and out of step, growing the kept
 // set past its first size on the way, and after a change, and each answer is a fresh host's.
