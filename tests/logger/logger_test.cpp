@@ -27,24 +27,6 @@ class LoggerTest : public testing::Test {
   std::vector<Line> lines_;
 };
 
-TEST_F(LoggerTest, FormatsLikePrintfAndHandsTheTextToTheSink) {
-  const int results[] = {
-      TvLogger::TorvaneLogMsg(15, 2, "Unable to locate VM with GUID %s", "ABC"),
-      TvLogger::TorvaneLogMsg(15, 2, "Job state-%d Error Code - %d", 7, 0),
-      TvLogger::TorvaneLogMsg(15, 2, "Unable to create switch port 0x%x\n", 0x8004100eu),
-      TvLogger::TorvaneLogMsg(15, 2, "Return value %d", -32761),
-  };
-  const char* expected[] = {"Unable to locate VM with GUID ABC", "Job state-7 Error Code - 0",
-                            "Unable to create switch port 0x8004100e\n", "Return value -32761"};
-  ASSERT_EQ(lines_.size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(lines_[i].text, expected[i]);
-    EXPECT_EQ(results[i], static_cast<int>(std::string(expected[i]).size()));
-    EXPECT_EQ(lines_[i].module, 15);
-    EXPECT_EQ(lines_[i].type, 2);
-  }
-}
-
 TEST_F(LoggerTest, LongTextIsNotCut) {
   const std::string name(5000, 'x');
   EXPECT_EQ(TvLogger::TorvaneLogMsg(15, 2, "VM not found %s", name.c_str()), 5013);
