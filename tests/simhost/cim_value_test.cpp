@@ -129,23 +129,15 @@ TEST(SchemaTest, VirtualizationClassesFollowTheHierarchy) {
             s.find(L"Msvm_VmLANEndpoint")->property_index(L"Name"));
 }
 
-// The parameter names are the provider conformance rows'; these are the types and lookups.
+// The parameter names are the provider conformance rows'. The types the library relies on, and
+// finding a method in any case and through the class's ancestors, fail the library tests when
+// wrong; what no library call shows is the type of a parameter it leaves out, and that another
+// class has no such method.
 TEST(SchemaTest, MethodSignatures) {
   const Schema& s = virtualization_schema();
-  const MethodDecl* connect = s.find(L"Msvm_VirtualSwitchManagementService")->method(L"connectswitchport");
-  ASSERT_NE(connect, nullptr);
-  EXPECT_EQ(connect->in.at(1).type.type, CimType::Reference);
-
-  const MethodDecl* add = s.find(L"Msvm_VirtualSystemManagementService")->method(L"AddVirtualSystemResources");
-  ASSERT_NE(add, nullptr);
-  EXPECT_TRUE(add->in[1].type.array);
-  EXPECT_EQ(add->in[1].type.type, CimType::String);
-  EXPECT_TRUE(add->out[0].type.array);
-  // Inherited from CIM_EnabledLogicalElement.
   const MethodDecl* rsc = s.find(L"Msvm_ComputerSystem")->method(L"RequestStateChange");
   ASSERT_NE(rsc, nullptr);
   EXPECT_EQ(rsc->in[1].type.type, CimType::DateTime);
-  EXPECT_NE(s.find(L"Msvm_ShutdownComponent")->method(L"InitiateShutDown"), nullptr);
   EXPECT_EQ(s.find(L"Msvm_SwitchPort")->method(L"InitiateShutdown"), nullptr);
 }
 
