@@ -98,33 +98,14 @@ TEST(ValueTest, StorageMustMatchTheType) {
     EXPECT_EQ(type_from_name(type_name(t)), t);
 }
 
-TEST(SchemaTest, VirtualizationClassesFollowTheHierarchy) {
+// A class under the wrong parent breaks the default host, and the subclass queries of the
+// repository and WQL tests; Msvm_SwitchPort's keys are in every golden path, and the property types
+// in what Get reports. Here: what an association is, and that an inherited property keeps the
+// slot it has in the parent, so that an index taken from a parent holds in a subclass.
+TEST(SchemaTest, AssociationsAndInheritedSlots) {
   const Schema& s = virtualization_schema();
-  const std::pair<const wchar_t*, const wchar_t*> is_a[] = {
-      {L"Msvm_VmLANEndpoint", L"CIM_LANEndpoint"},
-      {L"Msvm_SwitchLANEndpoint", L"CIM_LANEndpoint"},
-      {L"Msvm_ExternalEthernetPort", L"CIM_EthernetPort"},
-      {L"Msvm_InternalEthernetPort", L"CIM_EthernetPort"},
-      {L"Msvm_ConcreteJob", L"CIM_ConcreteJob"},
-      {L"Msvm_SyntheticEthernetPortSettingData", L"CIM_ResourceAllocationSettingData"},
-      {L"msvm_activeconnection", L"CIM_Dependency"},
-      {L"Msvm_ComputerSystem", L"CIM_ManagedElement"},
-  };
-  for (const auto& [cls, ancestor] : is_a)
-    EXPECT_TRUE(s.is_a(cls, ancestor)) << narrow(cls);
-  EXPECT_FALSE(s.is_a(L"Msvm_SwitchPort", L"CIM_LANEndpoint"));
-
-  const ClassDef& port = *s.find(L"MSVM_SWITCHPORT");
-  std::vector<std::wstring> keys;
-  for (auto k : port.keys())
-    keys.push_back(port.properties()[k].name);
-  EXPECT_EQ(keys,
-            (std::vector<std::wstring>{L"CreationClassName", L"Name", L"SystemCreationClassName", L"SystemName"}));
-  EXPECT_EQ(s.find(L"Msvm_ExternalEthernetPort")->property(L"activemaximumtransmissionunit")->type.type,
-            CimType::UInt64);
   EXPECT_TRUE(s.find(L"Msvm_HostedAccessPoint")->is_association());
   EXPECT_FALSE(s.find(L"Msvm_SwitchPort")->is_association());
-  // Inherited properties keep their slot, so an index from a parent is valid in a subclass.
   EXPECT_EQ(s.find(L"CIM_LANEndpoint")->property_index(L"Name"),
             s.find(L"Msvm_VmLANEndpoint")->property_index(L"Name"));
 }
