@@ -174,9 +174,12 @@ class Sweep : public HostTest {
       points.push_back({0, L"CoInitializeEx", L"", {}, "fails in a single-threaded apartment"});
     const auto& transcript = host().transcript();
     std::map<std::wstring, std::uint32_t> seen;  // calls of each kind so far
+    std::uint32_t jobCalls = 0;                  // ExecMethod calls of methods with a Job: all a job rule counts
     for (std::size_t i = 0; i < transcript.size(); ++i) {
       const CallRecord& entry = transcript[i];
       const std::uint32_t earlier = seen[entry.call]++;
+      const bool startsJob = entry.call == L"ExecMethod" && simhost::provider::has_job_parameter(entry.subject);
+      const std::uint32_t earlierJobs = startsJob ? jobCalls++ : jobCalls;
       if (i < begin)
         continue;
       const auto call = simhost::provider::call_from_name(entry.call);
@@ -201,8 +204,9 @@ class Sweep : public HostTest {
         points.push_back({i, entry.call, entry.subject, rule, "returns " + std::to_string(*rule.return_value)});
       }
       rule.return_value.reset();
-      if (simhost::provider::has_job_parameter(entry.subject)) {
+      if (startsJob) {
         rule.job_result = 10;
+        rule.after = earlierJobs;
         points.push_back({i, entry.call, entry.subject, rule, "starts a job that ends in 10"});
       }
     }

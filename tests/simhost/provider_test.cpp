@@ -196,10 +196,22 @@ TEST_F(ProviderTest, FaultRules) {
     EXPECT_EQ(hresult(Call::next, L"anything"), static_cast<std::int32_t>(0x80041001u));  // always
   }
 
+  // A job rule that matches every method passes over those that start no job and waits for one.
+  host->observer().clear_faults();
+  host->add_fault({Call::exec_method, L"", std::nullopt, std::nullopt, 1, 0, std::nullopt, false, 10});
+  const auto vsms = service(L"Msvm_VirtualSwitchManagementService");
+  EXPECT_EQ(rv(host->invoke(vsms, L"CreateSwitch", {{L"Name", Value::string(L"F")}})), 0u);
+  const auto failed = host->invoke(vm(kSql), L"RequestStateChange", {{L"RequestedState", Value::uint16(2)}});
+  ASSERT_EQ(rv(failed), 4096u);
+  for (int i = 0; i < 4; ++i)
+    q(L"SELECT * FROM Msvm_ConcreteJob");
+  EXPECT_EQ(job_state(failed), 10);
+  EXPECT_EQ(state(kSql), 3u);
+
   // What a forced ReturnValue or job does is checked through the library: a refusal changes
   // nothing and one made anyway keeps its change (the fault sweep's goldens, the switch tests), a
-  // 4096 from CreateSwitch leaves no job, a job that never starts stays at 2, and one that ends in
-  // 10 leaves the machine as it was (the sweep's SetVMState entries).
+  // 4096 from CreateSwitch leaves no job, and a job that never starts stays at 2 (the sweep's
+  // SetVMState entries).
 
   // The transcript keeps nothing until it is turned on, so long runs stay flat in memory.
   host->observer().record({L"ExecQuery", L"SELECT 0", L"", 0});

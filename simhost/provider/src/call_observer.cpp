@@ -40,10 +40,10 @@ std::optional<Fault> CallObserver::fault_by_rule(Call call, std::wstring_view su
   return std::nullopt;
 }
 
-std::optional<FaultRule> CallObserver::method_fault(std::wstring_view method) {
+std::optional<FaultRule> CallObserver::method_fault(std::wstring_view method, bool has_job) {
   for (auto& f : rules_) {
-    if (f.rule.call == Call::exec_method && (f.rule.return_value || f.rule.job_result) && matches(f.rule, method) &&
-        f.fires()) {
+    if (f.rule.call == Call::exec_method && (f.rule.return_value || (f.rule.job_result && has_job)) &&
+        matches(f.rule, method) && f.fires()) {
       return f.rule;
     }
   }

@@ -162,12 +162,10 @@ MethodResult SimulatedHost::invoke(std::wstring_view target, std::wstring_view m
   const bool has_job = has_job_parameter(decl->name);
   std::optional<std::uint32_t> reported;  // what an applied ReturnValue rule makes the call report
   auto mode = s.completion(decl->name);
-  if (const auto rule = observer_.method_fault(decl->name)) {
+  if (const auto rule = observer_.method_fault(decl->name, has_job)) {
     if (rule->job_result) {
-      if (has_job) {
-        mode.kind = Completion::job;
-        mode.end_state = *rule->job_result;
-      }
+      mode.kind = Completion::job;
+      mode.end_state = *rule->job_result;
     } else if (rule->applied) {
       reported = *rule->return_value;
     } else if (*rule->return_value == rv::job_started && has_job) {

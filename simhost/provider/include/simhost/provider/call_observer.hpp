@@ -21,8 +21,10 @@ class CallObserver {
   std::optional<Fault> fault(Call call, std::wstring_view subject) {
     return rules_.empty() ? std::nullopt : fault_by_rule(call, subject);
   }
-  // The ReturnValue or job rule for ExecMethod of `method` that fires now, if any.
-  std::optional<FaultRule> method_fault(std::wstring_view method);
+  // The ReturnValue or job rule for ExecMethod of `method` that fires now, if any. A job rule
+  // passes over methods that start no job (`has_job` false), neither firing nor counting them, so
+  // that a rule matching every method waits for one it can act on.
+  std::optional<FaultRule> method_fault(std::wstring_view method, bool has_job);
 
   void add_fault(FaultRule rule);
   void clear_faults();
