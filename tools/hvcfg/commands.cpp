@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -276,14 +277,8 @@ int ListMachines(Context& c, const Invocation&) {
   if (c.library.Machines(vms) != 0)
     return Failed(c, "GetVirtualMachines");
   WarnOfFullRecords(c.console, vms);
-  if (c.json) {
-    std::vector<nlohmann::ordered_json> objects;
-    for (const vMachines& vm : vms)
-      objects.push_back(MachineJson(vm));
-    c.console.Write(JsonLines(objects));
-  } else {
-    c.console.Write(MachinesTable(vms) + "\n" + AdaptersTable(vms, SwitchesToName(c, vms)));
-  }
+  c.console.Write(c.json ? JsonLines(vms, MachineJson)
+                         : MachinesTable(vms) + "\n" + AdaptersTable(vms, SwitchesToName(c, vms)));
   return 0;
 }
 
@@ -291,14 +286,7 @@ int ListSwitches(Context& c, const Invocation&) {
   std::vector<vNetwork> switches;
   if (c.library.Switches(switches) != 0)
     return Failed(c, "GetVirtualSwitches");
-  if (c.json) {
-    std::vector<nlohmann::ordered_json> objects;
-    for (const vNetwork& sw : switches)
-      objects.push_back(SwitchJson(sw));
-    c.console.Write(JsonLines(objects));
-  } else {
-    c.console.Write(SwitchesTable(switches));
-  }
+  c.console.Write(c.json ? JsonLines(switches, SwitchJson) : SwitchesTable(switches));
   return 0;
 }
 
@@ -306,14 +294,7 @@ int ListPorts(Context& c, const Invocation&) {
   std::vector<vExtPort> ports;
   if (c.library.Ports(ports) != 0)
     return Failed(c, "GetExternalPorts");
-  if (c.json) {
-    std::vector<nlohmann::ordered_json> objects;
-    for (const vExtPort& port : ports)
-      objects.push_back(PortJson(port));
-    c.console.Write(JsonLines(objects));
-  } else {
-    c.console.Write(PortsTable(ports));
-  }
+  c.console.Write(c.json ? JsonLines(ports, PortJson) : PortsTable(ports));
   return 0;
 }
 
@@ -323,11 +304,10 @@ int ListAdapters(Context& c, const Invocation&) {
     return Failed(c, "GetVirtualMachines");
   WarnOfFullRecords(c.console, vms);
   if (c.json) {
-    std::vector<nlohmann::ordered_json> objects;
+    std::vector<vAdapter> adapters;
     for (const vMachines& vm : vms)
-      for (int a = 0; a < vm.AdapterCount && a < kListRoom; ++a)
-        objects.push_back(AdapterJson(vm.Adapters[a]));
-    c.console.Write(JsonLines(objects));
+      adapters.insert(adapters.end(), vm.Adapters, vm.Adapters + std::min<int>(vm.AdapterCount, kListRoom));
+    c.console.Write(JsonLines(adapters, AdapterJson));
   } else {
     c.console.Write(AdaptersTable(vms, SwitchesToName(c, vms)));
   }

@@ -67,5 +67,13 @@ nlohmann::ordered_json PortJson(const vExtPort& port);
 
 // One array element a line, so that a line-oriented reader can take one record at a time.
 std::string JsonLines(const std::vector<nlohmann::ordered_json>& elements);
+template <typename Record, typename ToJson>
+std::string JsonLines(const std::vector<Record>& records, ToJson toJson) {
+  std::vector<nlohmann::ordered_json> elements;
+  elements.reserve(records.size());
+  for (const Record& record : records)
+    elements.push_back(toJson(record));
+  return JsonLines(elements);
+}
 
 }  // namespace hvcfg
