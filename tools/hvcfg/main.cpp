@@ -321,7 +321,9 @@ int Run(const Options& o, const Command& command) {
       return kUsage;
     }
     host = std::move(loaded.value());
-    asLoaded = simhost::provider::to_json(host->to_description());
+    // Only a command that changes the host compares it with what was loaded.
+    if (changes)
+      asLoaded = simhost::provider::to_json(host->to_description());
   } else if (kSimulatedByDefault || command.kind == Kind::demo) {
     host = SimulatedHost::make_default();
   }
