@@ -267,10 +267,12 @@ TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
 }
 
 // Removal of an adapter: immediate or through a job, and each way it fails (a refusal is the
-// sweep's RemoveVNicFromVM "returns" entries, and closes as in the hot-remove test below).
-// RemoveVNicFromVM on SQL01, which is off: a host without hot-remove takes the adapter only then.
-TEST_F(Adapters, RemovingAnAdapterFromItsMachineWhileItIsOff) {
+// sweep's RemoveVNicFromVM "returns" entries). SQL01 is off: a host without hot-remove takes the
+// adapter only then, and refuses it from the running build agent, which the worker reports as any
+// refusal, closing the connection.
+TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
   const struct {
+    const char* vm;
     std::vector<FaultRule> rules;
     bool job;
     int result;
@@ -278,19 +280,28 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachineWhileItIsOff) {
     std::string out;
     bool closedEarly;
   } cases[] = {
-      {{}, false, 0, {"Return value of RemoveVirtualSystemServices method 0"}, "", false},
-      {{},
+      {kSql, {}, false, 0, {"Return value of RemoveVirtualSystemServices method 0"}, "", false},
+      {kSql,
+       {},
        true,
        0,
        {"Return value of RemoveVirtualSystemServices method 4096", "Job state-4 Error Code - 0",
         "Job state-7 Error Code - 0"},
        "",
        false},
-      {{HresultRule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)},
+      {kSql,
+       {HresultRule(Call::exec_method, L"RemoveVirtualSystemResources", 0x80041001)},
        false,
        1,
        {},
        "Could not execute method. Error code = 0x80041001--->",
+       true},
+      {kBuildAgent,
+       {},
+       false,
+       1,
+       {"Return value of RemoveVirtualSystemServices method -32761", "Adding resources failed for nic"},
+       "",
        true},
   };
   for (const auto& c : cases) {
@@ -299,65 +310,40 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachineWhileItIsOff) {
       host().add_fault(rule);
     if (c.job)
       host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
+    const std::wstring address = c.vm == kSql ? L"00155D010A04" : Wide(kBuildMac);
     bool closedEarly = false;
-    const Outcome outcome = RemoveVNic(L"00155D010A04", kSql, closedEarly);
+    const Outcome outcome = RemoveVNic(address, c.vm, closedEarly);
     SCOPED_TRACE(outcome.out);
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.log, c.log);
     EXPECT_NE(outcome.out.find(c.out), std::string::npos);
     EXPECT_EQ(closedEarly, c.closedEarly);
-    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A04'").empty(),
+    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='" + address + L"'").empty(),
               c.result == 0);
   }
 }
 
-// v1 has no hot-remove: the provider refuses to take an adapter from a running machine, which the
-// worker reports as any refusal, closing the connection.
-TEST_F(Adapters, RemovingAnAdapterFromARunningMachineIsRefusedWithoutHotRemove) {
-  bool closedEarly = false;
-  const Outcome outcome = RemoveVNic(L"00155D010A03", kBuildAgent, closedEarly);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.log, (std::vector<std::string>{"Return value of RemoveVirtualSystemServices method -32761",
-                                                   "Adding resources failed for nic"}));
-  EXPECT_TRUE(closedEarly);
-  EXPECT_FALSE(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").empty());
-}
-
-// No hot-add either: a new adapter for WEB01, which runs, is refused.
-TEST_F(Adapters, AddingAnAdapterToARunningMachineIsRefusedWithoutHotAdd) {
-  const std::wstring web = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";
-  const std::wstring adaptersOfWeb =
-      L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + web + L"%'";
-  bool closedEarly = false;
-  const Outcome outcome = CreateAdapter(web, adaptersOfWeb, 1, closedEarly);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.log, std::vector<std::string>{"Adding resources failed"});
-  EXPECT_TRUE(closedEarly);
-  EXPECT_EQ(Find(adaptersOfWeb).size(), 2u);
-}
-
-// A new adapter for SQL01 from the pool's default settings (a refusal is the sweep's
-// CreateNetworkAdapter "returns" entries, and closes as in the hot-add test above).
+// A new adapter from the pool's default settings for SQL01, which is off (a refusal is the sweep's
+// CreateNetworkAdapter "returns" entries); v1 has no hot-add, so WEB01, which runs, gets none.
 TEST_F(Adapters, CreatingAnAdapter) {
-  const std::wstring sql = L"B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";
-  const std::wstring adaptersOfSql =
-      L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + sql + L"%'";
   const struct {
+    const char* vm;
     std::vector<FaultRule> rules;
     bool job;
     bool defaultFirst;
     int kind;
     bool returned;
-    std::size_t adapters;  // SQL01's afterwards
+    std::size_t adapters;  // the machine's afterwards
     std::vector<std::string> log;
     bool closedEarly;
   } cases[] = {
-      {{}, false, true, 1, true, 3, {}, false},
-      {{}, true, true, 1, false, 3, {"Job state-4 Error Code - 0", "Job state-7 Error Code - 0"}, false},
+      {kSql, {}, false, true, 1, true, 3, {}, false},
+      {kSql, {}, true, true, 1, false, 3, {"Job state-4 Error Code - 0", "Job state-7 Error Code - 0"}, false},
       // the settings that cannot be put end the member before the method is called
-      {{HresultRule(Call::put, L"ResourcesettingData", 0x80041008)}, false, true, 1, false, 2, {}, false},
-      {{}, false, false, 1, false, 2, {}, false},  // the first capabilities reference is not the default
-      {{}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
+      {kSql, {HresultRule(Call::put, L"ResourcesettingData", 0x80041008)}, false, true, 1, false, 2, {}, false},
+      {kSql, {}, false, false, 1, false, 2, {}, false},  // the first capabilities reference is not the default
+      {kSql, {}, false, true, 2, false, 2, {}, false},   // a kind without a resource subtype
+      {"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97", {}, false, true, 1, false, 2, {"Adding resources failed"}, true},
   };
   for (const auto& c : cases) {
     HostDescription description = simhost::provider::default_host_description();
@@ -367,13 +353,15 @@ TEST_F(Adapters, CreatingAnAdapter) {
       host().add_fault(rule);
     if (c.job)
       host().set_completion(L"AddVirtualSystemResources", OneJobPass());
+    const std::wstring adaptersOfVm =
+        L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + Wide(c.vm) + L"%'";
     bool closedEarly = false;
-    const Outcome outcome = CreateAdapter(sql, adaptersOfSql, c.kind, closedEarly);
+    const Outcome outcome = CreateAdapter(Wide(c.vm), adaptersOfVm, c.kind, closedEarly);
     SCOPED_TRACE(outcome.out);
     EXPECT_EQ(outcome.result == 0, c.returned);
     EXPECT_EQ(outcome.log, c.log);
     EXPECT_EQ(closedEarly, c.closedEarly);
-    const auto adapters = Find(adaptersOfSql);
+    const auto adapters = Find(adaptersOfVm);
     EXPECT_EQ(adapters.size(), c.adapters);
     if (c.kind != 1) {
       EXPECT_EQ(Calls(L"ExecQuery").size(), 1u);  // the test's own, for the machine's path
@@ -407,6 +395,9 @@ TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
       {"NOPE", 0, false, {}, false},
       {kIsolated, 0, false, {"Unable to fetch Switch Instance for 4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E03"}, true},
       {kInternal, 1, false, {"Unable to fetch SyntheticEthernetPortSettingData instance"}, true},
+      // A quote makes a malformed query, which fails only at its first Next on a real host: then the
+      // switch is just not there, without the console line of a refused query.
+      {"it's", 0, false, {}, false},
   };
   for (const auto& c : cases) {
     Install(description);
@@ -417,19 +408,9 @@ TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(closedEarly, c.closedEarly);
   }
-  EXPECT_EQ(Access::Call(config_, Access::GetSyntheticPort, nullptr, nullptr), nullptr);
-}
-
-// A malformed switch query (a quote in the name) fails only at its first Next on a real host, and
-// then the switch is just not there, without the console line of a refused query.
-TEST_F(Adapters, AQuoteInTheSwitchNameIsNoSwitchWithoutTheQueryFailureLine) {
-  bool closedEarly = false;
-  const Outcome outcome = SyntheticPort("it's", 0, closedEarly);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_TRUE(outcome.log.empty());
   EXPECT_EQ(Outcomes(L"SELECT * FROM Msvm_VirtualSwitch where Name='it's'"),
             (std::vector<std::string>{"ExecQuery 0", "Next 0x80041017"}));
+  EXPECT_EQ(Access::Call(config_, Access::GetSyntheticPort, nullptr, nullptr), nullptr);
 }
 
 }  // namespace
