@@ -12,10 +12,7 @@ namespace hvctest {
 namespace {
 
 using simhost::provider::AdapterDescription;
-using simhost::provider::ExternalPortDescription;
 using simhost::provider::ResultOrder;
-using simhost::provider::SwitchDescription;
-using simhost::provider::VmDescription;
 
 constexpr wchar_t kExtSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E01";
 constexpr wchar_t kIntSwitch[] = L"4D2C8A10-1E3F-4B5A-9C7D-0A1B2C3D4E02";
@@ -25,58 +22,44 @@ constexpr wchar_t kDb[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C02";
 constexpr wchar_t kOff[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C03";
 
 AdapterDescription Adapter(const wchar_t* guid, const wchar_t* name, const wchar_t* mac, const wchar_t* switchName) {
-  AdapterDescription adapter;
-  adapter.instance_id = guid;
-  adapter.element_name = name;
-  adapter.address = mac;
-  adapter.switch_name = switchName;
-  return adapter;
+  return {guid, name, mac, false, {}, L"", switchName};
 }
 
 // Two running machines and one that is off; an external, an internal and a private switch.
 HostDescription Lab() {
   HostDescription description;
   description.computer_name = L"HVHOST01";
-  ExternalPortDescription intel;
-  intel.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}";
-  intel.element_name = L"Intel(R) 82574L Gigabit Network Connection";
-  intel.bound = true;
-  ExternalPortDescription disabled;
-  disabled.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A62}";
-  disabled.element_name = L"Disconnected adapter";
-  disabled.mtu = 0;
-  ExternalPortDescription jumbo;
-  jumbo.device_id = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A63}";
-  jumbo.element_name = std::wstring(70, L'J');
-  jumbo.mtu = 9000;
-  jumbo.health_state = 20;
-  description.external_ports = {intel, disabled, jumbo};
-
-  SwitchDescription external{kExtSwitch, L"External LAN", intel.device_id, false, {}};
-  SwitchDescription internal{kIntSwitch, L"Host only", L"", true, {}};
-  SwitchDescription isolated{kPrivSwitch, L"Isolated", L"", false, {}};
-  description.switches = {external, internal, isolated};
-
-  VmDescription web;
-  web.name = kWeb;
-  web.element_name = L"web-01";
-  web.enabled_state = 2;
-  web.adapters = {
-      Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
-      Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")};
-  VmDescription db;
-  db.name = kDb;
-  db.element_name = L"db-01";
-  db.enabled_state = 2;
-  db.adapters = {Adapter(L"11111111-2222-4333-8444-555555555503", L"Network Adapter", L"00155D010103", L"External LAN"),
-                 Adapter(L"11111111-2222-4333-8444-555555555504", L"Spare", L"00155D010104", L"")};
-  VmDescription off;
-  off.name = kOff;
-  off.element_name = L"build-agent";
-  off.enabled_state = 3;
-  off.health_state = 25;
-  off.adapters = {Adapter(L"11111111-2222-4333-8444-555555555505", L"Network Adapter", L"00155D010105", L"Host only")};
-  description.vms = {web, db, off};
+  const std::wstring intel = L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}";
+  description.external_ports = {
+      {intel, L"Intel(R) 82574L Gigabit Network Connection", 1500, 5, true},
+      {L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A62}", L"Disconnected adapter", 0},
+      {L"{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A63}", std::wstring(70, L'J'), 9000, 20},
+  };
+  description.switches = {{kExtSwitch, L"External LAN", intel, false, {}},
+                          {kIntSwitch, L"Host only", L"", true, {}},
+                          {kPrivSwitch, L"Isolated", L"", false, {}}};
+  description.vms = {
+      {kWeb,
+       L"web-01",
+       2,
+       5,
+       true,
+       {Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
+        Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")}},
+      {kDb,
+       L"db-01",
+       2,
+       5,
+       true,
+       {Adapter(L"11111111-2222-4333-8444-555555555503", L"Network Adapter", L"00155D010103", L"External LAN"),
+        Adapter(L"11111111-2222-4333-8444-555555555504", L"Spare", L"00155D010104", L"")}},
+      {kOff,
+       L"build-agent",
+       3,
+       25,
+       true,
+       {Adapter(L"11111111-2222-4333-8444-555555555505", L"Network Adapter", L"00155D010105", L"Host only")}},
+  };
   return description;
 }
 
@@ -219,10 +202,14 @@ TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
   EXPECT_EQ(g_pServices, nullptr);
 }
 
-TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
+// A record holds 24 adapters and switches and a display name of 63 characters and a zero; a machine
+// without adapters has none listed and a zeroed first slot; nothing is written past the records.
+TEST_F(HostTest, RecordsKeepToTheirLimits) {
   HostDescription description = Lab();
-  description.vms.resize(1);
+  description.vms.resize(2);
+  description.vms[0].element_name = std::wstring(64, L'W');
   description.vms[0].adapters.clear();
+  description.vms[1].adapters.clear();
   for (int i = 0; i < 26; ++i) {
     wchar_t guid[40];
     wchar_t mac[13];
@@ -231,15 +218,22 @@ TEST_F(HostTest, NoMoreThan24AdaptersOrSwitchesAreListedPerMachine) {
     description.vms[0].adapters.push_back(Adapter(guid, L"Network Adapter", mac, L"External LAN"));
   }
   Install(description);
-  std::vector<vMachines> records(2);
-  std::memset(&records[1], 0x5A, sizeof records[1]);
+  std::vector<vMachines> records(3);
+  records[1].Adapters[0].Address[0] = 'X';  // overwritten by the record
+  std::memset(&records[2], 0x5A, sizeof records[2]);
   unsigned long size = 0;
   EXPECT_EQ(Run([&] { return config_.GetVirtualMachines(records.data(), &size); }).result, 0);
-  ASSERT_EQ(size, sizeof(vMachines));
+  ASSERT_EQ(size, 2 * sizeof(vMachines));
+  EXPECT_EQ(std::string(records[0].ElementName), std::string(63, 'W'));
   EXPECT_EQ(records[0].AdapterCount, 24);
   EXPECT_EQ(records[0].SwitchCount, 24);
   EXPECT_EQ(records[0].SwitchName[23], Narrow(kExtSwitch));
-  const auto* after = reinterpret_cast<const unsigned char*>(&records[1]);
+  EXPECT_EQ(records[1].AdapterCount, 0);
+  EXPECT_EQ(records[1].SwitchCount, 0);
+  const auto* slot = reinterpret_cast<const unsigned char*>(&records[1].Adapters[0]);
+  for (std::size_t i = 0; i < sizeof(vAdapter); ++i)
+    EXPECT_EQ(slot[i], 0) << i;
+  const auto* after = reinterpret_cast<const unsigned char*>(&records[2]);
   for (std::size_t i = 0; i < sizeof(vMachines); ++i)
     ASSERT_EQ(after[i], 0x5A) << "written past the record at " << i;
 }
@@ -363,30 +357,6 @@ TEST_F(HostTest, ClosingAClosedConnectionUninitialisesComOnce) {
   EXPECT_EQ(config_.CloseWMINamespace(), 0);
   EXPECT_EQ(winapi::CurrentCounts().comInits, before - 1);
   EXPECT_EQ(g_pServices, nullptr);
-}
-
-// A display name of 64 characters is cut to 63 and a zero; a machine without adapters has none
-// listed and a zeroed first slot.
-TEST_F(HostTest, ALongNameIsCutAndAMachineMayHaveNoAdapters) {
-  HostDescription description;
-  description.computer_name = L"HVHOST01";
-  VmDescription vm;
-  vm.name = kWeb;
-  vm.element_name = std::wstring(64, L'W');
-  description.vms = {vm};
-  Install(description);
-
-  unsigned long size = 0;
-  std::vector<vMachines> vms(2);
-  vms[0].Adapters[0].Address[0] = 'X';  // overwritten by the record
-  EXPECT_EQ(Run([&] { return config_.GetVirtualMachines(vms.data(), &size); }).result, 0);
-  ASSERT_EQ(size, sizeof(vMachines));
-  EXPECT_EQ(std::string(vms[0].ElementName), std::string(63, 'W'));
-  EXPECT_EQ(vms[0].AdapterCount, 0);
-  EXPECT_EQ(vms[0].SwitchCount, 0);
-  const auto* slot = reinterpret_cast<const unsigned char*>(&vms[0].Adapters[0]);
-  for (std::size_t i = 0; i < sizeof(vAdapter); ++i)
-    EXPECT_EQ(slot[i], 0) << i;
 }
 
 // A second open without a close replaces the connection: the first one's references go. Each
