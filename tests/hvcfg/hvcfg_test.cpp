@@ -609,34 +609,19 @@ TEST_F(Hvcfg, ConcurrentRandomSessionsLoseNothing) {
     for (int i = 0; i < kCommands && failures[w].empty(); ++i) {
       const std::string fresh = vm + "-S" + std::to_string(i);
       const std::string some = mine.empty() ? fresh : mine[random() % mine.size()];
-      std::vector<std::string> args;
-      switch (random() % 9) {
-        case 0:
-        case 1:
-          args = {"create-switch", fresh, "--unbound"};
-          break;
-        case 2:
-          args = {"delete-switch", some};
-          break;
-        case 3:
-          args = {"connect", some, vm, mac};
-          break;
-        case 4:
-          args = {"disconnect", some, vm, mac};
-          break;
-        case 5:
-          args = {random() % 2 ? "start" : "stop", vm};
-          break;
-        case 6:
-          args = {"create-switch", some, "--internal"};
-          break;  // taken, or by now fresh
-        case 7:
-          args = {"create-switch", fresh + "'", "--unbound"};
-          break;  // never
-        default:
-          args = {"connect", some, vm, mac, "--move"};
-          break;
-      }
+      const unsigned pick = random() % 9;
+      const std::vector<std::string> choices[] = {
+          {"create-switch", fresh, "--unbound"},
+          {"create-switch", fresh, "--unbound"},
+          {"delete-switch", some},
+          {"connect", some, vm, mac},
+          {"disconnect", some, vm, mac},
+          {pick == 5 && random() % 2 ? "start" : "stop", vm},
+          {"create-switch", some, "--internal"},        // taken, or by now fresh
+          {"create-switch", fresh + "'", "--unbound"},  // never
+          {"connect", some, vm, mac, "--move"},
+      };
+      const std::vector<std::string>& args = choices[pick];
       const Result r = Run(args, true, tag);
       const bool ok = r.code == 0;
       if (ok && args[0] == "create-switch")
