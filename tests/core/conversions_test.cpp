@@ -113,8 +113,8 @@ TEST(CopyCut, NarrowTextIsCutToTheField) {
   }
 }
 
-// The second key is tested with the switch ports that it names.
-TEST(KeyValue, TakesTheLastKeyOfAPath) {
+// The last key of a switch port's path is its switch; the second is the port's own name.
+TEST(KeyValue, TakesTheLastOrTheSecondKeyOfAPath) {
   const char* port =
       "\\\\HV\\root\\virtualization:Msvm_SwitchPort.CreationClassName=\"Msvm_SwitchPort\",Name=\"P1\","
       "SystemCreationClassName=\"Msvm_VirtualSwitch\",SystemName=\"S1\"";
@@ -130,6 +130,14 @@ TEST(KeyValue, TakesTheLastKeyOfAPath) {
       {"Msvm_SwitchPort.Name=\"P1\"", hvc::Key::last, 64, true, "P1"},
       {"Msvm_SwitchPort.Name=", hvc::Key::last, 64, false, "untouched"},
       {"Msvm_SwitchPort.Name=\"P1", hvc::Key::last, 64, false, "untouched"},
+      {port, hvc::Key::second, 64, true, "P1"},
+      {R"(a="b",Name="C81E2B7D")", hvc::Key::second, 4, true, "C81"},
+      {R"(a="",b="")", hvc::Key::second, 64, true, ""},
+      {"", hvc::Key::second, 64, false, "untouched"},
+      {"a=", hvc::Key::second, 64, false, "untouched"},
+      {"Msvm_SwitchPort.Name=\"C81E2B7D\"", hvc::Key::second, 64, false, "untouched"},
+      {R"(a="b",c=)", hvc::Key::second, 64, false, "untouched"},
+      {R"(a="b",c="d)", hvc::Key::second, 64, false, "untouched"},
   };
   for (const Case& c : cases) {
     char value[64] = "untouched";

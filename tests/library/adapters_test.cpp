@@ -186,29 +186,6 @@ TEST_F(Adapters, RemovingFromAPortThatNoLongerExistsFails) {
   EXPECT_EQ(Text(BuildAdapter(), L"Connection"), port);
 }
 
-TEST(PortName, IsTheSecondKeyOfThePathOrNothing) {
-  const struct {
-    const char* path;
-    std::size_t capacity;
-    const char* name;  // null: no name, buffer untouched
-  } cases[] = {
-      {R"(\\H\root\virtualization:Msvm_SwitchPort.CreationClassName="Msvm_SwitchPort",Name="C81E2B7D",S="x")", 64,
-       "C81E2B7D"},
-      {R"(a="b",Name="C81E2B7D")", 4, "C81"},
-      {R"(a="",b="")", 64, ""},
-      {"", 64, nullptr},
-      {"a=", 64, nullptr},
-      {R"(Msvm_SwitchPort.Name="C81E2B7D")", 64, nullptr},
-      {R"(a="b",c=)", 64, nullptr},
-      {R"(a="b",c="d)", 64, nullptr},
-  };
-  for (const auto& c : cases) {
-    char name[64] = "untouched";
-    EXPECT_EQ(hvc::KeyValue(c.path, hvc::Key::second, name, c.capacity), c.name != nullptr) << c.path;
-    EXPECT_STREQ(name, c.name != nullptr ? c.name : "untouched") << c.path;
-  }
-}
-
 // A Connection that names no port in a usable way: nothing to remove, both outputs untouched.
 TEST_F(Adapters, AConnectionWithoutAPortNameHasNoPortToRemove) {
   const std::vector<std::vector<std::wstring>> connections = {
