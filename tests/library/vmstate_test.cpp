@@ -88,27 +88,24 @@ TEST_F(VmState, AChangeWithoutAJobIsDoneAtOnce) {
 }
 
 // v1's InitiateShutdown has no Job: it returns 0 once the shutdown is initiated, with nothing to
-// wait for, and the guest is still stopping (32774) when the call returns; it goes off later.
-TEST_F(VmState, AGuestShutdownHasNoJobAndReturnsWhileTheGuestIsStillStopping) {
-  EXPECT_EQ(SetState(kWeb, 0).result, 0);     // its lines are the sweep's SetVMState-shutdown baseline
+// wait for, and the guest is still stopping (32774) when the call returns; it goes off later. The
+// method is called by the name "InitiateShutDown", on the component's own path.
+TEST_F(VmState, AGuestShutdownHasNoJobAndTheMethodsGetTheirParameters) {
+  std::string name = kWeb;
+  const Outcome outcome = Run([&] { return config_.SetVMState(name.data(), 0); });
+  EXPECT_EQ(outcome.result, 0);               // its lines are the sweep's SetVMState-shutdown baseline
   EXPECT_EQ(Calls(L"ExecQuery").size(), 2u);  // the machine and its component; no job list
   EXPECT_EQ(EnabledState(kWeb), 32774u);
   EXPECT_EQ(EnabledState(kWeb), 32774u);
   EXPECT_EQ(EnabledState(kWeb), 3u);
-}
-
-TEST_F(VmState, TheMethodsGetTheirParameters) {
-  SetState(kSql, 2);
-  EXPECT_NE(MethodDetail(L"RequestStateChange").find(L"\nRequestedState=2\n"), std::wstring::npos);
-  std::string name = kWeb;
-  const Outcome outcome = Run([&] { return config_.SetVMState(name.data(), 0); });
-  // The method is called by the name "InitiateShutDown", on the component's own path.
   const std::wstring detail = MethodDetail(L"InitiateShutDown");
   EXPECT_NE(detail.find(L"\nForce=TRUE\n"), std::wstring::npos) << simhost::cim::narrow(detail);
   EXPECT_NE(detail.find(L"\nReason=No Comment\n"), std::wstring::npos);
   const std::string path = simhost::cim::narrow(detail.substr(0, detail.find(L'\n')));
   EXPECT_EQ(path.rfind("\\\\HV-LAB01\\root\\virtualization:Msvm_ShutdownComponent.", 0), 0u) << path;
   EXPECT_NE(outcome.out.find("\nPath variable " + path + "\n"), std::string::npos);
+  SetState(kSql, 2);
+  EXPECT_NE(MethodDetail(L"RequestStateChange").find(L"\nRequestedState=2\n"), std::wstring::npos);
 }
 
 // Failures before the method's result is judged, run on a connection opened for the worker: the
