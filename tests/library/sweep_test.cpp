@@ -5,6 +5,7 @@
 // prints, logs and leaves on the host is compared with the operation's reviewed golden file in
 // tests/library/sweep/. `scripts/sweep.sh record` rewrites those files; review the diff.
 #include <algorithm>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <set>
@@ -92,6 +93,12 @@ HostDescription SweepHost(std::size_t vms = 0) {
 
 class Sweep;
 
+// A fresh writable copy of `text` for a member that takes char*; kept until the process ends.
+char* Arg(const char* text) {
+  static std::deque<std::string> kept;
+  return kept.emplace_back(text).data();
+}
+
 // One operation of the sweep: what it runs, and where in the transcript its own calls begin.
 struct Operation {
   const char* name;
@@ -104,6 +111,10 @@ class Sweep : public HostTest {
  public:
   // Marks the start of the operation's own calls: those before it only set the operation up.
   void Begin() { begin_ = host().transcript().size(); }
+  HypervConfig& Begun() {
+    Begin();
+    return config_;
+  }
   // Runs `work` on a connection held open around it, the way a caller of the unframed members does.
   int OnOpenConnection(const std::function<int()>& work) {
     if (config_.OpenWMINamespace() != 0)
@@ -377,48 +388,15 @@ const Operation kOperations[] = {
          return result;
        });
      }},
-    {"CreateVSwitch-external", true,
-     [](Sweep& s) {
-       std::string nic = kFreeNic, name = "Sweep";
-       s.Begin();
-       return s.config().CreateVSwitch(nic.data(), name.data(), 1);
-     }},
-    {"CreateVSwitch-internal", true,
-     [](Sweep& s) {
-       std::string name = "Sweep";
-       s.Begin();
-       return s.config().CreateVSwitch(nullptr, name.data(), 2);
-     }},
-    {"DeleteVSwitch", true,
-     [](Sweep& s) {
-       std::string name = "Internal Network";
-       s.Begin();
-       return s.config().DeleteVSwitch(name.data());
-     }},
-    {"SetVMState-start", true,
-     [](Sweep& s) {
-       std::string vm = kSql;
-       s.Begin();
-       return s.config().SetVMState(vm.data(), 2);
-     }},
-    {"SetVMState-shutdown", true,
-     [](Sweep& s) {
-       std::string vm = kWeb;
-       s.Begin();
-       return s.config().SetVMState(vm.data(), 0);
-     }},
+    {"CreateVSwitch-external", true, [](Sweep& s) { return s.Begun().CreateVSwitch(Arg(kFreeNic), Arg("Sweep"), 1); }},
+    {"CreateVSwitch-internal", true, [](Sweep& s) { return s.Begun().CreateVSwitch(nullptr, Arg("Sweep"), 2); }},
+    {"DeleteVSwitch", true, [](Sweep& s) { return s.Begun().DeleteVSwitch(Arg("Internal Network")); }},
+    {"SetVMState-start", true, [](Sweep& s) { return s.Begun().SetVMState(Arg(kSql), 2); }},
+    {"SetVMState-shutdown", true, [](Sweep& s) { return s.Begun().SetVMState(Arg(kWeb), 0); }},
     {"AddVirtNetToVirtMachine", true,
-     [](Sweep& s) {
-       std::string sw = kInternal, vm = kBuild, mac = "00155D010A03";
-       s.Begin();
-       return s.config().AddVirtNetToVirtMachine(sw.data(), vm.data(), mac.data());
-     }},
+     [](Sweep& s) { return s.Begun().AddVirtNetToVirtMachine(Arg(kInternal), Arg(kBuild), Arg("00155D010A03")); }},
     {"RemoveVirtNetFromVirtMachine", true,
-     [](Sweep& s) {
-       std::string sw = kExternal, vm = kBuild, mac = "00155D010A03";
-       s.Begin();
-       return s.config().RemoveVirtNetFromVirtMachine(sw.data(), vm.data(), mac.data());
-     }},
+     [](Sweep& s) { return s.Begun().RemoveVirtNetFromVirtMachine(Arg(kExternal), Arg(kBuild), Arg("00155D010A03")); }},
     // The exported members that no other member calls.
     {"CreateNetworkAdapter", false,
      [](Sweep& s) {
