@@ -77,8 +77,8 @@ class Probe {
     std::wstring seen;
     for (int i = 0; i < times; ++i) {
       const auto ids = query(L"SELECT * FROM Msvm_ComputerSystem WHERE Name='" + std::wstring(name) + L"'");
-      seen += (seen.empty() ? L"" : L" ") + number(ids.at(0), L"EnabledState") + L"/" +
-              number(ids.at(0), L"RequestedState");
+      seen +=
+          (seen.empty() ? L"" : L" ") + text(ids.at(0), L"EnabledState") + L"/" + text(ids.at(0), L"RequestedState");
     }
     return seen;
   }
@@ -88,17 +88,13 @@ class Probe {
     const auto path_text = job();
     for (int i = 0; i < times; ++i) {
       const auto id = host->repository().find(path_text);
-      seen += (seen.empty() ? L"" : L" ") + (id && host->observe(*id) ? number(*id, L"JobState") : L"0");
+      seen += (seen.empty() ? L"" : L" ") + (id && host->observe(*id) ? text(*id, L"JobState") : L"0");
     }
     return seen;
   }
   std::wstring job_property(const wchar_t* name) {
     const auto id = host->repository().find(job());
     return id ? text(*id, name) : L"";
-  }
-  std::wstring number(InstanceId id, const wchar_t* name) {
-    const auto v = host->repository().property(*host->repository().get(id), name);
-    return v && v->as_uint() ? std::to_wstring(*v->as_uint()) : L"null";
   }
   std::wstring text(InstanceId id, const wchar_t* name) {
     const auto v = host->repository().property(*host->repository().get(id), name);
