@@ -189,11 +189,11 @@ class Sweep : public HostTest {
     for (std::size_t i = 0; i < transcript.size(); ++i) {
       const CallRecord& entry = transcript[i];
       const std::uint32_t earlier = seen[entry.call]++;
-      const bool startsJob = entry.call == L"ExecMethod" && simhost::provider::has_job_parameter(entry.subject);
+      const auto call = simhost::provider::call_from_name(entry.call);
+      const bool startsJob = call == Call::exec_method && simhost::provider::has_job_parameter(entry.subject);
       const std::uint32_t earlierJobs = startsJob ? jobCalls++ : jobCalls;
       if (i < begin)
         continue;
-      const auto call = simhost::provider::call_from_name(entry.call);
       if (!call) {
         ADD_FAILURE() << "no fault rule can name " << Narrow(entry.call);
         continue;
