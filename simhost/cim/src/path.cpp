@@ -62,6 +62,14 @@ class Reader {
     const wchar_t quote = peek();
     if (quote == L'"' || quote == L'\'') {
       ++i_;
+      // Most values hold no escape: take them in one piece.
+      const std::size_t close = t_.find(quote, i_);
+      if (close != std::wstring_view::npos && t_.substr(i_, close - i_).find(L'\\') == std::wstring_view::npos) {
+        k.value.assign(t_.substr(i_, close - i_));
+        i_ = close + 1;
+        return k;
+      }
+      k.value.reserve(close == std::wstring_view::npos ? t_.size() - i_ : close - i_);
       for (;;) {
         if (done())
           return std::nullopt;
@@ -115,7 +123,19 @@ std::wstring escape_key_value(std::wstring_view value) {
   return out;
 }
 
+std::size_t ObjectPath::relpath_size() const noexcept {
+  std::size_t n = class_name.size();
+  for (const auto& k : keys) {
+    n += 2 + k.name.size() + k.value.size();  // separator and '='
+    if (k.quoted)
+      n += 2 + static_cast<std::size_t>(
+                   std::count_if(k.value.begin(), k.value.end(), [](wchar_t c) { return c == L'\\' || c == L'"'; }));
+  }
+  return n;
+}
+
 void ObjectPath::append_relpath(std::wstring& out) const {
+  out.reserve(out.size() + relpath_size());
   out += class_name;
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const auto& k = keys[i];
@@ -145,6 +165,7 @@ std::wstring ObjectPath::relpath() const {
 
 std::wstring ObjectPath::str(std::size_t* relpath_at) const {
   std::wstring out;
+  out.reserve(server.size() + ns.size() + 4 + relpath_size());
   if (!server.empty()) {
     out += L"\\\\";
     out += server;
@@ -216,6 +237,7 @@ std::optional<ObjectPath> ObjectPath::parse(std::wstring_view text) {
   }
   if (!r.eat(L'.'))
     return std::nullopt;
+  p.keys.reserve(4);
   do {
     auto name = r.ident();
     if (!name || !r.eat(L'='))

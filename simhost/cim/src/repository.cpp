@@ -3,6 +3,7 @@
 #include "simhost/cim/text.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 namespace simhost::cim {
@@ -23,8 +24,10 @@ void append_folded(std::string& key, std::wstring_view text) {
 
 void append_part(std::string& key, std::wstring_view text) {
   // Length-prefixed so that no value can imitate a separator.
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, text.size()).ptr;
   key += '|';
-  key += std::to_string(text.size());
+  key.append(digits, end);
   key += ':';
   append_folded(key, text);
 }
@@ -102,10 +105,12 @@ void Repository::set_paths(Instance& inst) const {
 
 Repository::Key Repository::key_of(const Instance& inst) const {
   Key key;
+  key.reserve(64);
   append_folded(key, inst.cls->name());
+  std::wstring scratch;
   for (std::size_t i : inst.cls->keys()) {
     const Value& v = inst.values[i];
-    append_part(key, v.is_null() || v.is_array() ? std::wstring() : scalar_text(v.get()));
+    append_part(key, v.is_null() || v.is_array() ? std::wstring_view() : scalar_text(v.get(), scratch));
   }
   return key;
 }
@@ -130,6 +135,7 @@ std::optional<Repository::Key> Repository::key_of(const ObjectPath& path, const 
     bound[j] = &b;
   }
   Key key;
+  key.reserve(64);
   append_folded(key, cls.name());
   for (const KeyBinding* b : bound)
     append_part(key, b->quoted ? b->value : canonical_unquoted(b->value));
@@ -428,6 +434,7 @@ std::vector<InstanceId> Repository::instances_of(const ClassDef& cls, bool deep)
 
 ObjectPath Repository::path(const Instance& inst) const {
   std::vector<KeyBinding> keys;
+  keys.reserve(inst.cls->keys().size());
   for (std::size_t i : inst.cls->keys()) {
     const auto& decl = inst.cls->properties()[i];
     const Value& v = inst.values[i];

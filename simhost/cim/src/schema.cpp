@@ -104,6 +104,9 @@ const ClassDef& Schema::add(ClassDecl decl) {
   ClassDef* raw = def.get();
   if (def->parent_)
     const_cast<ClassDef*>(def->parent_)->children_.push_back(raw);
+  // Ids grow as classes are added, so each list stays in id order.
+  for (ClassDef* c = raw; c != nullptr; c = const_cast<ClassDef*>(c->parent_))
+    c->with_subclasses_.push_back(raw);
   by_name_.emplace(raw->name_, raw);
   classes_.push_back(std::move(def));
   return *raw;
@@ -125,20 +128,6 @@ bool Schema::is_a(std::wstring_view cls, std::wstring_view ancestor) const {
   const ClassDef* c = find(cls);
   const ClassDef* a = find(ancestor);
   return c && a && is_a(*c, *a);
-}
-
-std::vector<const ClassDef*> Schema::with_subclasses(const ClassDef& cls) const {
-  std::vector<const ClassDef*> out;
-  std::vector<const ClassDef*> stack{&cls};
-  while (!stack.empty()) {
-    const ClassDef* c = stack.back();
-    stack.pop_back();
-    out.push_back(c);
-    for (const ClassDef* child : c->subclasses())
-      stack.push_back(child);
-  }
-  std::sort(out.begin(), out.end(), [](const ClassDef* a, const ClassDef* b) { return a->id() < b->id(); });
-  return out;
 }
 
 }  // namespace simhost::cim

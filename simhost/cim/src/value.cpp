@@ -464,6 +464,13 @@ std::wstring scalar_text(const Scalar& s) {
   return std::visit(Visitor{}, s);
 }
 
+std::wstring_view scalar_text(const Scalar& s, std::wstring& scratch) {
+  if (const auto* text = std::get_if<std::wstring>(&s))
+    return *text;
+  scratch = scalar_text(s);
+  return scratch;
+}
+
 bool is_dmtf_datetime(std::wstring_view t) noexcept {
   if (t.size() != 25 || t[14] != L'.')
     return false;

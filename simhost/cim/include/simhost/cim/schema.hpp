@@ -105,6 +105,7 @@ class ClassDef {
   std::vector<MethodDecl> methods_;
   std::vector<Qualifier> qualifiers_;
   std::vector<const ClassDef*> children_;
+  std::vector<const ClassDef*> with_subclasses_;  // itself and every descendant, in the order added
 };
 
 class SchemaError : public std::runtime_error {
@@ -131,7 +132,9 @@ class Schema {
   // Classes in the order added.
   const std::vector<std::unique_ptr<ClassDef>>& classes() const noexcept { return classes_; }
   // The class and all its descendants, in the order added.
-  std::vector<const ClassDef*> with_subclasses(const ClassDef& cls) const;
+  const std::vector<const ClassDef*>& with_subclasses(const ClassDef& cls) const noexcept {
+    return cls.with_subclasses_;
+  }
 
  private:
   std::vector<std::unique_ptr<ClassDef>> classes_;

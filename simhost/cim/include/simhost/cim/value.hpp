@@ -104,6 +104,8 @@ Conversion convert(const Value& in, CimType target, bool array, Value& out);
 
 // Text of a scalar as WMI renders it: decimal numbers, TRUE/FALSE, text as is.
 std::wstring scalar_text(const Scalar& s);
+// The same text without a copy when the scalar is text; other kinds are rendered into `scratch`.
+std::wstring_view scalar_text(const Scalar& s, std::wstring& scratch);
 
 // DMTF datetime: yyyymmddHHMMSS.mmmmmmsUUU (s is + or -) or the interval form
 // ddddddddHHMMSS.mmmmmm:000; '*' stands for an unused digit.
