@@ -18,6 +18,7 @@
 #include "host_file.h"
 #include "inventory.h"
 #include "simhost/com/installation.hpp"
+#include "simhost/provider/heap.hpp"
 #include "simhost/provider/simulated_host.hpp"
 #include "wintvlogger.h"
 
@@ -315,6 +316,8 @@ int Run(const Options& o, const Command& command) {
   if (o.host) {
     if (const HostFile::Failure failure = file.Open(*o.host, changes); failure != HostFile::Failure::none)
       return HostFileError(*o.host, failure, file.detail());
+    // The loaded host and a listing of it take up to about 200 bytes for each byte of the file.
+    simhost::provider::prepare_heap(file.text().size() * 256);
     auto loaded = SimulatedHost::from_json(file.text());
     if (!loaded) {
       std::fprintf(stderr, "hvcfg: host file %s: %s\n", o.host->c_str(), LoadError(loaded.error()).c_str());
