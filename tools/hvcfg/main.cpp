@@ -308,7 +308,7 @@ int HostFileError(const std::string& path, HostFile::Failure failure, const std:
 
 int Run(const Options& o, const Command& command) {
   std::shared_ptr<SimulatedHost> host;
-  std::string asLoaded;
+  simhost::provider::HostDescription asLoaded;
   // Held, exclusively for a change, from the read until the write-back: no other hvcfg can
   // change the host in between and have its change overwritten.
   HostFile file;
@@ -326,7 +326,7 @@ int Run(const Options& o, const Command& command) {
     host = std::move(loaded.value());
     // Only a command that changes the host compares it with what was loaded.
     if (changes)
-      asLoaded = simhost::provider::to_json(host->to_description());
+      asLoaded = host->to_description();
   } else if (kSimulatedByDefault || command.kind == Kind::demo) {
     host = SimulatedHost::make_default();
   }
@@ -354,15 +354,19 @@ int Run(const Options& o, const Command& command) {
   // Written back whenever the host changed, after a failure too: what a failed operation did
   // change stays changed on a real host. A host that did not change leaves the file untouched.
   if (o.host && changes) {
-    const std::string now = simhost::provider::to_json(host->to_description());
+    const simhost::provider::HostDescription now = host->to_description();
     if (now != asLoaded)
-      if (const auto error = file.Replace(now)) {
+      if (const auto error = file.Replace(simhost::provider::to_json(now))) {
         console.Finish(false);
         console.Error("hvcfg: host file " + *o.host + ": cannot write the changed host back (" + *error +
                       "); the file is as it was, and the change is lost");
         return 1;
       }
   }
+  // The process ends soon after: a large host would take a tenth of a second to free object by
+  // object, so it is left for the system to take back with the rest of the process.
+  static auto* const leftToTheSystem = new std::shared_ptr<SimulatedHost>;  // never destroyed
+  *leftToTheSystem = std::move(host);
   if (!console.Finish(true)) {
     console.Error("hvcfg: cannot write to standard output");
     return 1;
