@@ -13,35 +13,21 @@ constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running 
 
 class Jobs : public HostTest {
  protected:
-  // Asks the running machine to turn off through the open connection, as a worker would, and
-  // returns the out-parameters that name the job.
-  IWbemClassObject* StartJob() {
-    hvc::ComPtr<IWbemClassObject> klass;
-    hvc::BstrPtr className(SysAllocString(L"Msvm_ComputerSystem"));
-    EXPECT_EQ(g_pServices->GetObject(className.Get(), 0, nullptr, klass.Put(), nullptr), S_OK);
-    hvc::ComPtr<IWbemClassObject> signature;
-    klass->GetMethod(L"RequestStateChange", 0, signature.Put(), nullptr);
-    hvc::ComPtr<IWbemClassObject> in;
-    signature->SpawnInstance(0, in.Put());
-    hvc::PutText(in.Get(), L"RequestedState", "3", CIM_UINT16);
-    hvc::BstrPtr path(SysAllocString((L"\\\\HV-LAB01\\root\\virtualization:Msvm_ComputerSystem.CreationClassName="
-                                      L"\"Msvm_ComputerSystem\",Name=\"" +
-                                      std::wstring(kWeb) + L"\"")
-                                         .c_str()));
-    hvc::BstrPtr method(SysAllocString(L"RequestStateChange"));
-    IWbemClassObject* out = nullptr;
-    EXPECT_EQ(g_pServices->ExecMethod(path.Get(), method.Get(), 0, nullptr, in.Get(), &out, nullptr), S_OK);
-    EXPECT_EQ(hvc::ReturnValueOf(out), 4096);
-    return out;
-  }
-
-  // Opens the connection, starts the job, waits for it with `report`, and closes again.
-  Outcome Wait(int report) {
+  // Opens the connection, asks the running machine to turn off as a worker would, waits with
+  // `report` for the job its out-parameters name (or for the job `instead`), and closes again.
+  Outcome Wait(int report, const char* instead = nullptr) {
     return Run([&] {
       EXPECT_EQ(config_.OpenWMINamespace(), 0);
-      IWbemClassObject* out = StartJob();
-      const int result = HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, out, report);
-      out->Release();
+      hvc::MethodCall call;
+      EXPECT_EQ(call.Prepare(L"Msvm_ComputerSystem", L"RequestStateChange", false), S_OK);
+      hvc::PutText(call.In(), L"RequestedState", "3", CIM_UINT16);
+      call.Instance("SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Narrow(kWeb) + "'");
+      hvc::ComPtr<IWbemClassObject> out;
+      EXPECT_EQ(call.Call(L"RequestStateChange", out), S_OK);
+      EXPECT_EQ(hvc::ReturnValueOf(out.Get()), 4096);
+      if (instead != nullptr)
+        hvc::PutText(out.Get(), L"Job", instead, CIM_REFERENCE);
+      const int result = HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, out.Get(), report);
       config_.CloseWMINamespace();
       return result;
     });
@@ -96,28 +82,10 @@ TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
   }
 }
 
-// A job that has already gone, while another is listed: nothing matches, the state stays 0. (One
-// that never starts is the sweep's SetVMState-start "returns 4096" entry.)
+// A job that has already gone, while the one just started is listed: nothing matches, the state
+// stays 0. (One that never starts is the sweep's SetVMState-start "returns 4096" entry.)
 TEST_F(Jobs, AJobThatIsNotListedEndsTheWaitAtOnce) {
-  const std::wstring vm =
-      L"\\\\HV-LAB01\\root\\virtualization:Msvm_ComputerSystem.CreationClassName=\"Msvm_ComputerSystem\",Name=\"" +
-      std::wstring(kWeb) + L"\"";
-  host().invoke(vm, L"RequestStateChange", {{L"RequestedState", simhost::cim::Value::uint16(3)}});
-  const Outcome outcome = Run([&] {
-    EXPECT_EQ(config_.OpenWMINamespace(), 0);
-    hvc::ComPtr<IWbemClassObject> klass;
-    hvc::BstrPtr className(SysAllocString(L"Msvm_ComputerSystem"));
-    g_pServices->GetObject(className.Get(), 0, nullptr, klass.Put(), nullptr);
-    hvc::ComPtr<IWbemClassObject> out;
-    klass->GetMethod(L"RequestStateChange", 0, nullptr, out.Put());  // out-parameters without a job
-    hvc::ComPtr<IWbemClassObject> instance;
-    out->SpawnInstance(0, instance.Put());
-    hvc::PutText(instance.Get(), L"Job", "\\\\HV-LAB01\\root\\virtualization:Msvm_ConcreteJob.InstanceID=\"GONE\"",
-                 CIM_REFERENCE);
-    const int result = HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetJobStatus, instance.Get(), 1);
-    config_.CloseWMINamespace();
-    return result;
-  });
+  const Outcome outcome = Wait(1, "\\\\HV-LAB01\\root\\virtualization:Msvm_ConcreteJob.InstanceID=\"GONE\"");
   EXPECT_EQ(outcome.result, 1);
   EXPECT_EQ(outcome.out, "HypervConfig::GetJobStatus: Job state 0\n");
   EXPECT_EQ(outcome.log, (std::vector<std::string>{"State Change for failed with job state-0"}));

@@ -21,6 +21,9 @@ constexpr char kSql[] = "B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23";    // off
 
 const std::string kClassShown = "\nGetObject returned 0x0:";
 const std::string kMethodShown = "\nGetMethod returned 0x0:";
+// A refused ExecMethod, after the class and method it took (5: the last error).
+const std::string kNotExecuted =
+    kClassShown + kMethodShown + "Could not execute method. Error code = 0x80041001--->5\n";
 constexpr HRESULT kRefused = static_cast<HRESULT>(0x80041001);
 constexpr HRESULT kMissing = static_cast<HRESULT>(0x80041002);
 
@@ -124,45 +127,14 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
     Left left;
     std::size_t methods;  // ExecMethod calls made
   };
+  const std::string sql = kSql, notFound = "VM not found ", notEnabled = "Not able to find 'enabled' VM ";
   const Row rows[] = {
-      {"no such machine", "NOPE", 2, Call::exec_query, L"", "", {"VM not found NOPE"}, Left::closed, 0},
-      {"machine query fails",
-       kSql,
-       2,
-       Call::exec_query,
-       L"Msvm_ComputerSystem where",
-       "",
-       {"VM not found B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"},
-       Left::closed,
-       0},
-      {"method fails",
-       kSql,
-       2,
-       Call::exec_method,
-       L"RequestStateChange",
-       kClassShown + kMethodShown + "Could not execute method. Error code = 0x80041001--->5\n",
-       {},
-       Left::closed,
-       1},
+      {"no such machine", "NOPE", 2, Call::exec_query, L"", "", {notFound + "NOPE"}, Left::closed, 0},
+      {"query fails", kSql, 2, Call::exec_query, L"ComputerSystem where", "", {notFound + sql}, Left::closed, 0},
+      {"method fails", kSql, 2, Call::exec_method, L"RequestStateChange", kNotExecuted, {}, Left::closed, 1},
       {"no such machine to shut down", "NOPE", 0, Call::exec_query, L"", "", {}, Left::released, 0},
-      {"no shutdown component",
-       kBuild,
-       0,
-       Call::exec_query,
-       L"",
-       "",
-       {"Not able to find 'enabled' VM 7F2C5A9E-1B48-4D63-8E7F-2A0C9D5B3E16"},
-       Left::released,
-       0},
-      {"guest off",
-       kSql,
-       0,
-       Call::exec_query,
-       L"",
-       "",
-       {"Not able to find 'enabled' VM B5E8A2D7-4C19-4F3B-9D6E-1A7C0F4B8E23"},
-       Left::released,
-       0},
+      {"no shutdown component", kBuild, 0, Call::exec_query, L"", "", {notEnabled + kBuild}, Left::released, 0},
+      {"guest off", kSql, 0, Call::exec_query, L"", "", {notEnabled + sql}, Left::released, 0},
   };
   for (const Row& row : rows) {
     Install(simhost::provider::default_host_description());
@@ -193,8 +165,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
 // An HRESULT line leaves std::cout in hexadecimal: the next call's numbers come out in it too.
 TEST_F(VmState, NumbersAfterAnHresultLineAreHexadecimal) {
   Fail(Call::exec_method, L"RequestStateChange", kRefused);
-  EXPECT_EQ(SetState(kSql, 2).out,
-            kClassShown + kMethodShown + "Could not execute method. Error code = 0x80041001--->5\n");
+  EXPECT_EQ(SetState(kSql, 2).out, kNotExecuted);
   host().set_completion(L"RequestStateChange", FailingJob(0, L"No."));
   const Outcome outcome = SetState(kSql, 2);
   EXPECT_EQ(outcome.out, kClassShown + kMethodShown + Returned("1000") + Pass("a", "8002") + Last("a"));
