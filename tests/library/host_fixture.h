@@ -107,12 +107,9 @@ class HostTest : public testing::Test {
       EXPECT_EQ(after.safearrays, before.safearrays) << "SAFEARRAYs left alive";
       EXPECT_EQ(after.comObjects, before.comObjects) << "COM objects left alive";
       EXPECT_EQ(after.comInits, before.comInits) << "COM initialisations not balanced";
-      EXPECT_EQ(g_pLocator, nullptr);
-      EXPECT_EQ(g_pServices, nullptr);
-      EXPECT_EQ(g_extPortList, nullptr);
-      EXPECT_EQ(g_vmList, nullptr);
-      EXPECT_EQ(g_switchList, nullptr);
-      EXPECT_EQ(g_adapterList, nullptr);
+      const void* const globals[] = {g_pLocator, g_pServices, g_extPortList, g_vmList, g_switchList, g_adapterList};
+      for (std::size_t i = 0; i < std::size(globals); ++i)
+        EXPECT_EQ(globals[i], nullptr) << "global " << i << " of the connection left set";
     }
     return outcome;
   }

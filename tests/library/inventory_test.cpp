@@ -85,9 +85,6 @@ TEST_F(Inventory, ExternalPortsWithAnMtuAreListedInOrder) {
   Outcome outcome;
   const auto ports = List<vExtPort>(&HypervConfig::GetExternalPorts, outcome);
   ASSERT_EQ(ports.size(), 2u);
-  EXPECT_STREQ(ports[0].ElementName, "Intel(R) 82574L Gigabit Network Connection");
-  EXPECT_STREQ(ports[0].DeviceID, "{0B5E2A7C-3D41-4F6A-8B9C-1D2E3F405A61}");
-  EXPECT_EQ(ports[0].HealthState, 5);
   EXPECT_EQ(std::string(ports[1].ElementName), std::string(63, 'J'));
   EXPECT_EQ(ports[1].HealthState, 20);
   for (const vExtPort& port : ports) {  // bytes after each text are zero
@@ -99,20 +96,12 @@ TEST_F(Inventory, ExternalPortsWithAnMtuAreListedInOrder) {
   EXPECT_TRUE(outcome.log.empty());
 }
 
-// Names, states, switches and each adapter's address and connection (none, or one while the machine
-// is off) are the sweep's GetVirtualMachines baseline; here the fields it leaves out.
-TEST_F(Inventory, MachinesCarryTheirSwitchesAndAdapters) {
+// The fields are the sweep's GetVirtualMachines baseline and hvcfg's listings; here the reserved
+// bytes and the slots past the machine's adapters and switches stay zero.
+TEST_F(Inventory, MachineRecordsAreZeroPastWhatTheyHold) {
   Outcome outcome;
   const auto vms = List<vMachines>(&HypervConfig::GetVirtualMachines, outcome);
   ASSERT_EQ(vms.size(), 3u);
-  const vMachines& web = vms[0];
-  ASSERT_EQ(web.AdapterCount, 2);
-  EXPECT_EQ(std::string(web.Adapters[0].InstanceID),
-            "Microsoft:" + Narrow(kWeb) + "\\11111111-2222-4333-8444-555555555501");
-  EXPECT_STREQ(web.Adapters[0].ElementName, "Network Adapter");
-  EXPECT_STREQ(web.SwitchElementName[1], "Host only");
-  EXPECT_EQ(vms[2].HealthState, 25);
-
   for (const vMachines& vm : vms) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&vm);
     for (std::size_t i = 6272; i < 6464; ++i)
@@ -180,26 +169,6 @@ TEST_F(Inventory, SecuritySetByTheHostApplicationIsAccepted) {
   Outcome outcome;
   EXPECT_EQ(List<vExtPort>(&HypervConfig::GetExternalPorts, outcome).size(), 2u);
   EXPECT_EQ(outcome.out, "");
-}
-
-TEST(NoHost, CreatingTheLocatorFailsWithoutAnInstalledHost) {
-  HypervConfig config;
-  std::vector<vNetwork> switches(1);
-  unsigned long size = 5;
-  hvc::test::StreamCapture capture(stdout);
-  const int result = config.GetVirtualSwitches(switches.data(), &size);
-  const std::string out = capture.Take();
-  std::cout << std::dec;
-  EXPECT_EQ(result, 1);
-#if defined(_WIN32)
-  EXPECT_EQ(out.rfind("Could not connect. Error code = 0x8004100e\n", 0), 0u);
-#else
-  EXPECT_EQ(out,
-            "Failed to create IWbemLocator object. Err code = 0x80040154\n"
-            "\n8*****************************************Failure in oPenWMI References\n");
-#endif
-  EXPECT_EQ(g_pLocator, nullptr);
-  EXPECT_EQ(g_pServices, nullptr);
 }
 
 // A record holds 24 adapters and switches and a display name of 63 characters and a zero; a machine

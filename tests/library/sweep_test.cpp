@@ -35,14 +35,8 @@ constexpr std::uint32_t kFirstRefusal = 32768, kLastRefusal = 32778, kJobStarted
 
 std::string Text(const std::string& text) {
   std::string shown;
-  for (const char c : text) {
-    if (c == '\n')
-      shown += "\\n";
-    else if (c == '\\')
-      shown += "\\\\";
-    else
-      shown += c;
-  }
+  for (const char c : text)
+    shown += c == '\n' ? "\\n" : c == '\\' ? "\\\\" : std::string(1, c);
   return shown;
 }
 
