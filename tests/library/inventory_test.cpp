@@ -114,20 +114,6 @@ TEST_F(Inventory, MachineRecordsAreZeroPastWhatTheyHold) {
   }
 }
 
-// A guest shutdown has no job to wait for: until the guest is off, listings show it stopping.
-TEST_F(Inventory, AMachineWhoseGuestIsShuttingDownIsListedAsStoppingUntilItIsOff) {
-  const auto component =
-      host().query(L"SELECT * FROM Msvm_ShutdownComponent WHERE SystemName='" + std::wstring(kWeb) + L"'");
-  ASSERT_EQ(component->instances.size(), 1u);
-  const auto& repo = host().repository();
-  const auto done = host().invoke(repo.path_text(*repo.get(component->instances[0])), L"InitiateShutdown",
-                                  {{L"Force", simhost::cim::Value::boolean(true)}});
-  ASSERT_EQ(done.out.at(0).second.as_uint(), 0u);
-  Outcome outcome;
-  EXPECT_EQ(List<vMachines>(&HypervConfig::GetVirtualMachines, outcome).at(0).EnabledState, 32774);
-  EXPECT_EQ(List<vMachines>(&HypervConfig::GetVirtualMachines, outcome).at(0).EnabledState, 3);
-}
-
 // One record a machine, with the fields the sweep's GetAdapters baseline shows, and zeros after.
 TEST_F(Inventory, AssociatedAdaptersHoldOneRecordPerMachine) {
   std::vector<vAssocAdapter> records(4);

@@ -11,6 +11,17 @@ using simhost::provider::CompletionMode;
 
 constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running in the default host
 
+// A job that runs for `passes` observations and ends in `end` with `error`.
+CompletionMode Job(std::uint32_t passes, std::uint16_t end = 7, std::uint16_t error = 0) {
+  CompletionMode mode;
+  mode.kind = Completion::job;
+  mode.ticks = passes;
+  mode.end_state = end;
+  mode.error_code = error;
+  mode.error_description = L"The guest did not answer";
+  return mode;
+}
+
 class Jobs : public HostTest {
  protected:
   // Opens the connection, asks the running machine to turn off as a worker would, waits with
@@ -49,21 +60,12 @@ TEST_F(Jobs, AJobIsFollowedPassByPassUntilItEnds) {
     int result;
     std::vector<std::string> log;
   };
-  auto job = [](std::uint32_t passes, std::uint16_t end, std::uint16_t error) {
-    CompletionMode mode;
-    mode.kind = Completion::job;
-    mode.ticks = passes;
-    mode.end_state = end;
-    mode.error_code = error;
-    mode.error_description = L"The guest did not answer";
-    return mode;
-  };
   // A job of two passes that completes, and one that ends in 10 (Exception), are the sweep's
   // SetVMState-start baseline and its "starts a job that ends in 10" entry.
   const Case cases[] = {
-      {"completed at the first pass", job(0, 7, 0), 1, 0, {"Job state-7 Error Code - 0"}},
+      {"completed at the first pass", Job(0), 1, 0, {"Job state-7 Error Code - 0"}},
       {"fails, nobody asked for a report",
-       job(1, 8, 32768),
+       Job(1, 8, 32768),
        0,
        1,
        {"Job state-4 Error Code - 0", "Job state-8 Error Code - 32768"}},
@@ -92,17 +94,10 @@ TEST_F(Jobs, AJobThatIsNotListedEndsTheWaitAtOnce) {
 }
 
 TEST_F(Jobs, AJobThatLeavesTheListWhileRunningEndsTheWait) {
-  CompletionMode mode;
-  mode.kind = Completion::job;
-  mode.ticks = 5;
-  host().set_completion(L"RequestStateChange", mode);
+  host().set_completion(L"RequestStateChange", Job(5));
   // The first pass sees the job; from the second on the list hands out nothing.
-  FaultRule gone;
-  gone.call = Call::next;
-  gone.match = L"Msvm_ConcreteJob";
-  gone.hresult = static_cast<HRESULT>(WBEM_E_NOT_FOUND);
+  FaultRule gone = HresultRule(Call::next, L"Msvm_ConcreteJob", static_cast<HRESULT>(WBEM_E_NOT_FOUND), 2);
   gone.times = std::nullopt;
-  gone.after = 2;
   host().add_fault(gone);
   const Outcome outcome = Wait(1);
   EXPECT_EQ(outcome.result, 1);
