@@ -34,76 +34,15 @@ class Adapters : public HostTest {
       return std::get<std::wstring>(value->items().at(0));
     return value->is_null() ? L"" : *value->as_string();
   }
-  std::string Path(const std::wstring& query) {
-    return Narrow(host().repository().path_text(*host().repository().get(Find(query).at(0))));
-  }
   cim::InstanceId BuildAdapter() {
     return Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'").at(0);
   }
   bool PortExists(const std::wstring& name) {
     return !Find(L"SELECT * FROM Msvm_SwitchPort WHERE Name='" + name + L"'").empty();
   }
-  // CreateNetworkAdapter for the machine named `vm`, whose adapters `adapters` selects, on an open
-  // connection; the result is 0 when it handed back the new adapter's settings.
-  Outcome CreateAdapter(const std::wstring& vm, const std::wstring& adapters, int kind, bool& closedEarly) {
-    std::string settingsPath =
-        Path(L"ASSOCIATORS OF {" + Wide(Path(adapters)) + L"} WHERE ResultClass=Msvm_VirtualSystemSettingData");
-    return OnOpenConnection(
-        [&] {
-          hvc::VariantHolder vmPath;
-          PathOf("SELECT * FROM Msvm_ComputerSystem WHERE Name='" + Narrow(vm) + "'", vmPath);
-          hvc::ComPtr<IWbemClassObject> added(
-              Access::Call(config_, Access::CreateNetworkAdapter, vmPath.Get(), settingsPath.data(), kind));
-          if (added) {
-            EXPECT_EQ(hvc::GetUint16(added.Get(), L"ResourceType"), 10);
-          }
-          return added ? 0 : 1;
-        },
-        closedEarly);
-  }
-  // RemoveVNicFromVM of the adapter with that address from the machine, on an open connection.
-  Outcome RemoveVNic(const std::wstring& address, const char* vm, bool& closedEarly) {
-    return OnOpenConnection(
-        [&] {
-          hvc::VariantHolder adapterPath, vmPath;
-          PathOf("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='" + Narrow(address) + "'",
-                 adapterPath);
-          PathOf("SELECT * FROM Msvm_ComputerSystem WHERE Name='" + std::string(vm) + "'", vmPath);
-          char name[] = "nic";
-          return Access::Call(config_, Access::RemoveVNicFromVM, nullptr, adapterPath.Get(), vmPath.Get(), name);
-        },
-        closedEarly);
-  }
   // Runs `work` on a connection held open around it; `closedEarly` tells whether the work closed it.
-  Outcome OnOpenConnection(const std::function<int()>& work, bool& closedEarly) {
-    return Run([&] {
-      EXPECT_EQ(config_.OpenWMINamespace(), 0);
-      const int result = work();
-      closedEarly = g_pServices == nullptr;
-      if (!closedEarly)
-        config_.CloseWMINamespace();
-      return result;
-    });
-  }
-  // GetSyntheticPort for the build agent's adapter, `skip` objects into its enumerator; 0 when it
-  // handed back a port.
-  Outcome SyntheticPort(const char* switchName, int skip, bool& closedEarly) {
-    std::string sw = switchName;
-    return OnOpenConnection(
-        [&] {
-          hvc::ComPtr<IEnumWbemClassObject> settings;
-          hvc::ExecQuery("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'",
-                         hvc::kImmediate, settings);
-          hvc::ComPtr<IWbemClassObject> skipped;
-          ULONG returned = 0;
-          for (int i = 0; i < skip; ++i)
-            hvc::NextObject(settings.Get(), skipped, returned);
-          skipped.Reset();
-          hvc::ComPtr<IWbemClassObject> port(
-              Access::Call(config_, Access::GetSyntheticPort, settings.Get(), sw.data()));
-          return port ? 0 : 1;
-        },
-        closedEarly);
+  Outcome OnOpen(const std::function<int()>& work, bool& closedEarly) {
+    return Run([&] { return OnOpenConnection(work, &closedEarly); });
   }
   Outcome Add(const char* sw, const char* vm, const char* mac) {
     std::string s = sw, v = vm, m = mac;
@@ -187,7 +126,7 @@ TEST_F(Adapters, AConnectionWithoutAPortNameHasNoPortToRemove) {
     IWbemClassObject* port = nullptr;
     hvc::VariantHolder portPath;
     bool closedEarly = false;
-    const Outcome outcome = OnOpenConnection(
+    const Outcome outcome = OnOpen(
         [&] {
           hvc::ComPtr<IWbemClassObject> adapter =
               hvc::FirstObject("SELECT * FROM Msvm_SyntheticEthernetPortSettingData");
@@ -224,7 +163,7 @@ TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
     host().add_fault(c.rule);
     char name[512] = "untouched";
     bool closedEarly = false;
-    OnOpenConnection(
+    OnOpen(
         [&] {
           hvc::VariantHolder path;
           PathOf("SELECT * FROM Msvm_VirtualSwitch", path);
@@ -274,16 +213,17 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
       host().add_fault(HresultRule(Call::exec_method, c.failing, 0x80041001));
     if (c.job)
       host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
-    const std::wstring address = c.vm == kSql ? L"00155D010A04" : Wide(kBuildMac);
+    const std::string address = c.vm == kSql ? "00155D010A04" : kBuildMac;
     bool closedEarly = false;
-    const Outcome outcome = RemoveVNic(address, c.vm, closedEarly);
+    const Outcome outcome = OnOpen([&] { return RemoveVNic(address, c.vm); }, closedEarly);
     SCOPED_TRACE(outcome.out);
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.log, c.log);
     EXPECT_NE(outcome.out.find(c.out), std::string::npos);
     EXPECT_EQ(closedEarly, c.closedEarly);
-    EXPECT_EQ(Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='" + address + L"'").empty(),
-              c.result == 0);
+    EXPECT_EQ(
+        Find(L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='" + Wide(address) + L"'").empty(),
+        c.result == 0);
   }
 }
 
@@ -320,7 +260,15 @@ TEST_F(Adapters, CreatingAnAdapter) {
     const std::wstring adaptersOfVm =
         L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + Wide(c.vm) + L"%'";
     bool closedEarly = false;
-    const Outcome outcome = CreateAdapter(Wide(c.vm), adaptersOfVm, c.kind, closedEarly);
+    const Outcome outcome = OnOpen(
+        [&] {
+          const hvc::ComPtr<IWbemClassObject> added = CreateNetworkAdapter(c.vm, c.kind);
+          if (added) {
+            EXPECT_EQ(hvc::GetUint16(added.Get(), L"ResourceType"), 10);
+          }
+          return added ? 0 : 1;
+        },
+        closedEarly);
     SCOPED_TRACE(outcome.out);
     EXPECT_EQ(outcome.result == 0, c.returned);
     EXPECT_EQ(outcome.log, c.log);
@@ -328,7 +276,7 @@ TEST_F(Adapters, CreatingAnAdapter) {
     const auto adapters = Find(adaptersOfVm);
     EXPECT_EQ(adapters.size(), c.adapters);
     if (c.kind != 1) {
-      EXPECT_EQ(Calls(L"ExecQuery").size(), 1u);  // the test's own, for the machine's path
+      EXPECT_EQ(Calls(L"ExecQuery").size(), 3u);  // the test's own, for the paths
     }
     if (!c.rules.empty() && c.rules[0].call == Call::put) {
       EXPECT_TRUE(Calls(L"ExecMethod").empty());
@@ -366,7 +314,7 @@ TEST_F(Adapters, ASyntheticPortOnceTheSwitchIsKnownToHaveAPort) {
   for (const auto& c : cases) {
     Install(description);
     bool closedEarly = false;
-    const Outcome outcome = SyntheticPort(c.sw, c.skip, closedEarly);
+    const Outcome outcome = OnOpen([&] { return SyntheticPort(c.sw, c.skip); }, closedEarly);
     EXPECT_EQ(outcome.result == 0, c.returned) << c.sw;
     EXPECT_EQ(outcome.log, c.log);
     EXPECT_EQ(outcome.out, "");

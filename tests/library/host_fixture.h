@@ -154,6 +154,66 @@ class HostTest : public testing::Test {
 
   HypervConfig config_;
 
+ public:
+  // Runs `work` on a connection held open around it, as a caller of the unframed members does:
+  // -1 when the open fails; `closedEarly`, when given, tells whether the work closed it itself.
+  int OnOpenConnection(const std::function<int()>& work, bool* closedEarly = nullptr) {
+    if (config_.OpenWMINamespace() != 0)
+      return -1;
+    const int result = work();
+    if (closedEarly != nullptr)
+      *closedEarly = g_pServices == nullptr;
+    if (g_pServices != nullptr)
+      config_.CloseWMINamespace();
+    return result;
+  }
+
+  // The unframed adapter members that no other member calls, on the open connection, each readied
+  // by queries of the caller's own; `begin` runs just before the member.
+  // CreateNetworkAdapter for machine `vm` from its settings: the new adapter's settings, or null.
+  hvc::ComPtr<IWbemClassObject> CreateNetworkAdapter(
+      const std::string& vm, int kind, const std::function<void()>& begin = [] {}) {
+    hvc::VariantHolder vmPath, adapters, settings;
+    PathOf("SELECT * FROM Msvm_ComputerSystem WHERE Name='" + vm + "'", vmPath);
+    PathOf("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + vm + "%'",
+           adapters);
+    PathOf("ASSOCIATORS OF {" + Narrow(V_BSTR(&adapters.Get())) + "} WHERE ResultClass=Msvm_VirtualSystemSettingData",
+           settings);
+    std::string search = Narrow(V_BSTR(&settings.Get()));
+    begin();
+    return hvc::ComPtr<IWbemClassObject>(HypervConfigTestAccess::Call(
+        config_, HypervConfigTestAccess::CreateNetworkAdapter, vmPath.Get(), search.data(), kind));
+  }
+  // RemoveVNicFromVM of the adapter with MAC `address` from machine `vm`.
+  int RemoveVNic(
+      const std::string& address, const std::string& vm, const std::function<void()>& begin = [] {}) {
+    hvc::VariantHolder adapterPath, vmPath;
+    PathOf("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='" + address + "'", adapterPath);
+    PathOf("SELECT * FROM Msvm_ComputerSystem WHERE Name='" + vm + "'", vmPath);
+    char name[] = "nic";
+    begin();
+    return HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::RemoveVNicFromVM, nullptr, adapterPath.Get(),
+                                        vmPath.Get(), name);
+  }
+  // GetSyntheticPort on switch `sw` for the settings of adapter 00155D010A03, `skip` objects into
+  // their enumerator: 0 when it handed back a port.
+  int SyntheticPort(
+      const std::string& sw, int skip = 0, const std::function<void()>& begin = [] {}) {
+    hvc::ComPtr<IEnumWbemClassObject> settings;
+    hvc::ExecQuery("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'", hvc::kImmediate,
+                   settings);
+    hvc::ComPtr<IWbemClassObject> skipped;
+    ULONG returned = 0;
+    for (int i = 0; i < skip; ++i)
+      hvc::NextObject(settings.Get(), skipped, returned);
+    skipped.Reset();
+    std::string name = sw;
+    begin();
+    const hvc::ComPtr<IWbemClassObject> port(
+        HypervConfigTestAccess::Call(config_, HypervConfigTestAccess::GetSyntheticPort, settings.Get(), name.data()));
+    return port ? 0 : 1;
+  }
+
  private:
   std::shared_ptr<SimulatedHost> host_;
   std::unique_ptr<simhost::com::Installation> install_;

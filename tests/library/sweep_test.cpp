@@ -109,15 +109,6 @@ class Sweep : public HostTest {
     Begin();
     return config_;
   }
-  // Runs `work` on a connection held open around it, the way a caller of the unframed members does.
-  int OnOpenConnection(const std::function<int()>& work) {
-    if (config_.OpenWMINamespace() != 0)
-      return -1;
-    const int result = work();
-    if (g_pServices != nullptr)  // some members close it themselves
-      config_.CloseWMINamespace();
-    return result;
-  }
   HypervConfig& config() { return config_; }
   // A line of what the operation handed back, for the golden entry.
   void Note(const std::string& line) { notes_.push_back(line); }
@@ -394,50 +385,14 @@ const Operation kOperations[] = {
     // The exported members that no other member calls.
     {"CreateNetworkAdapter", false,
      [](Sweep& s) {
-       return s.OnOpenConnection([&] {
-         hvc::VariantHolder vmPath, adapters;
-         PathOf(std::string("SELECT * FROM Msvm_ComputerSystem WHERE Name='") + kSql + "'", vmPath);
-         PathOf(std::string("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE "
-                            "'Microsoft:") +
-                    kSql + "%'",
-                adapters);
-         hvc::ComPtr<IEnumWbemClassObject> settings;
-         const std::string settingsQuery = std::string("ASSOCIATORS OF {") + Narrow(V_BSTR(&adapters.Get())) +
-                                           "} WHERE ResultClass=Msvm_VirtualSystemSettingData";
-         hvc::VariantHolder settingsPath;
-         PathOf(settingsQuery, settingsPath);
-         std::string search = Narrow(V_BSTR(&settingsPath.Get()));
-         s.Begin();
-         hvc::ComPtr<IWbemClassObject> added(
-             Access::Call(s.config(), Access::CreateNetworkAdapter, vmPath.Get(), search.data(), 1));
-         return added ? 0 : 1;
-       });
+       return s.OnOpenConnection([&] { return s.CreateNetworkAdapter(kSql, 1, [&] { s.Begin(); }) ? 0 : 1; });
      }},
     {"RemoveVNicFromVM", false,
      [](Sweep& s) {
-       return s.OnOpenConnection([&] {
-         hvc::VariantHolder adapterPath, vmPath;
-         PathOf("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A04'", adapterPath);
-         PathOf(std::string("SELECT * FROM Msvm_ComputerSystem WHERE Name='") + kSql + "'", vmPath);
-         std::string name = "nic";
-         s.Begin();
-         return Access::Call(s.config(), Access::RemoveVNicFromVM, nullptr, adapterPath.Get(), vmPath.Get(),
-                             name.data());
-       });
+       return s.OnOpenConnection([&] { return s.RemoveVNic("00155D010A04", kSql, [&] { s.Begin(); }); });
      }},
     {"GetSyntheticPort", false,
-     [](Sweep& s) {
-       return s.OnOpenConnection([&] {
-         hvc::ComPtr<IEnumWbemClassObject> settings;
-         hvc::ExecQuery("SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE Address='00155D010A03'",
-                        hvc::kImmediate, settings);
-         std::string sw = kExternal;
-         s.Begin();
-         hvc::ComPtr<IWbemClassObject> port(
-             Access::Call(s.config(), Access::GetSyntheticPort, settings.Get(), sw.data()));
-         return port ? 0 : 1;
-       });
-     }},
+     [](Sweep& s) { return s.OnOpenConnection([&] { return s.SyntheticPort(kExternal, 0, [&] { s.Begin(); }); }); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep, testing::ValuesIn(kOperations),
