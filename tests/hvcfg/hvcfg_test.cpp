@@ -486,7 +486,6 @@ TEST_F(Hvcfg, ListingsFitAHostOfAnySize) {
 }
 
 TEST_F(Hvcfg, HostFileErrorsSayWhich) {
-  const fs::path host = host_;
   struct Case {
     fs::path file;
     std::string err;
@@ -509,7 +508,6 @@ TEST_F(Hvcfg, HostFileErrorsSayWhich) {
     EXPECT_EQ(r.err.find("json.exception"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("host file", r.err.find("host file") + 1), std::string::npos) << r.err;
   }
-  host_ = host;
 }
 
 #if !defined(_WIN32)

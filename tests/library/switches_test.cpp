@@ -23,7 +23,6 @@ const std::string kClassShown = "\nGetObject returned 0x0:";
 const std::string kMethodShown = "\nGetMethod returned 0x0:";
 const std::string kNotExecuted = "Could not execute method. Error code = 0x80041001--->5\n";  // last error 5
 const std::string kUnbound = "switches=1 internal=0 ports=0 uplink=none";
-const std::string kNothing = "switches=0 internal=0 ports=0 uplink=none";
 constexpr HRESULT kRefused = static_cast<HRESULT>(0x80041001);
 const std::regex kGuidName("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
 

@@ -34,30 +34,9 @@ std::string Logged(const std::string& value) {
   return "Return value of RequestStateChange method " + value;
 }
 
-// The lines of one pass of the job wait that sees the job, and the wait's last line.
-std::string Pass(const std::string& state, const std::string& error = "0",
-                 const std::string& method = "RequestStateChange") {
-  return "HypervConfig::GetJobStatus: ErrorCode " + error + "\n\n Instance ID <job>-> Description Running " + method +
-         "HypervConfig::GetJobStatus: Job state " + state + "\n";
-}
-std::string Last(const std::string& state) {
-  return "HypervConfig::GetJobStatus: Job state " + state + "\n";
-}
-
 // Job identifiers differ from run to run.
 std::string Normalised(const std::string& out) {
   return std::regex_replace(out, std::regex("Instance ID [0-9A-Fa-f-]+->"), "Instance ID <job>->");
-}
-
-// A job that ends in an exception (10) with ErrorCode 32770 after `ticks` observations.
-CompletionMode FailingJob(std::uint32_t ticks, const wchar_t* description) {
-  CompletionMode mode;
-  mode.kind = Completion::job;
-  mode.ticks = ticks;
-  mode.end_state = 10;
-  mode.error_code = 32770;
-  mode.error_description = description;
-  return mode;
 }
 
 class VmState : public HostTest {
@@ -166,9 +145,18 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
 TEST_F(VmState, NumbersAfterAnHresultLineAreHexadecimal) {
   Fail(Call::exec_method, L"RequestStateChange", kRefused);
   EXPECT_EQ(SetState(kSql, 2).out, kNotExecuted);
-  host().set_completion(L"RequestStateChange", FailingJob(0, L"No."));
+  CompletionMode failing;  // a job that ends at once in an exception (10) with ErrorCode 32770
+  failing.kind = Completion::job;
+  failing.ticks = 0;
+  failing.end_state = 10;
+  failing.error_code = 32770;
+  failing.error_description = L"No.";
+  host().set_completion(L"RequestStateChange", failing);
   const Outcome outcome = SetState(kSql, 2);
-  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + Returned("1000") + Pass("a", "8002") + Last("a"));
+  EXPECT_EQ(outcome.out, kClassShown + kMethodShown + Returned("1000") +
+                             "HypervConfig::GetJobStatus: ErrorCode 8002\n\n Instance ID <job>-> Description Running "
+                             "RequestStateChangeHypervConfig::GetJobStatus: Job state a\n"
+                             "HypervConfig::GetJobStatus: Job state a\n");
   EXPECT_EQ(outcome.log, (std::vector<std::string>{Logged("4096"), "Job state-10 Error Code - 32770",
                                                    "State Change for failed with job state-10"}));
   // A refused transition's ReturnValue (32775) is a signed 16-bit number: 8007, not ffff8007.
