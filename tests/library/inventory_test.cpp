@@ -21,7 +21,11 @@ constexpr wchar_t kWeb[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C01";
 constexpr wchar_t kDb[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C02";
 constexpr wchar_t kOff[] = L"9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C03";
 
-AdapterDescription Adapter(const wchar_t* guid, const wchar_t* name, const wchar_t* mac, const wchar_t* switchName) {
+// Adapter `n` of the lab, with a GUID and MAC of its own, on the switch of that display name.
+AdapterDescription Adapter(int n, const wchar_t* switchName, const wchar_t* name = L"Network Adapter") {
+  wchar_t guid[40], mac[13];
+  std::swprintf(guid, 40, L"11111111-2222-4333-8444-5555555555%02d", n);
+  std::swprintf(mac, 13, L"00155D0101%02d", n);
   return {guid, name, mac, false, {}, L"", switchName};
 }
 
@@ -39,26 +43,9 @@ HostDescription Lab() {
                           {kIntSwitch, L"Host only", L"", true, {}},
                           {kPrivSwitch, L"Isolated", L"", false, {}}};
   description.vms = {
-      {kWeb,
-       L"web-01",
-       2,
-       5,
-       true,
-       {Adapter(L"11111111-2222-4333-8444-555555555501", L"Network Adapter", L"00155D010101", L"External LAN"),
-        Adapter(L"11111111-2222-4333-8444-555555555502", L"Backend", L"00155D010102", L"Host only")}},
-      {kDb,
-       L"db-01",
-       2,
-       5,
-       true,
-       {Adapter(L"11111111-2222-4333-8444-555555555503", L"Network Adapter", L"00155D010103", L"External LAN"),
-        Adapter(L"11111111-2222-4333-8444-555555555504", L"Spare", L"00155D010104", L"")}},
-      {kOff,
-       L"build-agent",
-       3,
-       25,
-       true,
-       {Adapter(L"11111111-2222-4333-8444-555555555505", L"Network Adapter", L"00155D010105", L"Host only")}},
+      {kWeb, L"web-01", 2, 5, true, {Adapter(1, L"External LAN"), Adapter(2, L"Host only", L"Backend")}},
+      {kDb, L"db-01", 2, 5, true, {Adapter(3, L"External LAN"), Adapter(4, L"", L"Spare")}},
+      {kOff, L"build-agent", 3, 25, true, {Adapter(5, L"Host only")}},
   };
   return description;
 }
@@ -164,13 +151,8 @@ TEST_F(HostTest, RecordsKeepToTheirLimits) {
   description.vms[0].element_name = std::wstring(64, L'W');
   description.vms[0].adapters.clear();
   description.vms[1].adapters.clear();
-  for (int i = 0; i < 26; ++i) {
-    wchar_t guid[40];
-    wchar_t mac[13];
-    std::swprintf(guid, 40, L"11111111-2222-4333-8444-5555555556%02d", i);
-    std::swprintf(mac, 13, L"00155D0102%02X", i);
-    description.vms[0].adapters.push_back(Adapter(guid, L"Network Adapter", mac, L"External LAN"));
-  }
+  for (int i = 0; i < 26; ++i)
+    description.vms[0].adapters.push_back(Adapter(10 + i, L"External LAN"));
   Install(description);
   std::vector<vMachines> records(3);
   records[1].Adapters[0].Address[0] = 'X';  // overwritten by the record
