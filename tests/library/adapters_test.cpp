@@ -9,8 +9,6 @@
 namespace hvctest {
 namespace {
 
-using simhost::provider::Completion;
-using simhost::provider::CompletionMode;
 using Access = HypervConfigTestAccess;
 namespace cim = simhost::cim;
 
@@ -81,21 +79,6 @@ TEST_F(Adapters, RemovingDeletesTheActualPortWhicheverSwitchIsNamed) {
   EXPECT_EQ(Calls(L"ExecMethod"), (std::vector<std::wstring>{L"ModifyVirtualSystemResources", L"DeleteSwitchPort"}));
 }
 
-CompletionMode OneJobPass() {
-  CompletionMode mode;
-  mode.kind = Completion::job;
-  mode.ticks = 1;
-  return mode;
-}
-
-FaultRule Refusal(const wchar_t* method, std::uint32_t returnValue) {
-  FaultRule rule;
-  rule.call = Call::exec_method;
-  rule.match = method;
-  rule.return_value = returnValue;
-  return rule;
-}
-
 // A key with a quote makes a malformed query, which a real host reports at the first Next: the
 // machine is "not fetched" rather than "not located".
 TEST_F(Adapters, AQuoteInTheKeyFailsAtTheFirstNextSoTheMachineIsNotFetchedRatherThanNotLocated) {
@@ -155,7 +138,7 @@ TEST_F(Adapters, ANewPortsNameReachesTheCallerOnceTheHostHasTheCall) {
     long result;
     bool named;
   } cases[] = {
-      {Refusal(L"CreateSwitchPort", 32773), 1, true},
+      {ReturnRule(L"CreateSwitchPort", 32773), 1, true},
       {HresultRule(Call::exec_method, L"CreateSwitchPort", 0x80041001), static_cast<std::int32_t>(0x80041001), false},
   };
   for (const auto& c : cases) {
@@ -212,7 +195,7 @@ TEST_F(Adapters, RemovingAnAdapterFromItsMachine) {
     if (c.failing != nullptr)
       host().add_fault(HresultRule(Call::exec_method, c.failing, 0x80041001));
     if (c.job)
-      host().set_completion(L"RemoveVirtualSystemResources", OneJobPass());
+      host().set_completion(L"RemoveVirtualSystemResources", Job(1));
     const std::string address = c.vm == kSql ? "00155D010A04" : kBuildMac;
     bool closedEarly = false;
     const Outcome outcome = OnOpen([&] { return RemoveVNic(address, c.vm); }, closedEarly);
@@ -256,7 +239,7 @@ TEST_F(Adapters, CreatingAnAdapter) {
     for (const FaultRule& rule : c.rules)
       host().add_fault(rule);
     if (c.job)
-      host().set_completion(L"AddVirtualSystemResources", OneJobPass());
+      host().set_completion(L"AddVirtualSystemResources", Job(1));
     const std::wstring adaptersOfVm =
         L"SELECT * FROM Msvm_SyntheticEthernetPortSettingData WHERE InstanceID LIKE 'Microsoft:" + Wide(c.vm) + L"%'";
     bool closedEarly = false;

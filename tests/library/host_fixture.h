@@ -53,6 +53,27 @@ inline FaultRule HresultRule(Call call, const std::wstring& match, HRESULT hr, s
   return rule;
 }
 
+// A rule that makes ExecMethod of `method` return `value`, having done its work when `applied`.
+inline FaultRule ReturnRule(const std::wstring& method, std::uint32_t value, bool applied = false) {
+  FaultRule rule;
+  rule.call = Call::exec_method;
+  rule.match = method;
+  rule.return_value = value;
+  rule.applied = applied;
+  return rule;
+}
+
+// A method that runs as a job for `passes` observations and ends in `end` with `error`.
+inline simhost::provider::CompletionMode Job(std::uint32_t passes, std::uint16_t end = 7, std::uint16_t error = 0) {
+  simhost::provider::CompletionMode mode;
+  mode.kind = simhost::provider::Completion::job;
+  mode.ticks = passes;
+  mode.end_state = end;
+  mode.error_code = error;
+  mode.error_description = L"The guest did not answer";
+  return mode;
+}
+
 // The system's text for a Win32 error, as FormatMessageA renders it (each system words it its way).
 inline std::string SystemText(DWORD code) {
   char* text = nullptr;

@@ -6,21 +6,9 @@
 namespace hvctest {
 namespace {
 
-using simhost::provider::Completion;
 using simhost::provider::CompletionMode;
 
 constexpr wchar_t kWeb[] = L"4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";  // running in the default host
-
-// A job that runs for `passes` observations and ends in `end` with `error`.
-CompletionMode Job(std::uint32_t passes, std::uint16_t end = 7, std::uint16_t error = 0) {
-  CompletionMode mode;
-  mode.kind = Completion::job;
-  mode.ticks = passes;
-  mode.end_state = end;
-  mode.error_code = error;
-  mode.error_description = L"The guest did not answer";
-  return mode;
-}
 
 class Jobs : public HostTest {
  protected:

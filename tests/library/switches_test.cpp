@@ -59,12 +59,7 @@ class Switches : public HostTest {
   }
   // An internal switch "Lab" made while CreateSwitch returns `value`, having made the switch or not.
   Outcome CreateWhenCreateSwitchReturns(std::uint32_t value, bool made) {
-    FaultRule rule;
-    rule.call = Call::exec_method;
-    rule.match = L"CreateSwitch";
-    rule.return_value = value;
-    rule.applied = made;
-    host().add_fault(rule);
+    host().add_fault(ReturnRule(L"CreateSwitch", value, made));
     char name[] = "Lab";
     return Run([&] { return config_.CreateVSwitch(kFreeNic, name, 2); });
   }

@@ -12,7 +12,6 @@ namespace hvctest {
 namespace {
 
 using Access = HypervConfigTestAccess;
-using simhost::provider::Completion;
 using simhost::provider::CompletionMode;
 
 constexpr char kWeb[] = "4A1D7E3B-9C52-4F86-A0B3-5E8D2C6F1A97";    // running, shutdown component
@@ -145,13 +144,7 @@ TEST_F(VmState, FailuresAndHowTheConnectionIsLeft) {
 TEST_F(VmState, NumbersAfterAnHresultLineAreHexadecimal) {
   Fail(Call::exec_method, L"RequestStateChange", kRefused);
   EXPECT_EQ(SetState(kSql, 2).out, kNotExecuted);
-  CompletionMode failing;  // a job that ends at once in an exception (10) with ErrorCode 32770
-  failing.kind = Completion::job;
-  failing.ticks = 0;
-  failing.end_state = 10;
-  failing.error_code = 32770;
-  failing.error_description = L"No.";
-  host().set_completion(L"RequestStateChange", failing);
+  host().set_completion(L"RequestStateChange", Job(0, 10, 32770));  // ends at once in an exception
   const Outcome outcome = SetState(kSql, 2);
   EXPECT_EQ(outcome.out, kClassShown + kMethodShown + Returned("1000") +
                              "HypervConfig::GetJobStatus: ErrorCode 8002\n\n Instance ID <job>-> Description Running "
