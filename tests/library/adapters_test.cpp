@@ -1,10 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "adapters/shared.h"
 #include "core/bstr.h"
 #include "host_fixture.h"
-#include "platform/wmi.h"
 
 namespace hvctest {
 namespace {

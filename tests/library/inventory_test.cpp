@@ -3,7 +3,6 @@
 #include <map>
 #include <cwchar>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host_fixture.h"

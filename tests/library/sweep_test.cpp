@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "host_fixture.h"
-#include "platform/wmi.h"
 
 namespace hvctest {
 namespace {

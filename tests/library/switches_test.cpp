@@ -148,12 +148,11 @@ TEST_F(Switches, TheSwitchQueryDecidesWhateverCreateSwitchReturns) {
   }
 }
 
-// Each failure of the creation: its lines, its result 1, whether the connection was closed, and
+// Each failure of an external switch's creation: its lines, its result 1, whether the connection was closed, and
 // what is left on the host. Every row runs through the worker and through the public call.
 TEST_F(Switches, CreationFailures) {
   struct Row {
     const char* what;
-    int type;
     char* device;
     bool undoFails;  // DeleteSwitch, which takes the half-made switch away again, fails
     std::string out;
@@ -164,7 +163,6 @@ TEST_F(Switches, CreationFailures) {
   const std::string bindRefused = "Bind to Ethernet Port failed";
   const Row rows[] = {
       {"port without brackets",
-       1,
        kFreeNicBare,
        false,
        kClassShown + kMethodShown,
@@ -173,7 +171,6 @@ TEST_F(Switches, CreationFailures) {
        false,
        kUnbound},
       {"undo fails",
-       1,
        kBoundNic,
        true,
        kClassShown + kMethodShown + kMethodShown + kClassShown + kMethodShown + kNotExecuted,
@@ -190,8 +187,8 @@ TEST_F(Switches, CreationFailures) {
       bool closed = false;
       const Outcome outcome = RunWithLastError(
           [&] {
-            return worker ? Access::Call(config_, Access::CreateVirtNetwork, row.device, name, row.type)
-                          : config_.CreateVSwitch(row.device, name, row.type);
+            return worker ? Access::Call(config_, Access::CreateVirtNetwork, row.device, name, 1)
+                          : config_.CreateVSwitch(row.device, name, 1);
           },
           worker, closed);
       const std::string what = std::string(row.what) + (worker ? " (worker)" : " (public)");
