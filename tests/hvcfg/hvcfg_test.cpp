@@ -523,7 +523,6 @@ TEST_F(Hvcfg, AnUnreadableHostFileSaysPermissionDenied) {
 
 // What a shared folder or a full disk may do to the host file.
 TEST_F(Hvcfg, TheHostFileIsReplacedSafelyOrNotAtAll) {
-  const std::string before = Slurp(host_);
   // A planted temporary name is never followed.
   const fs::path victim = dir_ / "victim";
   Write(victim, "keep");
@@ -562,7 +561,6 @@ TEST_F(Hvcfg, TheHostFileIsReplacedSafelyOrNotAtAll) {
   EXPECT_EQ(Slurp(host_), withD);
   // Standard output that cannot be written is a failure.
   EXPECT_EQ(Run({"vms"}, true, "", "/dev/full").code, 1);
-  EXPECT_NE(before, withD);
 }
 #endif
 
@@ -620,20 +618,15 @@ TEST_F(Hvcfg, ConcurrentRandomSessionsLoseNothing) {
       };
       const std::vector<std::string>& args = choices[pick];
       const Result r = Run(args, true, tag);
-      const bool ok = r.code == 0;
-      if (ok && args[0] == "create-switch")
+      const std::string done = r.code == 0 ? args[0] : "";
+      if (done == "create-switch")
         mine.push_back(args[1]);
-      if (ok && args[0] == "delete-switch") {
+      if (done == "delete-switch")
         mine.erase(std::find(mine.begin(), mine.end(), args[1]));
-        if (connected == args[1])
-          connected.clear();  // the switch's ports went with it
-      }
-      if (ok && args[0] == "connect")
-        connected = args[1];
-      if (ok && args[0] == "disconnect")
-        connected.clear();
-      if (ok && (args[0] == "start" || args[0] == "stop"))
-        state = args[0] == "start" ? 2 : 3;
+      if (done == "connect" || done == "disconnect" || (done == "delete-switch" && connected == args[1]))
+        connected = done == "connect" ? args[1] : "";  // a deleted switch's ports went with it
+      if (done == "start" || done == "stop")
+        state = done == "start" ? 2 : 3;
       // The file loads and holds exactly this worker's view.
       const std::string text = Slurp(host_);
       auto now = simhost::provider::parse_host_json(text);
