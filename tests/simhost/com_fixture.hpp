@@ -43,6 +43,8 @@ struct Bstr {
 struct Var {
   VARIANT v;
   Var() { VariantInit(&v); }
+  explicit Var(const wchar_t* text) : Var() { v.vt = VT_BSTR, v.bstrVal = SysAllocString(text); }
+  explicit Var(bool value) : Var() { v.vt = VT_BOOL, v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; }
   Var(const Var&) = delete;
   ~Var() { VariantClear(&v); }
   VARIANT* operator&() { return &v; }
@@ -115,10 +117,15 @@ class Facade : public testing::Test {
     return path;
   }
 
+  // A fresh instance of the in-parameters of `cls`'s `method`.
+  void InParams(const wchar_t* cls, const wchar_t* method, Ref<IWbemClassObject>& in) {
+    Ref<IWbemClassObject> klass, signature;
+    ASSERT_EQ(services_->GetObject(Bstr(cls), 0, nullptr, &klass, nullptr), S_OK);
+    ASSERT_EQ(klass->GetMethod(method, 0, &signature, nullptr), S_OK);
+    ASSERT_EQ(signature->SpawnInstance(0, &in), S_OK);
+  }
   static void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text, CIMTYPE type) {
-    Var v;
-    v.v.vt = VT_BSTR;
-    v.v.bstrVal = SysAllocString(text.c_str());
+    Var v(text.c_str());
     EXPECT_EQ(o->Put(name, 0, &v, type), S_OK) << name;
   }
 

@@ -61,22 +61,10 @@ TEST_F(Facade, GetUsesTheAutomationTypesOfWmi) {
 }
 
 TEST_F(Facade, PutConvertsToThePropertyType) {
-  Ref<IWbemClassObject> klass;
-  Bstr name(L"Msvm_ComputerSystem");
-  ASSERT_EQ(services_->GetObject(name, 0, nullptr, &klass, nullptr), S_OK);
   Ref<IWbemClassObject> in;
-  Ref<IWbemClassObject> signature;
-  ASSERT_EQ(klass->GetMethod(L"RequestStateChange", 0, &signature, nullptr), S_OK);
-  ASSERT_EQ(signature->SpawnInstance(0, &in), S_OK);
-
-  Var two;
-  two.v.vt = VT_BSTR;
-  two.v.bstrVal = SysAllocString(L"2");
+  ASSERT_NO_FATAL_FAILURE(InParams(L"Msvm_ComputerSystem", L"RequestStateChange", in));
+  Var two(L"2"), word(L"two");
   EXPECT_EQ(in->Put(L"RequestedState", 0, &two, CIM_UINT16), S_OK);
-
-  Var word;
-  word.v.vt = VT_BSTR;
-  word.v.bstrVal = SysAllocString(L"two");
   EXPECT_EQ(in->Put(L"RequestedState", 0, &word, 0), WBEM_E_TYPE_MISMATCH);
   EXPECT_EQ(in->Put(L"NoSuchParameter", 0, &two, 0), WBEM_E_NOT_FOUND);
   EXPECT_EQ(in->Put(L"__CLASS", 0, &two, 0), WBEM_E_READ_ONLY);
@@ -103,13 +91,9 @@ TEST_F(Facade, ExecMethodRefusesBadTargetsMethodsAndParameters) {
   for (const auto& c : cases) {
     Ref<IWbemClassObject> in;
     if (c.parameter != nullptr) {
-      Ref<IWbemClassObject> klass;
-      Bstr className(c.method == std::wstring(L"DeleteSwitch") ? L"Msvm_VirtualSwitchManagementService"
-                                                               : L"Msvm_ComputerSystem");
-      ASSERT_EQ(services_->GetObject(className, 0, nullptr, &klass, nullptr), S_OK);
-      Ref<IWbemClassObject> signature;
-      ASSERT_EQ(klass->GetMethod(c.method, 0, &signature, nullptr), S_OK);
-      ASSERT_EQ(signature->SpawnInstance(0, &in), S_OK);
+      ASSERT_NO_FATAL_FAILURE(InParams(
+          c.method == std::wstring(L"DeleteSwitch") ? L"Msvm_VirtualSwitchManagementService" : L"Msvm_ComputerSystem",
+          c.method, in));
       PutText(in, c.parameter, c.value, 0);
     }
     Ref<IWbemClassObject> out;
@@ -138,9 +122,7 @@ TEST_F(Facade, GetTextRendersCimXmlThatReadsBack) {
   ASSERT_EQ(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemContext,
                              reinterpret_cast<void**>(&context)),
             S_OK);
-  Var yes;
-  yes.v.vt = VT_BOOL;
-  yes.v.boolVal = VARIANT_TRUE;
+  Var yes(true);
   context->SetValue(L"IncludeQualifiers", 0, &yes);
   Ref<IWbemObjectTextSrc> source;
   ASSERT_EQ(CoCreateInstance(CLSID_WbemObjectTextSrc, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemObjectTextSrc,

@@ -253,9 +253,7 @@ TEST_F(Conformance, PutOnAnInstanceKeepsItsPropertyTypes) {
   IWbemClassObject* adapter = adapters[0];
   Var before;
   ASSERT_EQ(adapter->Get(L"StaticMacAddress", 0, &before, nullptr, nullptr), kOk);
-  Var yes;
-  yes.v.vt = VT_BOOL;
-  yes.v.boolVal = VARIANT_TRUE;
+  Var yes(true);
   EXPECT_EQ(adapter->Put(L"StaticMacAddress", 0, &yes, CIM_STRING), E(WBEM_E_TYPE_MISMATCH));
   Var after;
   ASSERT_EQ(adapter->Get(L"StaticMacAddress", 0, &after, nullptr, nullptr), kOk);
@@ -294,9 +292,7 @@ TEST_F(Conformance, GetObjectOfANullOrEmptyPathGivesAnEmptyClass) {
     ASSERT_EQ(object->Get(L"__CLASS", 0, &name, nullptr, nullptr), kOk);
     EXPECT_EQ(name.v.vt, VT_NULL);
     // The Wine test names the new class through __CLASS.
-    Var given;
-    given.v.vt = VT_BSTR;
-    given.v.bstrVal = SysAllocString(L"MyClass");
+    Var given(L"MyClass");
     EXPECT_EQ(object->Put(L"__CLASS", 0, &given, 0), kOk);
     EXPECT_EQ(Text(object, L"__CLASS"), L"MyClass");
   }
