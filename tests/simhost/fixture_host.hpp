@@ -29,6 +29,14 @@ struct FixtureHost {
   }
   std::wstring path(cim::InstanceId id) const { return repo.path_text(*repo.get(id)); }
   Value ref(cim::InstanceId id) const { return Value::reference(path(id)); }
+  // A service access point (a port or an endpoint) of the system `system_name`.
+  cim::InstanceId sap(const wchar_t* cls, const std::wstring& name, const std::wstring& system_name,
+                      const wchar_t* system_class) {
+    return add(cls, {{L"CreationClassName", Value::string(cls)},
+                     {L"Name", Value::string(name)},
+                     {L"SystemCreationClassName", Value::string(system_class)},
+                     {L"SystemName", Value::string(system_name)}});
+  }
 
   FixtureHost() {
     auto system = [&](const wchar_t* cls, const std::wstring& name, const wchar_t* caption) {
@@ -56,13 +64,6 @@ struct FixtureHost {
     default_settings = sepsd(L"Microsoft:Definition\\" + kAdapter + L"\\Default", L"Default");
 
     vswitch = system(L"Msvm_VirtualSwitch", L"SW-1", L"Virtual Switch");
-    auto sap = [&](const wchar_t* cls, const std::wstring& name, const std::wstring& system_name,
-                   const wchar_t* system_class) {
-      return add(cls, {{L"CreationClassName", Value::string(cls)},
-                       {L"Name", Value::string(name)},
-                       {L"SystemCreationClassName", Value::string(system_class)},
-                       {L"SystemName", Value::string(system_name)}});
-    };
     port1 = sap(L"Msvm_SwitchPort", L"PORT-1", L"SW-1", L"Msvm_VirtualSwitch");
     port2 = sap(L"Msvm_SwitchPort", L"PORT-2", L"SW-1", L"Msvm_VirtualSwitch");
     add(L"Msvm_HostedAccessPoint", {{L"Antecedent", ref(vswitch)}, {L"Dependent", ref(port1)}});
