@@ -86,23 +86,6 @@ TEST(CopyCut, WideTextIsCutToTheFieldOrLeftEmptyWhenItCannotConvert) {
   }
 }
 
-TEST(CopyCut, TakesTheBstrOfAVariantOnly) {
-  char field[16] = "stale";
-  hvc::VariantHolder value;
-  hvc::CopyCut(field, value.Get());  // VT_EMPTY
-  EXPECT_STREQ(field, "");
-
-  value.Put()->vt = VT_BSTR;
-  value.Get().bstrVal = SysAllocString(L"Virtual Machine");
-  hvc::CopyCut(field, value.Get());
-  EXPECT_STREQ(field, "Virtual Machine");
-
-  value.Put()->vt = VT_I4;
-  value.Get().lVal = 2;
-  hvc::CopyCut(field, value.Get());
-  EXPECT_STREQ(field, "");
-}
-
 TEST(CopyCut, NarrowTextIsCutToTheField) {
   char field[8];
   for (const auto& [text, expected] :
