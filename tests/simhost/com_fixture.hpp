@@ -23,9 +23,11 @@ struct Ref {
   T* p = nullptr;
   Ref() = default;
   Ref(const Ref&) = delete;
-  ~Ref() {
+  ~Ref() { reset(); }
+  void reset() {
     if (p != nullptr)
       p->Release();
+    p = nullptr;
   }
   T** operator&() { return &p; }
   T* operator->() const { return p; }
@@ -67,12 +69,8 @@ class Facade : public testing::Test {
   }
   void TearDown() override { Disconnect(); }
   void Disconnect() {
-    if (services_ != nullptr)
-      services_->Release();
-    if (locator_ != nullptr)
-      locator_->Release();
-    services_ = nullptr;
-    locator_ = nullptr;
+    services_.reset();
+    locator_.reset();
     install_.reset();
   }
 
@@ -131,8 +129,8 @@ class Facade : public testing::Test {
 
   std::shared_ptr<SimulatedHost> host_;
   std::unique_ptr<simhost::com::Installation> install_;
-  IWbemLocator* locator_ = nullptr;
-  IWbemServices* services_ = nullptr;
+  Ref<IWbemLocator> locator_;
+  Ref<IWbemServices> services_;
 };
 
 }  // namespace simhost::test

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <stdexcept>
 #include <string>
 
@@ -98,8 +99,7 @@ TEST_F(ProviderTest, RepeatedQueriesAnswerAsAFreshHostDoes) {
     }
   };
   std::vector<std::size_t> forward(texts.size());
-  for (std::size_t i = 0; i < forward.size(); ++i)
-    forward[i] = i;
+  std::iota(forward.begin(), forward.end(), std::size_t{0});
   const std::vector<std::size_t> backward(forward.rbegin(), forward.rend());
   std::vector<std::size_t> skipping;
   for (std::size_t i = 0; i < forward.size(); i += 3)
