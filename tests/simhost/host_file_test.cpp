@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace simhost::provider {
@@ -21,13 +22,25 @@ std::vector<std::wstring> paths(SimulatedHost& host, const wchar_t* query) {
 }
 
 TEST(HostFile, DefaultHostSurvivesSaveAndLoad) {
-  const auto description = default_host_description();
+  auto description = default_host_description();
+  // Values that no default supplies, so that a field the save or the model drops shows.
+  ASSERT_FALSE(description.external_ports.empty());
+  description.external_ports[0].health_state = 20;
+  const auto with_ports = std::find_if(description.switches.begin(), description.switches.end(),
+                                       [](const SwitchDescription& s) { return !s.ports.empty(); });
+  ASSERT_NE(with_ports, description.switches.end());
+  with_ports->ports[0].element_name = L"Spare port";
   ASSERT_FALSE(validate(description).has_value()) << *validate(description);
   auto reparsed = parse_host_json(to_json(description));
   ASSERT_TRUE(reparsed.has_value()) << reparsed.error();
   EXPECT_EQ(*reparsed, description);
 
   SimulatedHost first(description);
+  // The model adds ports for connected adapters; what the description gave stays as given.
+  const auto modelled = first.to_description();
+  EXPECT_EQ(modelled.external_ports, description.external_ports);
+  const auto at = static_cast<std::size_t>(with_ports - description.switches.begin());
+  EXPECT_EQ(modelled.switches.at(at).ports.at(0), with_ports->ports[0]);
   const auto saved = to_json(first.to_description());
   auto second = SimulatedHost::from_json(saved);
   ASSERT_TRUE(second.has_value()) << second.error();
