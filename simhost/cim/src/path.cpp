@@ -106,39 +106,34 @@ bool is_sep(wchar_t c) noexcept {
   return c == L'\\' || c == L'/';
 }
 
+// The characters a quoted key value escapes with a backslash.
+bool escaped(wchar_t c) noexcept {
+  return c == L'\\' || c == L'"';
+}
+
 void append_escaped(std::wstring& out, std::wstring_view value) {
   for (wchar_t c : value) {
-    if (c == L'\\' || c == L'"')
+    if (escaped(c))
       out.push_back(L'\\');
     out.push_back(c);
   }
 }
 
-}  // namespace
-
-std::wstring escape_key_value(std::wstring_view value) {
-  std::wstring out;
-  out.reserve(value.size() + 2);
-  append_escaped(out, value);
-  return out;
-}
-
-std::size_t ObjectPath::relpath_size() const noexcept {
-  std::size_t n = class_name.size();
-  for (const auto& k : keys) {
+// The length write_relpath() adds, so that a path is rendered into a buffer of its final size.
+std::size_t relpath_size(const ObjectPath& p) noexcept {
+  std::size_t n = p.class_name.size();
+  for (const auto& k : p.keys) {
     n += 2 + k.name.size() + k.value.size();  // separator and '='
     if (k.quoted)
-      n += 2 + static_cast<std::size_t>(
-                   std::count_if(k.value.begin(), k.value.end(), [](wchar_t c) { return c == L'\\' || c == L'"'; }));
+      n += 2 + static_cast<std::size_t>(std::count_if(k.value.begin(), k.value.end(), escaped));
   }
   return n;
 }
 
-void ObjectPath::append_relpath(std::wstring& out) const {
-  out.reserve(out.size() + relpath_size());
-  out += class_name;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const auto& k = keys[i];
+void write_relpath(const ObjectPath& p, std::wstring& out) {
+  out += p.class_name;
+  for (std::size_t i = 0; i < p.keys.size(); ++i) {
+    const auto& k = p.keys[i];
     if (i == 0) {
       if (!k.name.empty())
         out += L'.';
@@ -157,6 +152,20 @@ void ObjectPath::append_relpath(std::wstring& out) const {
   }
 }
 
+}  // namespace
+
+std::wstring escape_key_value(std::wstring_view value) {
+  std::wstring out;
+  out.reserve(value.size() + 2);
+  append_escaped(out, value);
+  return out;
+}
+
+void ObjectPath::append_relpath(std::wstring& out) const {
+  out.reserve(out.size() + relpath_size(*this));
+  write_relpath(*this, out);
+}
+
 std::wstring ObjectPath::relpath() const {
   std::wstring out;
   append_relpath(out);
@@ -165,7 +174,7 @@ std::wstring ObjectPath::relpath() const {
 
 std::wstring ObjectPath::str(std::size_t* relpath_at) const {
   std::wstring out;
-  out.reserve(server.size() + ns.size() + 4 + relpath_size());
+  out.reserve(server.size() + ns.size() + 4 + relpath_size(*this));  // and four separators
   if (!server.empty()) {
     out += L"\\\\";
     out += server;
@@ -177,7 +186,7 @@ std::wstring ObjectPath::str(std::size_t* relpath_at) const {
   }
   if (relpath_at != nullptr)
     *relpath_at = out.size();
-  append_relpath(out);
+  write_relpath(*this, out);
   return out;
 }
 

@@ -32,6 +32,14 @@ void append_part(std::string& key, std::wstring_view text) {
   append_folded(key, text);
 }
 
+// A key begins with its class; room for the usual few parts after it.
+std::string class_key(std::wstring_view class_name) {
+  std::string key;
+  key.reserve(64);
+  append_folded(key, class_name);
+  return key;
+}
+
 // Unquoted path values are numbers or booleans; bring them to the text an instance's value gives.
 std::wstring canonical_unquoted(const std::wstring& text) {
   if (iequals(text, L"TRUE") || iequals(text, L"FALSE"))
@@ -104,9 +112,7 @@ void Repository::set_paths(Instance& inst) const {
 }
 
 Repository::Key Repository::key_of(const Instance& inst) const {
-  Key key;
-  key.reserve(64);
-  append_folded(key, inst.cls->name());
+  Key key = class_key(inst.cls->name());
   std::wstring scratch;
   for (std::size_t i : inst.cls->keys()) {
     const Value& v = inst.values[i];
@@ -134,9 +140,7 @@ std::optional<Repository::Key> Repository::key_of(const ObjectPath& path, const 
       return std::nullopt;
     bound[j] = &b;
   }
-  Key key;
-  key.reserve(64);
-  append_folded(key, cls.name());
+  Key key = class_key(cls.name());
   for (const KeyBinding* b : bound)
     append_part(key, b->quoted ? b->value : canonical_unquoted(b->value));
   return key;

@@ -102,8 +102,6 @@ const ClassDef& Schema::add(ClassDecl decl) {
   def->qualifiers_ = std::move(decl.qualifiers);
 
   ClassDef* raw = def.get();
-  if (def->parent_)
-    const_cast<ClassDef*>(def->parent_)->children_.push_back(raw);
   // Ids grow as classes are added, so each list stays in id order.
   for (ClassDef* c = raw; c != nullptr; c = const_cast<ClassDef*>(c->parent_))
     c->with_subclasses_.push_back(raw);

@@ -1,14 +1,13 @@
 #include "simhost/provider/heap.hpp"
 
-#include <algorithm>
-#include <cstdint>
-
 #if defined(__linux__) && defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #endif
 

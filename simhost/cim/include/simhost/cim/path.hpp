@@ -26,7 +26,6 @@ struct ObjectPath {
   // Keys are written in the order held; make_path() sorts them.
   std::wstring relpath() const;
   void append_relpath(std::wstring& out) const;
-  std::size_t relpath_size() const noexcept;  // the length append_relpath() adds
   // The full form when server and namespace are set, otherwise the relative one; `relpath_at`,
   // when given, receives where the relative path starts in it.
   std::wstring str(std::size_t* relpath_at = nullptr) const;

@@ -92,7 +92,6 @@ class ClassDef {
   // Ancestors nearest first (what __DERIVATION lists).
   std::vector<std::wstring> derivation() const;
   const ClassDef& dynasty() const noexcept;  // the root of this class's hierarchy
-  const std::vector<const ClassDef*>& subclasses() const noexcept { return children_; }
 
  private:
   friend class Schema;
@@ -104,7 +103,6 @@ class ClassDef {
   std::vector<std::size_t> keys_;
   std::vector<MethodDecl> methods_;
   std::vector<Qualifier> qualifiers_;
-  std::vector<const ClassDef*> children_;
   std::vector<const ClassDef*> with_subclasses_;  // itself and every descendant, in the order added
 };
 
