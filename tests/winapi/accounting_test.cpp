@@ -1,0 +1,47 @@
+// The live counts of our Windows API layer when threads make and free what others use: each thread
+// counts apart, and the sum must still be exact.
+#include <gtest/gtest.h>
+#include <oleauto.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "winapi/accounting.h"
+
+namespace {
+
+TEST(LiveCounts, SumEveryThreadAliveOrEnded) {
+  const long before = winapi::CurrentCounts().bstrs;
+
+  // Made on a thread that has ended by the time it is freed, and freed on another that ends too.
+  BSTR made = nullptr;
+  std::thread([&] { made = SysAllocString(L"kept"); }).join();
+  EXPECT_EQ(winapi::CurrentCounts().bstrs, before + 1);
+  std::thread([&] { SysFreeString(made); }).join();
+  EXPECT_EQ(winapi::CurrentCounts().bstrs, before);
+
+  // Made by a thread that is still running: read while it waits.
+  std::mutex lock;
+  std::condition_variable changed;
+  int stage = 0;
+  std::thread holder([&] {
+    BSTR held = SysAllocString(L"held");
+    std::unique_lock<std::mutex> hold(lock);
+    stage = 1;
+    changed.notify_all();
+    changed.wait(hold, [&] { return stage == 2; });
+    SysFreeString(held);
+  });
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return stage == 1; });
+    EXPECT_EQ(winapi::CurrentCounts().bstrs, before + 1);
+    stage = 2;
+    changed.notify_all();
+  }
+  holder.join();
+  EXPECT_EQ(winapi::CurrentCounts().bstrs, before);
+}
+
+}  // namespace

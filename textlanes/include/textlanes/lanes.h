@@ -1,0 +1,151 @@
+// Conversions between one-byte text and wchar_t text, sixteen characters a step where the processor
+// has SSE2 and wchar_t is four bytes (Linux); one character a step elsewhere. The simulated host and
+// our Windows API layer both turn every path and query text they pass through from one width to the
+// other, millions of times in one walk of a large host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TEXTLANES_SSE2 1
+#endif
+
+namespace textlanes {
+
+namespace detail {
+using WideUnit = std::uint32_t;
+constexpr bool kLanes =
+#if defined(TEXTLANES_SSE2)
+    sizeof(wchar_t) == sizeof(WideUnit);
+#else
+    false;
+#endif
+}  // namespace detail
+
+// Whether each of the first n bytes is below 0x80.
+inline bool IsAscii(const char* text, std::size_t n) noexcept {
+  std::size_t i = 0;
+#if defined(TEXTLANES_SSE2)
+  for (; i + 16 <= n; i += 16)
+    if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i))) != 0)
+      return false;
+#endif
+  unsigned char bits = 0;
+  for (; i < n; ++i)
+    bits |= static_cast<unsigned char>(text[i]);
+  return bits < 0x80;
+}
+
+// Whether each of the first n characters is below 0x80: one reduction, which compilers vectorise.
+inline bool IsAscii(const wchar_t* text, std::size_t n) noexcept {
+  detail::WideUnit bits = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    bits |= static_cast<detail::WideUnit>(text[i]);
+  return bits < 0x80;
+}
+
+// The n bytes widened into out, each byte the character of that number (U+0000 to U+00FF).
+inline void Widen(const char* in, std::size_t n, wchar_t* out) noexcept {
+  std::size_t i = 0;
+#if defined(TEXTLANES_SSE2)
+  if constexpr (detail::kLanes) {
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+      const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+      auto* to = reinterpret_cast<__m128i*>(out + i);
+      _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+      _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+      _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+      _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    out[i] = static_cast<wchar_t>(static_cast<unsigned char>(in[i]));
+}
+
+// The n bytes widened into out if all are ASCII; false otherwise, with out holding anything.
+inline bool WidenAscii(const char* in, std::size_t n, wchar_t* out) noexcept {
+#if defined(TEXTLANES_SSE2)
+  if constexpr (detail::kLanes) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))) != 0)
+        return false;
+      Widen(in + i, 16, out + i);
+    }
+    if (!IsAscii(in + i, n - i))
+      return false;
+    Widen(in + i, n - i, out + i);
+    return true;
+  }
+#endif
+  if (!IsAscii(in, n))
+    return false;
+  Widen(in, n, out);
+  return true;
+}
+
+// The n characters narrowed into out if all are ASCII; false otherwise, with out holding anything.
+inline bool NarrowAscii(const wchar_t* in, std::size_t n, char* out) noexcept {
+  std::size_t i = 0;
+#if defined(TEXTLANES_SSE2)
+  if constexpr (detail::kLanes) {
+    const __m128i high = _mm_set1_epi32(~0x7F);
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      const auto* from = reinterpret_cast<const __m128i*>(in + i);
+      const __m128i a = _mm_loadu_si128(from);
+      const __m128i b = _mm_loadu_si128(from + 1);
+      const __m128i c = _mm_loadu_si128(from + 2);
+      const __m128i d = _mm_loadu_si128(from + 3);
+      const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, high), zero)) != 0xFFFF)
+        return false;
+      // Every unit is below 0x80, so neither signed saturation changes it.
+      const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+  }
+#endif
+  detail::WideUnit bits = 0;
+  for (; i < n; ++i) {
+    bits |= static_cast<detail::WideUnit>(in[i]);
+    out[i] = static_cast<char>(in[i]);
+  }
+  return bits < 0x80;
+}
+
+// Whether the n bytes, read as characters U+0000 to U+00FF, are the n wide characters.
+inline bool SameText(const char* narrow, const wchar_t* wide, std::size_t n) noexcept {
+  const auto* in = reinterpret_cast<const unsigned char*>(narrow);
+  std::size_t i = 0;
+#if defined(TEXTLANES_SSE2)
+  if constexpr (detail::kLanes) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto* w = reinterpret_cast<const __m128i*>(wide);
+    for (; i + 16 <= n; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+      const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+      const __m128i* at = w + i / 4;
+      __m128i same = _mm_cmpeq_epi32(_mm_unpacklo_epi16(low, zero), _mm_loadu_si128(at));
+      same = _mm_and_si128(same, _mm_cmpeq_epi32(_mm_unpackhi_epi16(low, zero), _mm_loadu_si128(at + 1)));
+      same = _mm_and_si128(same, _mm_cmpeq_epi32(_mm_unpacklo_epi16(high, zero), _mm_loadu_si128(at + 2)));
+      same = _mm_and_si128(same, _mm_cmpeq_epi32(_mm_unpackhi_epi16(high, zero), _mm_loadu_si128(at + 3)));
+      if (_mm_movemask_epi8(same) != 0xFFFF)
+        return false;
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    if (static_cast<detail::WideUnit>(in[i]) != static_cast<detail::WideUnit>(wide[i]))
+      return false;
+  return true;
+}
+
+}  // namespace textlanes
