@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "textlanes/lanes.h"
 #include "winapi/base.h"
 
 namespace {
@@ -308,26 +309,6 @@ bool Expand(std::string_view text, std::string& out) {
 
 // ---- C runtime -----------------------------------------------------------------------------------
 
-// Whether every unit is below 0x80; written as one reduction so that the compiler vectorises it.
-template <typename Unit>
-bool IsAscii(const Unit* text, size_t n) {
-  std::make_unsigned_t<Unit> bits = 0;
-  for (size_t i = 0; i < n; ++i)
-    bits |= static_cast<std::make_unsigned_t<Unit>>(text[i]);
-  return bits < 0x80;
-}
-
-// IsAscii of the first n units, narrowing them into `out` on the way: one pass instead of two.
-// `out` may hold anything afterwards when the text is not ASCII.
-bool NarrowAscii(const wchar_t* text, size_t n, char* out) {
-  std::make_unsigned_t<wchar_t> bits = 0;
-  for (size_t i = 0; i < n; ++i) {
-    bits |= static_cast<std::make_unsigned_t<wchar_t>>(text[i]);
-    out[i] = static_cast<char>(text[i]);
-  }
-  return bits < 0x80;
-}
-
 bool PlainCLocale() {
   const char* name = std::setlocale(LC_CTYPE, nullptr);
   return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
@@ -388,14 +369,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   const size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   // Text that is all ASCII, most of what callers convert, reads the same in both pages: widen it
   // in one pass without decoding.
-  if (IsAscii(s, n) && n <= INT_MAX) {
+  const bool fits = n <= static_cast<size_t>(cchWideChar);
+  if (n <= INT_MAX &&
+      (fits ? textlanes::WidenAscii(lpMultiByteStr, n, lpWideCharStr) : textlanes::IsAscii(lpMultiByteStr, n))) {
     if (cchWideChar == 0)
       return static_cast<int>(n);
-    if (n > static_cast<size_t>(cchWideChar))
-      return Fail(ERROR_INSUFFICIENT_BUFFER);
-    for (size_t i = 0; i < n; ++i)
-      lpWideCharStr[i] = static_cast<wchar_t>(s[i]);
-    return static_cast<int>(n);
+    return fits ? static_cast<int>(n) : Fail(ERROR_INSUFFICIENT_BUFFER);
   }
   Sink<wchar_t> sink{lpWideCharStr, static_cast<size_t>(cchWideChar)};
   for (size_t i = 0; i < n;) {
@@ -505,7 +484,7 @@ errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const 
   size_t used = std::min(length, limit);
   bool cut = used < length;
   // All-ASCII text, most of what callers convert, is one byte a character in every locale.
-  if (!NarrowAscii(wcstr, used, mbstr) || !IsAscii(wcstr + used, length - used)) {
+  if (!textlanes::NarrowAscii(wcstr, used, mbstr) || !textlanes::IsAscii(wcstr + used, length - used)) {
     const bool plainC = PlainCLocale();
     std::mbstate_t state{};
     used = 0;

@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "textlanes/lanes.h"
 
 namespace simhost::cim {
 
@@ -42,10 +40,7 @@ void CompactText::copy_to(wchar_t* out, std::size_t from) const noexcept {
     return;
   }
   const std::string& bytes = std::get<std::string>(text_);
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  for (std::size_t i = from; i < n; ++i)
-    out[i - from] = static_cast<wchar_t>(in[i]);
+  textlanes::Widen(bytes.data() + from, bytes.size() - from, out);
 }
 
 void CompactText::prefetch() const noexcept {
@@ -72,34 +67,7 @@ bool operator==(const CompactText& a, std::wstring_view b) noexcept {
   if (const auto* wide = std::get_if<std::wstring>(&a.text_))
     return *wide == b;
   const std::string& bytes = std::get<std::string>(a.text_);
-  if (bytes.size() != b.size())
-    return false;
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Sixteen characters a round: the bytes widened to four lanes of four and compared with the
-  // wide characters (wchar_t is four bytes on Linux).
-  if constexpr (sizeof(wchar_t) == 4) {
-    const __m128i zero = _mm_setzero_si128();
-    const auto* wide = reinterpret_cast<const __m128i*>(b.data());
-    for (; i + 16 <= b.size(); i += 16) {
-      const __m128i narrow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-      const __m128i low = _mm_unpacklo_epi8(narrow, zero);
-      const __m128i high = _mm_unpackhi_epi8(narrow, zero);
-      const __m128i* w = wide + i / 4;
-      __m128i same = _mm_cmpeq_epi32(_mm_unpacklo_epi16(low, zero), _mm_loadu_si128(w));
-      same = _mm_and_si128(same, _mm_cmpeq_epi32(_mm_unpackhi_epi16(low, zero), _mm_loadu_si128(w + 1)));
-      same = _mm_and_si128(same, _mm_cmpeq_epi32(_mm_unpacklo_epi16(high, zero), _mm_loadu_si128(w + 2)));
-      same = _mm_and_si128(same, _mm_cmpeq_epi32(_mm_unpackhi_epi16(high, zero), _mm_loadu_si128(w + 3)));
-      if (_mm_movemask_epi8(same) != 0xFFFF)
-        return false;
-    }
-  }
-#endif
-  for (; i < b.size(); ++i)
-    if (static_cast<std::uint32_t>(in[i]) != static_cast<std::uint32_t>(b[i]))
-      return false;
-  return true;
+  return bytes.size() == b.size() && textlanes::SameText(bytes.data(), b.data(), b.size());
 }
 
 }  // namespace simhost::cim
