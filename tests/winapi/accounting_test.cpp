@@ -42,6 +42,17 @@ TEST(LiveCounts, SumEveryThreadAliveOrEnded) {
   }
   holder.join();
   EXPECT_EQ(winapi::CurrentCounts().bstrs, before);
+
+  // Freed by a thread-exit destructor that runs after the thread's own counts were taken away.
+  std::thread([] {
+    struct Owner {
+      BSTR text = nullptr;
+      ~Owner() { SysFreeString(text); }
+    };
+    thread_local Owner owner;  // made before the thread's first count, so destroyed after it
+    owner.text = SysAllocString(L"late");
+  }).join();
+  EXPECT_EQ(winapi::CurrentCounts().bstrs, before);
 }
 
 }  // namespace

@@ -17,9 +17,13 @@ namespace {
 // high and the other low; the sum is right.
 enum Kind { kBstrs, kSafeArrays, kComObjects, kKinds };
 
+// A thread's cells are listed in the registry on its first count and unlisted when it ends; a
+// count made after that (by a later thread-exit destructor) goes to the registry directly.
+enum class Listing : unsigned char { unlisted, listed, ended };
+
 struct Cells {
   std::atomic<long> counts[kKinds] = {};
-  bool listed = false;
+  Listing listing = Listing::unlisted;
 };
 
 struct Registry {
@@ -34,7 +38,7 @@ Registry& TheRegistry() {
 }
 
 // Constant-initialised, so reaching it costs no guard, and in the program's static thread storage
-// (this layer is loaded with the program), so reaching it costs no call. Listed on first use.
+// (this layer is loaded with the program), so reaching it costs no call.
 [[gnu::tls_model("initial-exec")]] thread_local Cells t_cells;
 
 // Takes this thread's cells out of the registry when the thread ends, keeping their counts.
@@ -45,22 +49,33 @@ struct Unlist {
     for (int k = 0; k < kKinds; ++k)
       r.ended[k] += t_cells.counts[k].load(std::memory_order_relaxed);
     std::erase(r.live, &t_cells);
+    t_cells.listing = Listing::ended;
   }
 };
 
-[[gnu::noinline]] void List(Cells& cells) {
+[[gnu::noinline]] void CountSlowly(Cells& cells, Kind kind, long delta) {
+  Registry& r = TheRegistry();
+  if (cells.listing == Listing::ended) {
+    const std::lock_guard<std::mutex> hold(r.lock);
+    r.ended[kind] += delta;
+    return;
+  }
   static thread_local Unlist unlist;  // constructed here, so destroyed when this thread ends
   (void)unlist;
-  Registry& r = TheRegistry();
-  const std::lock_guard<std::mutex> hold(r.lock);
-  r.live.push_back(&cells);
-  cells.listed = true;
+  {
+    const std::lock_guard<std::mutex> hold(r.lock);
+    r.live.push_back(&cells);
+    cells.listing = Listing::listed;
+  }
+  cells.counts[kind].store(delta, std::memory_order_relaxed);
 }
 
 void Count(Kind kind, long delta) {
   Cells& cells = t_cells;
-  if (!cells.listed) [[unlikely]]
-    List(cells);
+  if (cells.listing != Listing::listed) [[unlikely]] {
+    CountSlowly(cells, kind, delta);
+    return;
+  }
   // Only this thread writes the cell: a plain load and store, no locked add. Readers see either value.
   std::atomic<long>& cell = cells.counts[kind];
   cell.store(cell.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
