@@ -12,9 +12,10 @@ namespace {
 
 // Each thread counts in cells of its own, which only that thread writes: a BSTR or a COM object is
 // made and freed millions of times in one walk of a large host, and a locked add on each of them
-// cost a sixth of the walk. A reader sums the cells of the threads alive and what the threads that
-// ended left behind. A resource freed on another thread than the one that made it leaves one cell
-// high and the other low; the sum is right.
+// took a sixth of the time of a loop of round trips through the simulated host. A reader sums the
+// cells of the threads alive and what the threads that ended left behind. A resource freed on
+// another thread than the one that made it leaves one cell high and the other low; the sum is
+// right.
 enum Kind { kBstrs, kSafeArrays, kComObjects, kKinds };
 
 // A thread's cells are listed in the registry on its first count and unlisted when it ends; a
