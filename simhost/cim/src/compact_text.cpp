@@ -1,26 +1,13 @@
 #include "simhost/cim/compact_text.hpp"
 
-#include <cstdint>
 #include <cstring>
 
 #include "textlanes/lanes.h"
 
 namespace simhost::cim {
 
-namespace {
-
-bool fits_bytes(std::wstring_view text) noexcept {
-  // One reduction over the whole text, which the compiler vectorises.
-  std::uint32_t bits = 0;
-  for (const wchar_t c : text)
-    bits |= static_cast<std::uint32_t>(c);
-  return bits < 0x100;
-}
-
-}  // namespace
-
 CompactText::CompactText(std::wstring_view text) {
-  if (!fits_bytes(text)) {
+  if (textlanes::UnitBits(text.data(), text.size()) >= 0x100) {
     text_ = std::wstring(text);
     return;
   }

@@ -38,12 +38,18 @@ inline bool IsAscii(const char* text, std::size_t n) noexcept {
   return bits < 0x80;
 }
 
-// Whether each of the first n characters is below 0x80: one reduction, which compilers vectorise.
-inline bool IsAscii(const wchar_t* text, std::size_t n) noexcept {
+// Every bit set in any of the first n characters, as unsigned units: below 0x80 means ASCII,
+// below 0x100 one byte a character. One reduction, which compilers vectorise.
+inline std::uint32_t UnitBits(const wchar_t* text, std::size_t n) noexcept {
   detail::WideUnit bits = 0;
   for (std::size_t i = 0; i < n; ++i)
     bits |= static_cast<detail::WideUnit>(text[i]);
-  return bits < 0x80;
+  return bits;
+}
+
+// Whether each of the first n characters is below 0x80.
+inline bool IsAscii(const wchar_t* text, std::size_t n) noexcept {
+  return UnitBits(text, n) < 0x80;
 }
 
 // The n bytes widened into out, each byte the character of that number (U+0000 to U+00FF).
@@ -70,23 +76,20 @@ inline void Widen(const char* in, std::size_t n, wchar_t* out) noexcept {
 
 // The n bytes widened into out if all are ASCII; false otherwise, with out holding anything.
 inline bool WidenAscii(const char* in, std::size_t n, wchar_t* out) noexcept {
+  std::size_t i = 0;
 #if defined(TEXTLANES_SSE2)
+  // Checked and widened a step at a time: one pass over the text, not two.
   if constexpr (detail::kLanes) {
-    std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
       if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))) != 0)
         return false;
       Widen(in + i, 16, out + i);
     }
-    if (!IsAscii(in + i, n - i))
-      return false;
-    Widen(in + i, n - i, out + i);
-    return true;
   }
 #endif
-  if (!IsAscii(in, n))
+  if (!IsAscii(in + i, n - i))
     return false;
-  Widen(in, n, out);
+  Widen(in + i, n - i, out + i);
   return true;
 }
 
