@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "rss.h"
 #include "simhost/provider/heap.hpp"
 
 #include <cstdio>
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[argc - 1], "--small-pages") == 0) {
     --argc;
   } else {
-    simhost::provider::prepare_heap(std::size_t{512} << 20);
+    hvcbench::g_hugeHeap = std::size_t{512} << 20;
+    simhost::provider::prepare_heap(hvcbench::g_hugeHeap);
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
