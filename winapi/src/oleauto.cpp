@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "internal.h"
+#include "keptblocks/kept_blocks.h"
 
 namespace {
 
@@ -24,37 +25,14 @@ unsigned char* BlockOf(BSTR bstr) {
 // and free strings of the same few sizes millions of times. Blocks are sized in granules so that a
 // kept block serves any string of its class. OANOCACHE=1 turns the cache off, as on Windows;
 // builds with AddressSanitizer never cache, so that it sees each use after free.
-namespace cache {
-
-constexpr size_t kGranule = 64;
-constexpr size_t kClasses = 64;  // blocks up to 4 KiB are kept
-constexpr size_t kPerClass = 8;
-
-size_t ClassOf(size_t blockBytes) {
-  return (blockBytes - 1) / kGranule;
+void FreeBlock(void* block) {
+  std::free(block);
 }
-// The size of the block allocated for `needed` bytes: its class's, when it has one.
-size_t BlockBytes(size_t needed) {
-  return ClassOf(needed) < kClasses ? (ClassOf(needed) + 1) * kGranule : needed;
-}
+struct BstrTag;
+using Cache = keptblocks::KeptBlocks<BstrTag, 64, 64, 8, FreeBlock>;  // blocks up to 4 KiB are kept
 
-struct Class {
-  void* blocks[kPerClass];
-  size_t count;
-};
-enum State : unsigned char { unused, open, closed };
-
-// Plain data, so that reaching it costs one load: this layer is loaded with the program.
-#if defined(__ELF__)
-#define CACHE_TLS __attribute__((tls_model("initial-exec")))
-#else
-#define CACHE_TLS
-#endif
-thread_local Class t_classes[kClasses] CACHE_TLS;
-thread_local State t_state CACHE_TLS = unused;
-
-const bool g_off = [] {
-#if defined(__SANITIZE_ADDRESS__)
+const bool g_cacheOff = [] {
+#if defined(HVC_ADDRESS_SANITIZER)
   return true;
 #else
   const char* setting = std::getenv("OANOCACHE");
@@ -62,42 +40,11 @@ const bool g_off = [] {
 #endif
 }();
 
-void* Take(size_t blockBytes) {
-  const size_t k = ClassOf(blockBytes);
-  if (t_state != open || k >= kClasses || t_classes[k].count == 0)
-    return nullptr;
-  return t_classes[k].blocks[--t_classes[k].count];
-}
-
-bool Keep(void* block, size_t blockBytes) {
-  const size_t k = ClassOf(blockBytes);
-  if (g_off || k >= kClasses || t_state == closed || t_classes[k].count == kPerClass)
-    return false;
-  if (t_state == unused) {
-    // The thread's first kept block: what is kept is freed when the thread ends.
-    struct Closer {
-      ~Closer() {
-        t_state = closed;
-        for (auto& c : t_classes)
-          while (c.count > 0)
-            std::free(c.blocks[--c.count]);
-      }
-    };
-    thread_local Closer closer;
-    (void)closer;
-    t_state = open;
-  }
-  t_classes[k].blocks[t_classes[k].count++] = block;
-  return true;
-}
-
-}  // namespace cache
-
 BSTR AllocBytes(const void* source, size_t bytes) {
   if (bytes > kMaxBytes)
     return nullptr;
-  const size_t blockBytes = cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR));
-  void* kept = cache::Take(blockBytes);
+  const size_t blockBytes = Cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR));
+  void* kept = Cache::Take(blockBytes);
   auto* block = static_cast<unsigned char*>(kept != nullptr ? kept : std::malloc(blockBytes));
   if (block == nullptr)
     return nullptr;
@@ -198,7 +145,7 @@ void WINAPI SysFreeString(BSTR bstrString) {
   unsigned char* block = BlockOf(bstrString);
   uint32_t bytes = 0;
   std::memcpy(&bytes, block, sizeof bytes);
-  if (!cache::Keep(block, cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR))))
+  if (g_cacheOff || !Cache::Keep(block, Cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR))))
     std::free(block);
   winapi::detail::CountBstrs(-1);
 }

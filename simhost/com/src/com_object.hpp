@@ -6,6 +6,7 @@
 #include <wbemidl.h>
 
 #include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -31,6 +32,11 @@ inline std::optional<HRESULT> forced_by(provider::Host& host, provider::Call cal
 // Tells the live-object accounting that an object was made or destroyed.
 void count_object(long delta) noexcept;
 
+// Memory for the facade's objects: each thread keeps a few freed blocks of each size for the next
+// object of that size (object_blocks.cpp).
+void* take_block(std::size_t bytes);
+void keep_block(void* block, std::size_t bytes) noexcept;
+
 // IUnknown for an object implementing interface I, known by `iid`. Starts with one reference,
 // which the creator hands out; the last Release deletes it.
 template <class I>
@@ -40,6 +46,9 @@ class ComObject : public I {
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
   virtual ~ComObject() { count_object(-1); }
+
+  static void* operator new(std::size_t bytes) { return take_block(bytes); }
+  static void operator delete(void* block, std::size_t bytes) noexcept { keep_block(block, bytes); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr)
