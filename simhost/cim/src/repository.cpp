@@ -1,5 +1,6 @@
 #include "simhost/cim/repository.hpp"
 
+#include "simhost/cim/line_aligned.hpp"
 #include "simhost/cim/text.hpp"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdint>
 
 namespace simhost::cim {
+
 namespace {
 
 void append_folded(std::string& key, std::wstring_view text) {
@@ -101,7 +103,7 @@ void Repository::prefetch(InstanceId id, Level level) const noexcept {
 
 Instance& Repository::writable(Slot& s) {
   if (s.inst.use_count() > 1)
-    s.inst = std::make_shared<Instance>(*s.inst);
+    s.inst = make_line_aligned<Instance>(*s.inst);
   return *s.inst;
 }
 
@@ -293,7 +295,7 @@ Expected<InstanceId, Status> Repository::create(std::wstring_view class_name, co
   inst.id = slots_.size() + 1;
   set_paths(inst);
   Slot& ref = slots_.emplace_back();
-  ref.inst = std::make_shared<Instance>(std::move(inst));
+  ref.inst = make_line_aligned<Instance>(std::move(inst));
   place(ref, std::move(key));
   if (by_class_.size() <= cls->id())
     by_class_.resize(schema_->classes().size());
@@ -325,7 +327,7 @@ Status Repository::set(InstanceId id, std::wstring_view property, const Value& v
   if (decl.key) {
     if (converted.is_null())
       return Status::missing_key;
-    Instance probe{id, &cls, s->inst->values, {}, {}};
+    Instance probe{&cls, {}, id, s->inst->values, {}};
     probe.values[*idx] = converted;
     Key key = key_of(probe);
     if (key != s->key()) {

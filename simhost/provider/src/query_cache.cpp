@@ -1,5 +1,7 @@
 #include "query_cache.hpp"
 
+#include "simhost/cim/line_aligned.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -50,7 +52,7 @@ CachedQuery& QueryCache::add(std::wstring_view text, std::shared_ptr<const wql::
     last_ = CachedQuery::kNone;
   }
   ++size_;
-  auto run = std::make_shared<KeptRun>();
+  auto run = cim::make_line_aligned<KeptRun>();
   run->text = cim::CompactText(text);
   CachedQuery& entry = place(CachedQuery{hash(text), 0, std::move(parsed), std::move(run)});
   return found(static_cast<std::size_t>(&entry - slots_.data()));

@@ -16,7 +16,8 @@ namespace simhost::provider::detail {
 // repository is at the version that result was taken at. Callers repeat the same few thousand
 // texts (one per switch port, one per machine) millions of times on an unchanged host, so a
 // repeat costs one compare of the text (see QueryCache), or a hash and a probe of the table.
-struct CachedQuery {
+// A cache line each, so that reaching one reads one line, not two.
+struct alignas(64) CachedQuery {
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
   std::size_t hash = 0;
@@ -25,6 +26,7 @@ struct CachedQuery {
   std::shared_ptr<KeptRun> run;  // null: the slot is free
   std::uint32_t next = kNone;    // the slot of the text asked for after this one, last time
 };
+static_assert(sizeof(CachedQuery) == 64, "one cache line");
 
 // Open addressing, kept in place: a lookup touches the slot and the run it names, nothing else.
 // Bounded: when full it starts over rather than grow with hostile or endless distinct texts.

@@ -2,6 +2,7 @@
 #include "simhost/provider/simulated_host.hpp"
 
 #include "host_state.hpp"
+#include "simhost/cim/line_aligned.hpp"
 #include "simhost/cim/schema.hpp"
 #include "simhost/cim/text.hpp"
 #include "simhost/wql/parser.hpp"
@@ -90,7 +91,7 @@ wql::Expected<QueryRun> SimulatedHost::run_query(std::wstring_view text) {
       return result.error();
     }
     if (entry->run.use_count() > 1) {
-      auto fresh = std::make_shared<KeptRun>();
+      auto fresh = cim::make_line_aligned<KeptRun>();
       fresh->text = entry->run->text;
       entry->run = std::move(fresh);
     }

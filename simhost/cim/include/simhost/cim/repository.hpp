@@ -36,12 +36,15 @@ enum class Status : std::uint8_t {
   already_exists,    // another instance has the same path
 };
 
+// What handing out an object and reading its path touch (its class and path) come first: the
+// repository keeps instances on cache lines (line_aligned.hpp), so these share one with the
+// reference counts in front of them.
 struct Instance {
-  InstanceId id = 0;
   const ClassDef* cls = nullptr;
-  std::vector<Value> values;  // parallel to cls->properties()
   // Set by the repository when it stores the instance, so that reading them renders nothing.
   CompactText path;
+  InstanceId id = 0;
+  std::vector<Value> values;   // parallel to cls->properties()
   std::size_t relpath_at = 0;  // the relative path is the end of the path, from here
   std::wstring relpath() const { return path.str(relpath_at); }
 };
@@ -169,7 +172,8 @@ class Repository {
     const ClassDef* cls = nullptr;  // of the instance there
     std::vector<Link> incoming;     // in (association, property) order, which is creation order
   };
-  struct Slot {
+  // A cache line each: a slot read on its way to an instance is then one line, never two.
+  struct alignas(64) Slot {
     std::shared_ptr<Instance> inst;  // shared with snapshots; copied before a change if it is
     Target* target = nullptr;        // where its normalised path leads; holds that path as its key
     const Key& key() const { return *target->key; }

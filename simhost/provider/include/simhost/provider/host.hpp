@@ -67,7 +67,9 @@ struct ResultOrder {
 };
 
 // A query's text and the result it gave, as the host keeps them. Callers repeat the same texts
-// millions of times; the enumerators ExecQuery makes share one run rather than copy it.
+// millions of times; the enumerators ExecQuery makes share one run rather than copy it. Kept on a
+// cache line (cim::make_line_aligned): the counts, the text and what ExecQuery reads of the result
+// then take two lines.
 struct KeptRun {
   cim::CompactText text;
   wql::Result result;

@@ -16,13 +16,14 @@ struct Result {
   // ASSOCIATORS OF: the associated objects; REFERENCES OF: the association instances; both in
   // the order the repository gives (creation order of the associations), each once.
   std::vector<cim::InstanceId> instances;
-  // SELECT p1, p2: the properties asked for, spelled as the class declares them. Empty for *
-  // and for ASSOCIATORS/REFERENCES.
-  std::vector<std::wstring> properties;
+  // What every ExecQuery reads comes first (with `instances`): see KeptRun.
+  bool keys_only = false;  // KeysOnly: the objects carry only their key values
   // SELECT p1, p2: which properties of the queried class the objects carry (a property index is
   // valid in every subclass; a subclass's own properties are never named). Empty: all of them.
   std::vector<bool> shown;
-  bool keys_only = false;  // KeysOnly: the objects carry only their key values
+  // SELECT p1, p2: the properties asked for, spelled as the class declares them. Empty for *
+  // and for ASSOCIATORS/REFERENCES.
+  std::vector<std::wstring> properties;
 };
 
 // Errors: invalid_query for a malformed query, a property the class lacks, a literal that does
