@@ -9,20 +9,19 @@
 #include <fstream>
 #include <string>
 
-#include "simhost/provider/heap.hpp"
-
 namespace hvcbench {
 
-// Bytes of heap to back with 2 MB pages before each measured host is built; 0 for the system's
-// default pages.
+// Bytes of heap backed with 2 MB pages (prepare_heap), as hvcfg has it; 0 for the system's default
+// pages.
 inline std::size_t g_hugeHeap = 0;
 
 inline void ResetPeakRss() {
-  malloc_trim(0);  // give freed heap back first, or the reset keeps the last benchmark's peak
-  // The trim also gave back the heap prepared on 2 MB pages, which hvcfg keeps for its whole run.
-  // Preparing touches nothing, so the peak below still starts from what is in use.
-  if (g_hugeHeap != 0)
-    simhost::provider::prepare_heap(g_hugeHeap);
+  // On default pages, freed heap goes back first, or the reset keeps the last benchmark's peak. The
+  // prepared heap is kept instead: trimming would give its 2 MB pages back, and the next host would
+  // land on 4 KB pages. Benchmarks run from small hosts to large, and each reuses what the last
+  // freed, so the peak is still the larger host's own.
+  if (g_hugeHeap == 0)
+    malloc_trim(0);
   if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
     std::fputs("5", f);
     std::fclose(f);
