@@ -71,7 +71,7 @@ std::shared_ptr<const cim::Schema> parameter_schema(const ClassDef& cls, const c
 
 }  // namespace
 
-ClassObject::ClassObject(ObjectState state) : ComObject(IID_IWbemClassObject), state_(std::move(state)) {}
+ClassObject::ClassObject(ObjectState&& state) : ComObject(IID_IWbemClassObject), state_(std::move(state)) {}
 
 bool ClassObject::query_extra(REFIID riid, void** ppv) {
   if (!IsEqualIID(riid, IID_SimulatedObject))
@@ -349,7 +349,7 @@ HRESULT ClassObject::GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) {
 HRESULT ClassObject::Clone(IWbemClassObject** ppCopy) {
   if (ppCopy == nullptr)
     return wbem(WBEM_E_INVALID_PARAMETER);
-  *ppCopy = new ClassObject(state_);
+  *ppCopy = new ClassObject(ObjectState(state_));
   return WBEM_S_NO_ERROR;
 }
 
@@ -479,16 +479,17 @@ IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& ho
   if (!found)
     return nullptr;
   const cim::Instance* inst = found.get();
+  // Built in place: a walk makes two of these for every query.
+  if (!projection.shown && !projection.keys_only)
+    return new ClassObject(ObjectState{host, nullptr, inst->cls, false, {}, std::move(found), nullptr, false});
   ObjectState state{host, nullptr, inst->cls, false, {}, std::move(found), projection.shown, false};
-  if (projection.shown || projection.keys_only) {
-    // Hidden values are null in the object's own copy; the repository's stay as they are.
-    auto& values = state.writable_values();
-    const auto& props = inst->cls->properties();
-    for (std::size_t i = 0; i < props.size(); ++i) {
-      const bool kept = projection.keys_only ? props[i].key : i < projection.shown->size() && (*projection.shown)[i];
-      if (!kept)
-        values[i] = Value::null(props[i].type.type, props[i].type.array);
-    }
+  // Hidden values are null in the object's own copy; the repository's stay as they are.
+  auto& values = state.writable_values();
+  const auto& props = inst->cls->properties();
+  for (std::size_t i = 0; i < props.size(); ++i) {
+    const bool kept = projection.keys_only ? props[i].key : i < projection.shown->size() && (*projection.shown)[i];
+    if (!kept)
+      values[i] = Value::null(props[i].type.type, props[i].type.array);
   }
   return new ClassObject(std::move(state));
 }

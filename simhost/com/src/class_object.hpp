@@ -51,7 +51,7 @@ struct Projection {
 
 class ClassObject final : public ComObject<IWbemClassObject> {
  public:
-  explicit ClassObject(ObjectState state);
+  explicit ClassObject(ObjectState&& state);
 
   const ObjectState& state() const noexcept { return state_; }
   // Property values that are set (not null), by their declared names.
