@@ -7,7 +7,10 @@ cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 bin=build/bench/bin
-"$bin/hvc_bench" --benchmark_filter='InventoryAtScale|Ours/|Sqlite/' --benchmark_min_time=0.05 --benchmark_color=false
+# Two processes: the lookups keep their hosts and databases for the whole run, which would count in
+# the inventory's peak resident set if they ran first in the same process.
+"$bin/hvc_bench" --benchmark_filter='InventoryAtScale' --benchmark_color=false
+"$bin/hvc_bench" --benchmark_filter='Ours/|Sqlite/' --benchmark_min_time=0.05 --benchmark_color=false
 
 hostfile=$(mktemp --suffix=.json)
 trap 'rm -f "$hostfile"' EXIT
