@@ -43,9 +43,9 @@ const bool g_cacheOff = [] {
 BSTR AllocBytes(const void* source, size_t bytes) {
   if (bytes > kMaxBytes)
     return nullptr;
-  const size_t blockBytes = Cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR));
-  void* kept = Cache::Take(blockBytes);
-  auto* block = static_cast<unsigned char*>(kept != nullptr ? kept : std::malloc(blockBytes));
+  const size_t needed = kLengthPrefix + bytes + sizeof(OLECHAR);
+  void* kept = Cache::Take(needed);
+  auto* block = static_cast<unsigned char*>(kept != nullptr ? kept : std::malloc(Cache::BlockBytes(needed)));
   if (block == nullptr)
     return nullptr;
   const auto length = static_cast<uint32_t>(bytes);
@@ -145,7 +145,7 @@ void WINAPI SysFreeString(BSTR bstrString) {
   unsigned char* block = BlockOf(bstrString);
   uint32_t bytes = 0;
   std::memcpy(&bytes, block, sizeof bytes);
-  if (g_cacheOff || !Cache::Keep(block, Cache::BlockBytes(kLengthPrefix + bytes + sizeof(OLECHAR))))
+  if (g_cacheOff || !Cache::Keep(block, kLengthPrefix + bytes + sizeof(OLECHAR)))
     std::free(block);
   winapi::detail::CountBstrs(-1);
 }
