@@ -73,6 +73,9 @@ std::shared_ptr<const cim::Schema> parameter_schema(const ClassDef& cls, const c
 
 ClassObject::ClassObject(ObjectState&& state) : ComObject(IID_IWbemClassObject), state_(std::move(state)) {}
 
+ClassObject::ClassObject(const std::shared_ptr<provider::Host>& host, cim::Snapshot&& found)
+    : ComObject(IID_IWbemClassObject), state_{host, nullptr, found->cls, false, {}, std::move(found), nullptr, false} {}
+
 bool ClassObject::query_extra(REFIID riid, void** ppv) {
   if (!IsEqualIID(riid, IID_SimulatedObject))
     return false;
@@ -479,9 +482,9 @@ IWbemClassObject* make_instance_object(const std::shared_ptr<provider::Host>& ho
   if (!found)
     return nullptr;
   const cim::Instance* inst = found.get();
-  // Built in place: a walk makes two of these for every query.
+  // A walk makes two of these for every query.
   if (!projection.shown && !projection.keys_only)
-    return new ClassObject(ObjectState{host, nullptr, inst->cls, false, {}, std::move(found), nullptr, false});
+    return new ClassObject(host, std::move(found));
   ObjectState state{host, nullptr, inst->cls, false, {}, std::move(found), projection.shown, false};
   // Hidden values are null in the object's own copy; the repository's stay as they are.
   auto& values = state.writable_values();

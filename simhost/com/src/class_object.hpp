@@ -52,6 +52,8 @@ struct Projection {
 class ClassObject final : public ComObject<IWbemClassObject> {
  public:
   explicit ClassObject(ObjectState&& state);
+  // A repository instance as found: the state is built where it lives, with no temporary.
+  ClassObject(const std::shared_ptr<provider::Host>& host, cim::Snapshot&& found);
 
   const ObjectState& state() const noexcept { return state_; }
   // Property values that are set (not null), by their declared names.
