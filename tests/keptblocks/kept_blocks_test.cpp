@@ -1,8 +1,9 @@
 // The per-thread block cache: a kept block serves only requests of its size class, each class keeps
-// a bounded number, and what a thread keeps is freed when it ends (the sanitizer build reports the
-// blocks as leaked otherwise).
+// a bounded number, what a thread keeps is released when it ends, and AddressSanitizer builds keep
+// nothing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -11,18 +12,46 @@
 
 namespace {
 
-void FreeBlock(void* block) {
+std::atomic<int> g_released{0};
+
+void ReleaseBlock(void* block) {
+  ++g_released;
   std::free(block);
 }
 struct TestTag;
-using Blocks = keptblocks::KeptBlocks<TestTag, 16, 4, 2, FreeBlock>;  // classes of 16 to 64 bytes, two each
+using Blocks = keptblocks::KeptBlocks<TestTag, 16, 4, 2, ReleaseBlock>;  // classes of 16 to 64 bytes, two each
 
 void* Allocate(std::size_t bytes) {
   return std::malloc(Blocks::BlockBytes(bytes));
 }
 
-TEST(KeptBlocks, ServesOnlyItsOwnClassAndKeepsABoundedNumber) {
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(KeptBlocks, KeepsNothingUnderAddressSanitizer) {
+  EXPECT_EQ(Blocks::kKeeps, !kSanitized);
   std::thread([] {
+    void* block = Allocate(8);
+    EXPECT_EQ(Blocks::Keep(block, 8), Blocks::kKeeps);
+    EXPECT_EQ(Blocks::Take(8), Blocks::kKeeps ? block : nullptr);
+    std::free(block);
+  }).join();
+}
+
+TEST(KeptBlocks, ServesOnlyItsOwnClassAndKeepsABoundedNumber) {
+  if (!Blocks::kKeeps)
+    GTEST_SKIP() << "this build keeps nothing";
+  const int releasedBefore = g_released;
+  std::thread([releasedBefore] {
     struct Row {
       std::size_t kept, asked;
       bool served;
@@ -50,13 +79,15 @@ TEST(KeptBlocks, ServesOnlyItsOwnClassAndKeepsABoundedNumber) {
     std::free(large);
 
     // Two a class: the third is refused, and the caller frees it.
-    std::vector<void*> blocks = {Allocate(8), Allocate(8), Allocate(8)};
+    std::vector<void*> blocks = {Allocate(8), Allocate(8), Allocate(8), Allocate(40)};
     EXPECT_TRUE(Blocks::Keep(blocks[0], 8));
     EXPECT_TRUE(Blocks::Keep(blocks[1], 8));
     EXPECT_FALSE(Blocks::Keep(blocks[2], 8));
     std::free(blocks[2]);
-    // Kept until the thread ends, which frees them.
+    EXPECT_TRUE(Blocks::Keep(blocks[3], 40));
+    EXPECT_EQ(g_released - releasedBefore, 0) << "kept while the thread runs";
   }).join();
+  EXPECT_EQ(g_released - releasedBefore, 3) << "the thread's end releases the blocks it kept";
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ unsigned char* BlockOf(BSTR bstr) {
 // Manipulation Functions": Automation may cache the space allocated for BSTRs): callers allocate
 // and free strings of the same few sizes millions of times. Blocks are sized in granules so that a
 // kept block serves any string of its class. OANOCACHE=1 turns the cache off, as on Windows;
-// builds with AddressSanitizer never cache, so that it sees each use after free.
+// builds with AddressSanitizer never cache (KeptBlocks keeps nothing there), so that it sees each
+// use after free.
 void FreeBlock(void* block) {
   std::free(block);
 }
@@ -32,12 +33,8 @@ struct BstrTag;
 using Cache = keptblocks::KeptBlocks<BstrTag, 64, 64, 8, FreeBlock>;  // blocks up to 4 KiB are kept
 
 const bool g_cacheOff = [] {
-#if defined(HVC_ADDRESS_SANITIZER)
-  return true;
-#else
   const char* setting = std::getenv("OANOCACHE");
   return setting != nullptr && std::strcmp(setting, "1") == 0;
-#endif
 }();
 
 BSTR AllocBytes(const void* source, size_t bytes) {

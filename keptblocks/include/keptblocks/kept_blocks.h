@@ -15,10 +15,26 @@ namespace keptblocks {
 #define KEPTBLOCKS_TLS
 #endif
 
+// AddressSanitizer builds keep nothing: a freed block then stays poisoned, so that a use after free
+// is caught. GCC says so with a macro, Clang through __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define KEPTBLOCKS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KEPTBLOCKS_SANITIZED 1
+#endif
+#endif
+#if !defined(KEPTBLOCKS_SANITIZED)
+#define KEPTBLOCKS_SANITIZED 0
+#endif
+
 // `Tag` gives each user blocks of its own; `release` frees a block that is not kept.
 template <class Tag, std::size_t Granule, std::size_t Classes, std::size_t PerClass, void (*release)(void*)>
 class KeptBlocks {
  public:
+  // False in builds that keep nothing (AddressSanitizer's): Take then finds nothing, Keep refuses.
+  static constexpr bool kKeeps = !KEPTBLOCKS_SANITIZED;
+
   // The size to allocate for `bytes`: its class's, when it has one.
   static std::size_t BlockBytes(std::size_t bytes) noexcept {
     return ClassOf(bytes) < Classes ? (ClassOf(bytes) + 1) * Granule : bytes;
@@ -26,14 +42,14 @@ class KeptBlocks {
   // A kept block for `bytes`, or null.
   static void* Take(std::size_t bytes) noexcept {
     const std::size_t k = ClassOf(bytes);
-    if (state_ != State::open || k >= Classes || kept_[k].count == 0)
+    if (!kKeeps || state_ != State::open || k >= Classes || kept_[k].count == 0)
       return nullptr;
     return kept_[k].blocks[--kept_[k].count];
   }
   // Keeps a block allocated for `bytes`; false when it is not kept and the caller frees it.
   static bool Keep(void* block, std::size_t bytes) noexcept {
     const std::size_t k = ClassOf(bytes);
-    if (k >= Classes || state_ == State::closed || kept_[k].count == PerClass)
+    if (!kKeeps || k >= Classes || state_ == State::closed || kept_[k].count == PerClass)
       return false;
     if (state_ == State::unused) {
       // The thread's first kept block: what is kept is freed when the thread ends.

@@ -14,13 +14,9 @@ void free_block(void* block) {
   ::operator delete(block);
 }
 struct ObjectTag;
-using Blocks = keptblocks::KeptBlocks<ObjectTag, 16, 32, 8, free_block>;  // blocks up to 512 bytes are kept
-
-#if defined(HVC_ADDRESS_SANITIZER)
-constexpr bool kKeeping = false;  // a freed object stays poisoned, so that a use after free is caught
-#else
-constexpr bool kKeeping = true;
-#endif
+// Blocks up to 512 bytes are kept; under AddressSanitizer none, so that a freed object stays
+// poisoned and a use after free is caught.
+using Blocks = keptblocks::KeptBlocks<ObjectTag, 16, 32, 8, free_block>;
 
 }  // namespace
 
@@ -31,7 +27,7 @@ void* take_block(std::size_t bytes) {
 }
 
 void keep_block(void* block, std::size_t bytes) noexcept {
-  if (!kKeeping || !Blocks::Keep(block, bytes))
+  if (!Blocks::Keep(block, bytes))
     ::operator delete(block);
 }
 
