@@ -32,8 +32,14 @@ namespace keptblocks {
 template <class Tag, std::size_t Granule, std::size_t Classes, std::size_t PerClass, void (*release)(void*)>
 class KeptBlocks {
  public:
-  // False in builds that keep nothing (AddressSanitizer's): Take then finds nothing, Keep refuses.
+  // False in builds that keep nothing: Take then finds nothing, Keep refuses. Windows builds keep
+  // nothing either: under Wine the MinGW-w64 runtime does not run a thread's thread_local
+  // destructors when it ends (tests/keptblocks shows it), so what a thread kept would be lost.
+#if defined(_WIN32)
+  static constexpr bool kKeeps = false;
+#else
   static constexpr bool kKeeps = !KEPTBLOCKS_SANITIZED;
+#endif
 
   // The size to allocate for `bytes`: its class's, when it has one.
   static std::size_t BlockBytes(std::size_t bytes) noexcept {
@@ -75,7 +81,9 @@ class KeptBlocks {
     std::size_t count;
   };
   enum class State : unsigned char { unused, open, closed };
-  static std::size_t ClassOf(std::size_t bytes) noexcept { return (bytes - 1) / Granule; }
+  static std::size_t ClassOf(std::size_t bytes) noexcept {
+    return (bytes - 1) / Granule;
+  }
 
   // Plain data, so that reaching it costs one load.
   KEPTBLOCKS_TLS static inline thread_local Class kept_[Classes];
