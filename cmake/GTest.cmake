@@ -19,6 +19,7 @@ function(hvc_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main hvc_warnings)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   # Under an emulator the first listing may also wait for Wine to create its prefix.
   # Each program also starts slower there, and the largest hvcfg cases run several of them.
   if(CMAKE_CROSSCOMPILING_EMULATOR)

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "sanitizer.h"
 #include "simhost/provider/host_description.hpp"
 
 #if defined(_WIN32)
@@ -28,14 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Where each hvcfg takes many times longer to start and run: under Wine, or built with ASan.
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
-#define HVCFG_SLOW_RUNS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define HVCFG_SLOW_RUNS 1
-#endif
-#endif
-#if defined(HVCFG_SLOW_RUNS)
+#if HVC_TEST_ASAN || defined(_WIN32)
 constexpr bool kSlowRuns = true;
 #else
 constexpr bool kSlowRuns = false;

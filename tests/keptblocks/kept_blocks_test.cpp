@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "keptblocks/kept_blocks.h"
+#include "sanitizer.h"
 
 namespace {
 
@@ -25,17 +26,7 @@ void* Allocate(std::size_t bytes) {
   return std::malloc(Blocks::BlockBytes(bytes));
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = HVC_TEST_ASAN;
 
 #if defined(_WIN32)
 constexpr bool kWindows = true;

@@ -10,19 +10,12 @@
 #include <string>
 #include <vector>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define HVC_OWN_ALLOCATOR 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define HVC_OWN_ALLOCATOR 1
-#endif
+#include "sanitizer.h"
 
 namespace simhost::provider {
 namespace {
 
-#if defined(__linux__) && defined(__GLIBC__) && !defined(HVC_OWN_ALLOCATOR)
+#if defined(__linux__) && defined(__GLIBC__) && !HVC_TEST_ASAN
 // The THPeligible value of the mapping that holds `p`, or -1.
 int HugePageEligible(const void* p) {
   std::ifstream smaps("/proc/self/smaps");
